@@ -1,0 +1,211 @@
+#include "bmp_check.h"
+
+#include <cstdlib>
+
+namespace tirvel {
+
+namespace {
+
+constexpr qsizetype FILE_HEADER_SIZE = 14;
+constexpr std::uint32_t CORE_HEADER_SIZE = 12;
+constexpr std::uint32_t INFO_HEADER_SIZE = 40;
+constexpr std::uint32_t MAX_HEADER_SIZE = 124;
+constexpr qsizetype BIT_FIELDS_SIZE = 12;
+
+enum Compression : std::uint32_t { Rgb = 0, Rle8 = 1, Rle4 = 2, BitFields = 3 };
+
+std::uint32_t readU16(QByteArrayView data, qsizetype at)
+{
+    return static_cast<std::uint8_t>(data[at]) | static_cast<std::uint8_t>(data[at + 1]) << 8;
+}
+
+std::uint32_t readU32(QByteArrayView data, qsizetype at)
+{
+    return readU16(data, at) | readU16(data, at + 2) << 16;
+}
+
+std::int32_t readI32(QByteArrayView data, qsizetype at)
+{
+    return static_cast<std::int32_t>(readU32(data, at));
+}
+
+struct Header
+{
+    std::uint32_t size = 0;
+    std::int64_t width = 0;
+    std::int64_t height = 0; // negative for a picture stored top row first
+    std::uint32_t bitsPerPixel = 0;
+    std::uint32_t compression = Rgb;
+    std::uint32_t coloursUsed = 0;
+    qsizetype paletteEntrySize = 4;
+};
+
+std::optional<QString> readHeader(QByteArrayView file, Header &header)
+{
+    if (file.size() < FILE_HEADER_SIZE + 4)
+        return QStringLiteral("the file ends inside its header");
+    header.size = readU32(file, FILE_HEADER_SIZE);
+    if (header.size != CORE_HEADER_SIZE
+        && (header.size < INFO_HEADER_SIZE || header.size > MAX_HEADER_SIZE))
+        return QStringLiteral("unknown header size %1").arg(header.size);
+    if (file.size() < FILE_HEADER_SIZE + header.size)
+        return QStringLiteral("the file ends inside its header");
+
+    constexpr qsizetype at = FILE_HEADER_SIZE + 4;
+    if (header.size == CORE_HEADER_SIZE) {
+        header.width = readU16(file, at);
+        header.height = readU16(file, at + 2);
+        header.bitsPerPixel = readU16(file, at + 6);
+        header.paletteEntrySize = 3;
+        return std::nullopt;
+    }
+    header.width = readI32(file, at);
+    header.height = readI32(file, at + 4);
+    header.bitsPerPixel = readU16(file, at + 10);
+    header.compression = readU32(file, at + 12);
+    header.coloursUsed = readU32(file, at + 28);
+    return std::nullopt;
+}
+
+std::optional<QString> checkBitFields(QByteArrayView file, const Header &header)
+{
+    const qsizetype masksAt = FILE_HEADER_SIZE + INFO_HEADER_SIZE;
+    if (file.size() < masksAt + BIT_FIELDS_SIZE)
+        return QStringLiteral("the file ends inside its colour masks");
+    for (qsizetype i = 0; i < 3; ++i) {
+        if (readU32(file, masksAt + 4 * i) == 0)
+            return QStringLiteral("a colour mask is empty");
+    }
+    if (header.bitsPerPixel != 16 && header.bitsPerPixel != 32)
+        return QStringLiteral("colour masks need 16 or 32 bits per pixel");
+    return std::nullopt;
+}
+
+// Follows the run-length codes to their end marker without decoding them, so that a stream
+// that stops early or draws outside the picture is refused.
+std::optional<QString> walkRunLengths(QByteArrayView file, qsizetype at, const Header &header)
+{
+    const std::int64_t width = header.width;
+    const std::int64_t height = header.height;
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    const auto drawAcross = [&](std::int64_t count) -> std::optional<QString> {
+        x += count;
+        if (y >= height || x > width)
+            return QStringLiteral("a run goes past the edge of the picture");
+        return std::nullopt;
+    };
+    for (;;) {
+        if (at + 2 > file.size())
+            return QStringLiteral("the file ends before the end of its pixel data");
+        const auto count = static_cast<std::uint8_t>(file[at]);
+        const auto code = static_cast<std::uint8_t>(file[at + 1]);
+        at += 2;
+        if (count > 0) {
+            if (auto fault = drawAcross(count))
+                return fault;
+            continue;
+        }
+        switch (code) {
+        case 0: // end of line
+            x = 0;
+            ++y;
+            break;
+        case 1: // end of picture
+            return std::nullopt;
+        case 2: // move right and up
+            if (at + 2 > file.size())
+                return QStringLiteral("the file ends before the end of its pixel data");
+            x += static_cast<std::uint8_t>(file[at]);
+            y += static_cast<std::uint8_t>(file[at + 1]);
+            at += 2;
+            if (x > width || y > height)
+                return QStringLiteral("a move goes past the edge of the picture");
+            break;
+        default: { // literal pixels, padded to a whole 16-bit word
+            if (auto fault = drawAcross(code))
+                return fault;
+            const qsizetype bytes = header.bitsPerPixel == 8 ? code : (code + 1) / 2;
+            at += (bytes + 1) & ~qsizetype(1);
+            if (at > file.size())
+                return QStringLiteral("the file ends before the end of its pixel data");
+            break;
+        }
+        }
+    }
+}
+
+} // namespace
+
+std::optional<QString> findBmpFault(QByteArrayView file)
+{
+    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M')
+        return QStringLiteral("not a Windows bitmap");
+    Header header;
+    if (auto fault = readHeader(file, header))
+        return fault;
+
+    if (header.width <= 0 || header.height == 0)
+        return QStringLiteral("the picture has no pixels");
+    const std::int64_t rows = std::llabs(header.height);
+    if (header.width * rows > MAX_PICTURE_PIXELS)
+        return QStringLiteral("the picture claims %1 x %2 pixels").arg(header.width).arg(rows);
+
+    switch (header.bitsPerPixel) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        return QStringLiteral("%1 bits per pixel is not a bitmap depth").arg(header.bitsPerPixel);
+    }
+
+    qsizetype tablesEnd = FILE_HEADER_SIZE + header.size;
+    switch (header.compression) {
+    case Rgb:
+        break;
+    case BitFields:
+        if (auto fault = checkBitFields(file, header))
+            return fault;
+        if (header.size == INFO_HEADER_SIZE)
+            tablesEnd += BIT_FIELDS_SIZE;
+        break;
+    case Rle8:
+    case Rle4:
+        if (header.bitsPerPixel != (header.compression == Rle8 ? 8u : 4u))
+            return QStringLiteral("run-length coding does not fit %1 bits per pixel")
+                .arg(header.bitsPerPixel);
+        if (header.height < 0)
+            return QStringLiteral("run-length coded pictures cannot be stored top row first");
+        break;
+    default:
+        return QStringLiteral("unsupported compression %1").arg(header.compression);
+    }
+
+    if (header.bitsPerPixel <= 8) {
+        const std::uint32_t paletteMax = 1u << header.bitsPerPixel;
+        if (header.coloursUsed > paletteMax)
+            return QStringLiteral("the palette claims %1 colours").arg(header.coloursUsed);
+        const std::uint32_t entries = header.coloursUsed != 0 ? header.coloursUsed : paletteMax;
+        tablesEnd += header.paletteEntrySize * entries;
+    }
+    if (tablesEnd > file.size())
+        return QStringLiteral("the file ends inside its palette");
+
+    const std::uint32_t pixelsAt = readU32(file, 10);
+    if (pixelsAt < FILE_HEADER_SIZE + header.size || pixelsAt > file.size())
+        return QStringLiteral("the pixel data offset %1 lies outside the file").arg(pixelsAt);
+
+    if (header.compression == Rle8 || header.compression == Rle4)
+        return walkRunLengths(file, pixelsAt, header);
+
+    const std::int64_t rowBytes = (header.width * header.bitsPerPixel + 31) / 32 * 4;
+    if (pixelsAt + rowBytes * rows > file.size())
+        return QStringLiteral("the file ends before the end of its pixel data");
+    return std::nullopt;
+}
+
+} // namespace tirvel

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "colour_value.h"
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+
+namespace tirvel {
+
+// Window units: 15 twips make one pixel at 96 dots per inch.
+inline constexpr int TWIPS_PER_PIXEL = 15;
+
+enum class Border {
+    Sunken3D, // two pixels on every side
+    Flat, // one pixel on every side
+};
+
+// What one picture box shows: a background, a picture drawn at its natural size from the top-left
+// of the interior, and single pixels written over them. The pixel layer is the only copy of the
+// drawing, so a write lasts until the next load or change of size repaints the layer from
+// background and picture. Pixel access is kept inline and cheap because the change scan calls it
+// for every sample point.
+class PictureSurface
+{
+public:
+    PictureSurface(Border border, ColourValue background, int twipsPerScaleUnit = TWIPS_PER_PIXEL);
+
+    // Reads a bitmap file, makes it the picture and repaints the layer. Throws TirvelError and
+    // leaves picture and pixels as they were when the file is missing, unreadable or not a whole
+    // picture.
+    void load(const QString &path);
+
+    ColourValue readPixel(int x, int y) const noexcept
+    {
+        if (!contains(x, y))
+            return INVALID_COLOUR;
+        return colourFromRgb32(m_pixels[static_cast<qsizetype>(y) * m_stride + x]);
+    }
+
+    void writePixel(int x, int y, ColourValue colour) noexcept
+    {
+        if (!contains(x, y))
+            return;
+        if (m_layerHandedOut)
+            detachLayer();
+        m_pixels[static_cast<qsizetype>(y) * m_stride + x] = rgb32FromColour(colour);
+    }
+
+    void setOuterWidth(double twips);
+    void setOuterHeight(double twips);
+    double outerWidth() const noexcept { return m_outerWidth; }
+    double outerHeight() const noexcept { return m_outerHeight; }
+
+    int interiorWidth() const noexcept { return m_width; }
+    int interiorHeight() const noexcept { return m_height; }
+    double scaleWidth() const noexcept;
+    double scaleHeight() const noexcept;
+
+    Border border() const noexcept { return m_border; }
+    int borderPixels() const noexcept;
+    ColourValue background() const noexcept { return m_background; }
+    const QImage &picture() const noexcept { return m_picture; }
+    // What the box shows, interior only, for drawing on the screen. The copy is cheap and does
+    // not change with later writes.
+    QImage pixelLayer() const;
+
+private:
+    bool contains(int x, int y) const noexcept
+    {
+        return static_cast<unsigned>(x) < static_cast<unsigned>(m_width)
+            && static_cast<unsigned>(y) < static_cast<unsigned>(m_height);
+    }
+    int interiorPixels(double outerTwips) const noexcept;
+    void repaint();
+    void detachLayer();
+
+    Border m_border;
+    ColourValue m_background;
+    int m_twipsPerScaleUnit;
+    double m_outerWidth = 0;
+    double m_outerHeight = 0;
+    QImage m_picture;
+    QImage m_layer;
+    // The layer's geometry, kept beside it because QImage's own accessors are not inline.
+    std::uint32_t *m_pixels = nullptr;
+    qsizetype m_stride = 0; // in pixels
+    int m_width = 0;
+    int m_height = 0;
+    // Set when a copy of the layer may share its pixels, so the next write copies them first.
+    mutable bool m_layerHandedOut = false;
+};
+
+} // namespace tirvel

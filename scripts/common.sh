@@ -1,0 +1,60 @@
+# Shared by the scripts in this folder: installs what is missing and builds. Source it; do not run.
+
+TIRVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Everything the build, the program and the tests need from Debian.
+TIRVEL_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev qt6-multimedia-dev libbenchmark-dev
+  # Qt's camera backend on Debian is GStreamer; webcams need these plugins, which Qt's
+  # package does not pull in, and Qt 6.4 can crash when they are missing.
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  fonts-dejavu-core
+  # The real-window test, the screenshot and scripts/run without a display.
+  xvfb xauth xdotool imagemagick
+)
+
+tirvel_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  elif command -v sudo >/dev/null 2>&1; then
+    sudo "$@"
+  else
+    echo "tirvel: installing needs root; run this as root or install sudo" >&2
+    return 1
+  fi
+}
+
+# Quiet and quick when nothing is missing.
+tirvel_install_missing() {
+  local missing=() package
+  for package in "${TIRVEL_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "tirvel: installing ${missing[*]}"
+  tirvel_as_root apt-get update -qq >/dev/null &&
+    tirvel_as_root env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Configures once and builds the given preset; prints the compiler's output only when it has
+# something to say.
+tirvel_build() {
+  local preset=$1 log status=0
+  cd "$TIRVEL_ROOT" || return 1
+  log=$(mktemp)
+  echo "tirvel: building ($preset)"
+  if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+    cmake --preset "$preset" >"$log" 2>&1 || status=$?
+  fi
+  [ "$status" -eq 0 ] && { cmake --build --preset "$preset" >>"$log" 2>&1 || status=$?; }
+  if [ "$status" -ne 0 ]; then
+    cat "$log"
+  else
+    grep -E -A3 'warning:' "$log" || true
+  fi
+  rm -f "$log"
+  return "$status"
+}

@@ -1,0 +1,312 @@
+#include "bmp_writer.h"
+#include "detection_state.h"
+#include "picture_surface.h"
+#include "test_main.h"
+#include "tirvel_error.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace tirvel;
+using namespace tirvel::testing;
+
+namespace {
+
+constexpr ColourValue BACKGROUND = 0x00D8E9EC;
+
+// Twips for a box whose interior is the given number of pixels.
+double outerTwips(int interiorPixels, Border border)
+{
+    return (interiorPixels + 2 * (border == Border::Sunken3D ? 2 : 1)) * TWIPS_PER_PIXEL;
+}
+
+PictureSurface surfaceWithInterior(int width, int height, Border border = Border::Flat)
+{
+    PictureSurface surface(border, BACKGROUND);
+    surface.setOuterWidth(outerTwips(width, border));
+    surface.setOuterHeight(outerTwips(height, border));
+    return surface;
+}
+
+ColourValue colourAt(const QImage &image, int x, int y)
+{
+    return colourFromRgb32(image.pixel(x, y));
+}
+
+} // namespace
+
+class TestPictureSurface : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString fileWith(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        if (!saveFile(path, bytes))
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void colourLayout()
+    {
+        // Qt's 0xAARRGGBB against the program's 0x00BBGGRR.
+        QCOMPARE(colourFromRgb32(0xFF112233u), 0x00332211u);
+        QCOMPARE(rgb32FromColour(0x00332211u), 0xFF112233u);
+        QCOMPARE(rgb32FromColour(MARK_COLOUR), 0xFF00C800u);
+    }
+
+    void sizes_data()
+    {
+        QTest::addColumn<Border>("border");
+        QTest::addColumn<int>("twipsPerScaleUnit");
+        QTest::addColumn<double>("outerWidth");
+        QTest::addColumn<double>("outerHeight");
+        QTest::addColumn<int>("interiorWidth");
+        QTest::addColumn<int>("interiorHeight");
+        QTest::addColumn<double>("scaleWidth");
+        QTest::addColumn<double>("scaleHeight");
+
+        QTest::newRow("sunken at the capture view's size")
+            << Border::Sunken3D << 15 << 2400.0 << 1800.0 << 156 << 116 << 156.0 << 116.0;
+        QTest::newRow("flat at the capture view's size")
+            << Border::Flat << 15 << 2400.0 << 1800.0 << 158 << 118 << 158.0 << 118.0;
+        QTest::newRow("sunken at the timed frame's design size")
+            << Border::Sunken3D << 15 << 2460.0 << 1860.0 << 160 << 120 << 160.0 << 120.0;
+        QTest::newRow("just under half a pixel rounds down")
+            << Border::Flat << 15 << 2407.0 << 1807.0 << 158 << 118 << 158.0 << 118.0;
+        QTest::newRow("just over half a pixel rounds up")
+            << Border::Flat << 15 << 2408.0 << 1808.0 << 159 << 119 << 159.0 << 119.0;
+        QTest::newRow("scale in twips")
+            << Border::Flat << 1 << 2400.0 << 1800.0 << 158 << 118 << 2370.0 << 1770.0;
+        QTest::newRow("no larger than its border")
+            << Border::Sunken3D << 15 << 60.0 << 45.0 << 0 << 0 << 0.0 << 0.0;
+        QTest::newRow("one pixel inside a flat border")
+            << Border::Flat << 15 << 45.0 << 45.0 << 1 << 1 << 1.0 << 1.0;
+        QTest::newRow("zero") << Border::Flat << 15 << 0.0 << 0.0 << 0 << 0 << 0.0 << 0.0;
+        QTest::newRow("negative") << Border::Flat << 15 << -300.0 << -1.0 << 0 << 0 << 0.0 << 0.0;
+    }
+
+    void sizes()
+    {
+        QFETCH(Border, border);
+        QFETCH(int, twipsPerScaleUnit);
+        QFETCH(double, outerWidth);
+        QFETCH(double, outerHeight);
+
+        PictureSurface surface(border, BACKGROUND, twipsPerScaleUnit);
+        surface.setOuterWidth(outerWidth);
+        surface.setOuterHeight(outerHeight);
+
+        QTEST(surface.interiorWidth(), "interiorWidth");
+        QTEST(surface.interiorHeight(), "interiorHeight");
+        QTEST(surface.scaleWidth(), "scaleWidth");
+        QTEST(surface.scaleHeight(), "scaleHeight");
+        QCOMPARE(
+            surface.pixelLayer().size(), QSize(surface.interiorWidth(), surface.interiorHeight()));
+    }
+
+    void pictureIsClippedNotStretched()
+    {
+        const QImage picture = patternImage(160, 120);
+        const QString path = fileWith("pattern.bmp", writeBmp(picture));
+        PictureSurface surface = surfaceWithInterior(156, 116, Border::Sunken3D);
+        surface.load(path);
+
+        QCOMPARE(surface.readPixel(0, 0), colourAt(picture, 0, 0));
+        QCOMPARE(surface.readPixel(155, 115), colourAt(picture, 155, 115));
+        QCOMPARE(surface.readPixel(156, 0), INVALID_COLOUR);
+        QCOMPARE(surface.readPixel(0, 116), INVALID_COLOUR);
+        QCOMPARE(surface.readPixel(-1, 0), INVALID_COLOUR);
+        QCOMPARE(surface.readPixel(0, -1), INVALID_COLOUR);
+
+        // A smaller picture leaves the rest of the interior to the background.
+        const QImage small = patternImage(100, 50);
+        PictureSurface wide = surfaceWithInterior(158, 118);
+        wide.load(fileWith("small.bmp", writeBmp(small)));
+        QCOMPARE(wide.readPixel(99, 49), colourAt(small, 99, 49));
+        QCOMPARE(wide.readPixel(120, 10), BACKGROUND);
+        QCOMPARE(wide.readPixel(10, 60), BACKGROUND);
+        QCOMPARE(wide.readPixel(157, 117), BACKGROUND);
+    }
+
+    void loadsEveryDepthAndRowPadding_data()
+    {
+        QTest::addColumn<int>("bitsPerPixel");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("topDown");
+        for (int bits : {1, 4, 8, 16, 24, 32}) {
+            // Widths +1 ... +7 walk every row padding the depth can have.
+            for (int width = 16; width <= 23; ++width)
+                QTest::addRow("%d bits, %d wide", bits, width) << bits << width << false;
+            QTest::addRow("%d bits, top row first", bits) << bits << 17 << true;
+        }
+    }
+
+    void loadsEveryDepthAndRowPadding()
+    {
+        QFETCH(int, bitsPerPixel);
+        QFETCH(int, width);
+        QFETCH(bool, topDown);
+        const QImage picture = patternImage(width, 9, bitsPerPixel);
+        PictureSurface surface = surfaceWithInterior(40, 20);
+        surface.load(fileWith("depth.bmp", writeBmp(picture, bitsPerPixel, topDown)));
+
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (surface.readPixel(x, y) != colourAt(picture, x, y))
+                    QFAIL(qPrintable(QStringLiteral("pixel (%1, %2) reads %3, expected %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(surface.readPixel(x, y), 8, 16, QLatin1Char('0'))
+                                         .arg(colourAt(picture, x, y), 8, 16, QLatin1Char('0'))));
+            }
+        }
+        QCOMPARE(surface.readPixel(width, 0), BACKGROUND);
+    }
+
+    void runLengthCodedPictureLoads()
+    {
+        const QImage picture = patternImage(30, 7, 8);
+        PictureSurface surface = surfaceWithInterior(40, 20);
+        surface.load(fileWith("rle8.bmp", writeRle8Bmp(picture)));
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x)
+                QCOMPARE(surface.readPixel(x, y), colourAt(picture, x, y));
+        }
+    }
+
+    void writesLastUntilTheNextRepaint()
+    {
+        const QImage picture = patternImage(158, 118);
+        const QString path = fileWith("marks.bmp", writeBmp(picture));
+        PictureSurface surface = surfaceWithInterior(158, 118);
+        surface.load(path);
+
+        const QImage shown = surface.pixelLayer();
+        surface.writePixel(3, 4, MARK_COLOUR);
+        QCOMPARE(surface.readPixel(3, 4), MARK_COLOUR);
+        QVERIFY2(colourAt(shown, 3, 4) == colourAt(picture, 3, 4),
+            "a copy of the layer taken before a write must not change with it");
+
+        const QImage before = surface.pixelLayer().copy();
+        for (auto [x, y] : {std::pair {-1, 0}, {158, 0}, {0, -1}, {0, 118}, {-5, -5}, {1000, 1000}})
+            surface.writePixel(x, y, 0x00000000);
+        QVERIFY2(surface.pixelLayer() == before, "a write outside the interior changed a pixel");
+
+        surface.load(path);
+        QCOMPARE(surface.readPixel(3, 4), colourAt(picture, 3, 4));
+
+        // A change of size repaints too, and keeps the picture.
+        surface.writePixel(3, 4, MARK_COLOUR);
+        surface.setOuterWidth(outerTwips(100, Border::Flat));
+        QCOMPARE(surface.interiorWidth(), 100);
+        QCOMPARE(surface.readPixel(3, 4), colourAt(picture, 3, 4));
+        QCOMPARE(surface.readPixel(99, 117), colourAt(picture, 99, 117));
+    }
+
+    void withoutPictureShowsBackground()
+    {
+        const PictureSurface surface = surfaceWithInterior(12, 9);
+        for (int y = 0; y < 9; ++y) {
+            for (int x = 0; x < 12; ++x)
+                QCOMPARE(surface.readPixel(x, y), BACKGROUND);
+        }
+        QCOMPARE(surface.readPixel(12, 0), INVALID_COLOUR);
+    }
+
+    void failedLoadKeepsPictureAndMarks_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes"); // empty: no file is written
+        QTest::addColumn<int>("number");
+
+        const QByteArray whole = writeBmp(patternImage(160, 120));
+        QCOMPARE(whole.size(), 57654);
+
+        QTest::newRow("missing file") << "missing.bmp" << QByteArray() << 53;
+        QTest::newRow("empty file") << "empty.bmp" << QByteArray("") << 481;
+        QTest::newRow("not a picture") << "text.bmp" << QByteArray("hello, world\n") << 481;
+        for (int eighth = 1; eighth < 8; ++eighth) {
+            QTest::addRow("cut after %d eighths", eighth)
+                << "cut.bmp" << whole.left(whole.size() * eighth / 8) << 481;
+        }
+        QTest::newRow("half-written frame") << "half.bmp" << whole.left(30000) << 481;
+        QTest::newRow("one byte short") << "short.bmp" << whole.chopped(1) << 481;
+
+        QByteArray huge = whole;
+        putU32(huge, bmp::WIDTH, 100000);
+        putU32(huge, bmp::HEIGHT, 100000);
+        QTest::newRow("claims ten billion pixels") << "huge.bmp" << huge << 481;
+
+        QByteArray odd = whole;
+        putU16(odd, bmp::BITS_PER_PIXEL, 3);
+        QTest::newRow("3 bits per pixel") << "odd.bmp" << odd << 481;
+
+        QByteArray noWidth = whole;
+        putU32(noWidth, bmp::WIDTH, 0);
+        QTest::newRow("zero width") << "nowidth.bmp" << noWidth << 481;
+
+        QByteArray rle = writeRle8Bmp(patternImage(30, 7, 8));
+        QTest::newRow("run-length data without its end") << "rle.bmp" << rle.chopped(2) << 481;
+    }
+
+    void failedLoadKeepsPictureAndMarks()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, number);
+
+        const QImage picture = patternImage(158, 118);
+        PictureSurface surface = surfaceWithInterior(158, 118);
+        surface.load(fileWith("good.bmp", writeBmp(picture)));
+        surface.writePixel(10, 10, MARK_COLOUR);
+        const QImage before = surface.pixelLayer().copy();
+
+        const QString path = m_dir.filePath(name);
+        QFile::remove(path);
+        if (!bytes.isNull())
+            QVERIFY(saveFile(path, bytes));
+
+        try {
+            surface.load(path);
+            QFAIL("load did not fail");
+        } catch (const TirvelError &error) {
+            QCOMPARE(int(error.number()), number);
+            QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+        }
+        QVERIFY2(surface.pixelLayer() == before, "a failed load changed what the surface shows");
+        QCOMPARE(surface.readPixel(10, 10), MARK_COLOUR);
+    }
+
+    void unreadablePathsAreAccessErrors()
+    {
+        PictureSurface surface = surfaceWithInterior(10, 10);
+        QVERIFY(QDir(m_dir.path()).mkpath("folder.bmp"));
+        QStringList paths {m_dir.filePath("folder.bmp")};
+
+        const QString locked = fileWith("locked.bmp", writeBmp(patternImage(4, 4)));
+        QFile::setPermissions(locked, QFileDevice::Permissions());
+        if (::geteuid() != 0) // root reads it anyway
+            paths << locked;
+
+        for (const QString &path : paths) {
+            try {
+                surface.load(path);
+                QFAIL(qPrintable(path + " loaded"));
+            } catch (const TirvelError &error) {
+                QCOMPARE(error.number(), ErrorNumber::PathAccessError);
+                QVERIFY(error.description().contains(path));
+            }
+        }
+    }
+};
+
+TIRVEL_TEST_MAIN(TestPictureSurface)
+#include "tst_picture_surface.moc"
