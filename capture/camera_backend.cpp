@@ -1,0 +1,7 @@
+#include "camera_backend.h"
+
+namespace tirvel {
+
+CameraBackend::~CameraBackend() = default;
+
+} // namespace tirvel

@@ -1,0 +1,634 @@
+#include "camera_view.h"
+#include "capture_settings.h"
+#include "fake_camera_backend.h"
+#include "format_candidate.h"
+#include "frame_throttle.h"
+#include "qt_camera_backend.h"
+#include "test_main.h"
+
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <limits>
+
+using tirvel::CameraView;
+using tirvel::CaptureSettings;
+using tirvel::FormatCandidate;
+using tirvel::FrameThrottle;
+
+namespace {
+
+constexpr auto YUYV = QVideoFrameFormat::Format_YUYV;
+constexpr auto MJPEG = QVideoFrameFormat::Format_Jpeg;
+constexpr auto NV12 = QVideoFrameFormat::Format_NV12;
+
+FormatCandidate format(int width, int height, QVideoFrameFormat::PixelFormat pixelFormat,
+    float minRate = 30.0f, float maxRate = 30.0f)
+{
+    return {QSize(width, height), pixelFormat, minRate, maxRate};
+}
+
+bool isDark(QRgb pixel)
+{
+    return qRed(pixel) < 60 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
+}
+
+bool isLight(QRgb pixel)
+{
+    return qRed(pixel) > 150 && qGreen(pixel) > 150 && qBlue(pixel) > 150;
+}
+
+bool isRed(QRgb pixel)
+{
+    return qRed(pixel) > 200 && qGreen(pixel) < 60 && qBlue(pixel) < 60;
+}
+
+QImage solid(QSize size, Qt::GlobalColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QString describe(QRgb pixel)
+{
+    return QStringLiteral("rgb(%1, %2, %3)").arg(qRed(pixel)).arg(qGreen(pixel)).arg(qBlue(pixel));
+}
+
+// The bounding box of the light pixels, empty when there are none.
+QRect lightArea(const QImage &image)
+{
+    QRect area;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (isLight(image.pixel(x, y)))
+                area |= QRect(x, y, 1, 1);
+        }
+    }
+    return area;
+}
+
+void verifyPlaceholder(CameraView &view)
+{
+    const QImage shot = view.grab().toImage();
+    const QRect inner = shot.rect().adjusted(0, 0, -1, -1);
+    for (QPoint corner :
+        {inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight()})
+        QVERIFY2(isDark(shot.pixel(corner)), qPrintable(describe(shot.pixel(corner))));
+    const QRect text = lightArea(shot);
+    QVERIFY2(text.width() > 20 && text.height() > 4, "no light text on the placeholder");
+    const QPoint offset = text.center() - shot.rect().center();
+    QVERIFY2(qAbs(offset.x()) <= 3 && qAbs(offset.y()) <= 3, "the placeholder text is not centred");
+    QVERIFY(!view.isShowingVideo());
+}
+
+FakeCameraBackend::Device camera(const QString &id)
+{
+    // Positions: 0 the start format, 1 and 2 the command's size, 3 the start size at 5/s.
+    const QList<FormatCandidate> formats {
+        format(640, 480, YUYV, 15, 30),
+        format(160, 120, YUYV, 15, 30),
+        format(160, 120, YUYV, 5, 30),
+        format(640, 480, YUYV, 5, 30),
+    };
+    return {id, formats, formats[0], false};
+}
+
+enum class Command { FrameSize, FrameRate };
+enum class CameraLoss { UnplugActive, FailActive, UnplugOther };
+
+} // namespace
+
+Q_DECLARE_METATYPE(tirvel::CaptureSettings)
+Q_DECLARE_METATYPE(tirvel::FormatCandidate)
+Q_DECLARE_METATYPE(Command)
+Q_DECLARE_METATYPE(CameraLoss)
+
+class TestCameraView : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void storedSettings_data();
+    void storedSettings();
+    void himetricToTwips_data();
+    void himetricToTwips();
+    void twipsToPixels_data();
+    void twipsToPixels();
+
+    void frameSizeChoice_data();
+    void frameSizeChoice();
+    void frameRateChoice_data();
+    void frameRateChoice();
+
+    void throttle_data();
+    void throttle();
+    void throttleHoldsRateUnderJitter();
+
+    void placeholderWithoutCamera();
+    void hotPlugStartsCameraAndShowsFrames_data();
+    void hotPlugStartsCameraAndShowsFrames();
+    void cameraLossReturnsToPlaceholder_data();
+    void cameraLossReturnsToPlaceholder();
+    void cameraFailingToStartIsPassedOver();
+    void commandsWithoutCameraAppliedOnHotPlug_data();
+    void commandsWithoutCameraAppliedOnHotPlug();
+    void commandsAppliedAtOnceAndToLaterCameras();
+    void frameRateCommandThrottlesPicture();
+    void viewSize_data();
+    void viewSize();
+    void captureFilePathIsOnlyKept();
+    void realBackendWithoutCamera();
+
+private:
+    struct Fixture
+    {
+        FakeCameraBackend *fake = nullptr;
+        std::unique_ptr<CameraView> view;
+    };
+
+    Fixture makeView(const CaptureSettings &settings = {});
+
+    qint64 m_now = 0;
+};
+
+TestCameraView::Fixture TestCameraView::makeView(const CaptureSettings &settings)
+{
+    m_now = 0;
+    auto fake = std::make_unique<FakeCameraBackend>();
+    Fixture fixture;
+    fixture.fake = fake.get();
+    fixture.view
+        = std::make_unique<CameraView>(settings, std::move(fake), [this] { return m_now; });
+    return fixture;
+}
+
+void TestCameraView::storedSettings_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("expected");
+
+    QTest::newRow("width") << "_extentx" << QVariant::fromValue(std::int32_t(4233));
+    QTest::newRow("height") << "_extenty" << QVariant::fromValue(std::int32_t(3175));
+    QTest::newRow("stream event") << "videostreameventenabled" << QVariant(true);
+    QTest::newRow("precise controls") << "useprecisecapturecontrols" << QVariant(true);
+}
+
+void TestCameraView::storedSettings()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, expected);
+
+    const QVariantMap stored = CaptureSettings {}.toVariantMap();
+    QCOMPARE(stored.size(), 4);
+    QVERIFY2(stored.contains(key), qPrintable(key + " is not stored"));
+    QCOMPARE(stored.value(key).metaType(), expected.metaType());
+    QCOMPARE(stored.value(key), expected);
+}
+
+void TestCameraView::himetricToTwips_data()
+{
+    QTest::addColumn<std::int32_t>("himetric");
+    QTest::addColumn<std::int32_t>("twips");
+
+    QTest::newRow("design width rounds up") << 4233 << 2400;
+    QTest::newRow("design height exact") << 3175 << 1800;
+    QTest::newRow("zero") << 0 << 0;
+    QTest::newRow("1 -> 0.57") << 1 << 1;
+    QTest::newRow("2 -> 1.13") << 2 << 1;
+    QTest::newRow("3 -> 1.70") << 3 << 2;
+    QTest::newRow("-1 -> -0.57") << -1 << -1;
+    QTest::newRow("maximum") << std::numeric_limits<std::int32_t>::max() << 1217471044;
+    QTest::newRow("minimum") << std::numeric_limits<std::int32_t>::min() << -1217471045;
+}
+
+void TestCameraView::himetricToTwips()
+{
+    QFETCH(std::int32_t, himetric);
+    QFETCH(std::int32_t, twips);
+    QCOMPARE(CaptureSettings::himetricToTwips(himetric), twips);
+}
+
+void TestCameraView::twipsToPixels_data()
+{
+    QTest::addColumn<std::int32_t>("twips");
+    QTest::addColumn<std::int32_t>("pixels");
+
+    QTest::newRow("design width") << 2400 << 160;
+    QTest::newRow("design height") << 1800 << 120;
+    QTest::newRow("7 -> 0.47") << 7 << 0;
+    QTest::newRow("8 -> 0.53") << 8 << 1;
+    QTest::newRow("22 -> 1.47") << 22 << 1;
+    QTest::newRow("23 -> 1.53") << 23 << 2;
+    QTest::newRow("-8 -> -0.53") << -8 << -1;
+}
+
+void TestCameraView::twipsToPixels()
+{
+    QFETCH(std::int32_t, twips);
+    QFETCH(std::int32_t, pixels);
+    QCOMPARE(CaptureSettings::twipsToPixels(twips), pixels);
+}
+
+void TestCameraView::frameSizeChoice_data()
+{
+    QTest::addColumn<QList<FormatCandidate>>("formats");
+    QTest::addColumn<FormatCandidate>("current");
+    QTest::addColumn<int>("expected");
+
+    const FormatCandidate yuyv = format(640, 480, YUYV);
+    QTest::newRow("empty list") << QList<FormatCandidate> {} << yuyv << -1;
+    QTest::newRow("exact size among larger")
+        << QList {format(640, 480, YUYV), format(176, 144, YUYV), format(160, 120, YUYV)} << yuyv
+        << 2;
+    QTest::newRow("smallest covering") << QList {format(640, 480, YUYV), format(176, 144, YUYV),
+        format(320, 240, YUYV)} << yuyv << 1;
+    QTest::newRow("covering needs both dimensions")
+        << QList {format(320, 119, YUYV), format(640, 480, YUYV)} << yuyv << 1;
+    QTest::newRow("one pixel short is below, one over covers") << QList {format(160, 119, YUYV),
+        format(161, 120, YUYV), format(320, 240, YUYV)} << yuyv << 1;
+    QTest::newRow("largest below")
+        << QList {format(80, 60, YUYV), format(128, 96, YUYV), format(120, 90, YUYV)} << yuyv << 1;
+    QTest::newRow("pixel format kept")
+        << QList {format(160, 120, YUYV), format(160, 120, MJPEG)} << format(640, 480, MJPEG) << 1;
+    QTest::newRow("pixel format not offered, earliest of the size")
+        << QList {format(640, 480, NV12), format(160, 120, MJPEG), format(160, 120, YUYV)}
+        << format(640, 480, NV12) << 1;
+    QTest::newRow("size before pixel format")
+        << QList {format(320, 240, MJPEG), format(160, 120, YUYV)} << format(640, 480, MJPEG) << 1;
+    QTest::newRow("empty resolution skipped")
+        << QList {format(0, 0, YUYV), format(640, 480, YUYV)} << yuyv << 1;
+    QTest::newRow("only empty resolutions") << QList {format(0, 0, YUYV)} << yuyv << -1;
+}
+
+void TestCameraView::frameSizeChoice()
+{
+    QFETCH(QList<FormatCandidate>, formats);
+    QFETCH(FormatCandidate, current);
+    QFETCH(int, expected);
+    QCOMPARE(tirvel::chooseFrameSizeFormat(formats, current).value_or(-1), expected);
+}
+
+void TestCameraView::frameRateChoice_data()
+{
+    QTest::addColumn<QList<FormatCandidate>>("formats");
+    QTest::addColumn<FormatCandidate>("current");
+    QTest::addColumn<int>("expected");
+
+    const FormatCandidate vga = format(640, 480, YUYV, 30, 30);
+    QTest::newRow("empty list") << QList<FormatCandidate> {} << vga << -1;
+    QTest::newRow("range holding 5")
+        << QList {format(640, 480, YUYV, 15, 30), format(640, 480, YUYV, 5, 30)} << vga << 1;
+    QTest::newRow("5 at the top of a range")
+        << QList {format(640, 480, YUYV, 10, 30), format(640, 480, YUYV, 1, 5)} << vga << 1;
+    QTest::newRow("exactly 5") << QList {format(640, 480, YUYV, 6, 6), format(640, 480, YUYV, 5, 5)}
+                               << vga << 1;
+    QTest::newRow("other resolutions ignored")
+        << QList {format(160, 120, YUYV, 5, 30), format(640, 480, YUYV, 15, 30)} << vga << 1;
+    QTest::newRow("lowest rate when none holds 5") << QList {format(640, 480, YUYV, 30, 30),
+        format(640, 480, YUYV, 15, 15), format(640, 480, YUYV, 20, 20)}
+                                                   << vga << 1;
+    QTest::newRow("nearest when all are slower")
+        << QList {format(640, 480, YUYV, 1, 2), format(640, 480, YUYV, 3, 3)} << vga << 1;
+    QTest::newRow("pixel format kept among those holding 5")
+        << QList {format(640, 480, MJPEG, 5, 30), format(640, 480, YUYV, 5, 30)} << vga << 1;
+    QTest::newRow("rate before pixel format")
+        << QList {format(640, 480, YUYV, 15, 30), format(640, 480, MJPEG, 5, 30)} << vga << 1;
+    QTest::newRow("lower top rate preferred")
+        << QList {format(640, 480, YUYV, 5, 30), format(640, 480, YUYV, 5, 10)} << vga << 1;
+    QTest::newRow("unknown resolution keeps the largest") << QList {format(160, 120, YUYV, 5, 30),
+        format(640, 480, YUYV, 5, 30), format(320, 240, YUYV, 15, 30)}
+                                                          << FormatCandidate {} << 1;
+}
+
+void TestCameraView::frameRateChoice()
+{
+    QFETCH(QList<FormatCandidate>, formats);
+    QFETCH(FormatCandidate, current);
+    QFETCH(int, expected);
+    QCOMPARE(tirvel::chooseFrameRateFormat(formats, current).value_or(-1), expected);
+}
+
+void TestCameraView::throttle_data()
+{
+    QTest::addColumn<qint64>("interval");
+    QTest::addColumn<QList<qint64>>("arrivals");
+    QTest::addColumn<QList<bool>>("admitted");
+
+    QTest::newRow("no interval") << qint64(0) << QList<qint64> {0, 0, 1, 2}
+                                 << QList<bool> {true, true, true, true};
+    QTest::newRow("one per interval") << qint64(200) << QList<qint64> {0, 100, 199, 200, 399, 400}
+                                      << QList<bool> {true, false, false, true, false, true};
+    QTest::newRow("late frame forgiven by up to a tenth")
+        << qint64(200) << QList<qint64> {0, 215, 399, 400} << QList<bool> {true, true, false, true};
+    QTest::newRow("very late frame forgiven only a tenth")
+        << qint64(200) << QList<qint64> {0, 500, 679, 680} << QList<bool> {true, true, false, true};
+}
+
+void TestCameraView::throttle()
+{
+    QFETCH(qint64, interval);
+    QFETCH(QList<qint64>, arrivals);
+    QFETCH(QList<bool>, admitted);
+
+    FrameThrottle throttle;
+    throttle.setInterval(interval);
+    for (qsizetype i = 0; i < arrivals.size(); ++i) {
+        QVERIFY2(throttle.admit(arrivals[i]) == admitted[i],
+            qPrintable(QStringLiteral("frame at %1 ms").arg(arrivals[i])));
+    }
+}
+
+void TestCameraView::throttleHoldsRateUnderJitter()
+{
+    // A 30 frames a second camera whose frames come up to 4 ms early or late, for 60 seconds.
+    FrameThrottle throttle;
+    throttle.setInterval(200);
+    quint32 seed = 12345;
+    int admitted = 0;
+    for (int i = 0; i < 1800; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const qint64 jitter = qint64(seed >> 29) - 4;
+        if (throttle.admit(i * 1000 / 30 + jitter))
+            ++admitted;
+    }
+    QVERIFY2(admitted >= 295 && admitted <= 301, qPrintable(QString::number(admitted)));
+}
+
+void TestCameraView::placeholderWithoutCamera()
+{
+    Fixture fixture = makeView();
+    QVERIFY(fixture.fake->startedDevices().isEmpty());
+    verifyPlaceholder(*fixture.view);
+}
+
+void TestCameraView::hotPlugStartsCameraAndShowsFrames_data()
+{
+    QTest::addColumn<QSize>("frameSize");
+    QTest::addColumn<QPoint>("insidePicture");
+    QTest::addColumn<QPoint>("outsidePicture");
+
+    // The view is 160 x 120.
+    QTest::newRow("same aspect") << QSize(320, 240) << QPoint(2, 2) << QPoint(-1, -1);
+    QTest::newRow("wide, bars above and below")
+        << QSize(320, 120) << QPoint(80, 60) << QPoint(80, 10);
+    QTest::newRow("tall, bars left and right")
+        << QSize(60, 120) << QPoint(80, 60) << QPoint(10, 60);
+}
+
+void TestCameraView::hotPlugStartsCameraAndShowsFrames()
+{
+    QFETCH(QSize, frameSize);
+    QFETCH(QPoint, insidePicture);
+    QFETCH(QPoint, outsidePicture);
+
+    Fixture fixture = makeView();
+    fixture.fake->plug(camera("cam0"));
+    QCOMPARE(fixture.fake->activeDeviceId(), QStringLiteral("cam0"));
+
+    fixture.fake->sendFrame(solid(frameSize, Qt::red));
+    QVERIFY(fixture.view->isShowingVideo());
+    const QImage shot = fixture.view->grab().toImage();
+    QVERIFY2(isRed(shot.pixel(insidePicture)), qPrintable(describe(shot.pixel(insidePicture))));
+    if (shot.rect().contains(outsidePicture)) {
+        QVERIFY2(
+            isDark(shot.pixel(outsidePicture)), qPrintable(describe(shot.pixel(outsidePicture))));
+    }
+}
+
+void TestCameraView::cameraLossReturnsToPlaceholder_data()
+{
+    QTest::addColumn<CameraLoss>("loss");
+    QTest::addColumn<bool>("secondCamera");
+    QTest::addColumn<bool>("stillShowing");
+    QTest::addColumn<QString>("activeAfter");
+
+    QTest::newRow("running camera unplugged") << CameraLoss::UnplugActive << false << false << "";
+    QTest::newRow("running camera fails") << CameraLoss::FailActive << false << false << "";
+    QTest::newRow("running camera unplugged, another takes over")
+        << CameraLoss::UnplugActive << true << false << "cam1";
+    QTest::newRow("another camera unplugged") << CameraLoss::UnplugOther << true << true << "cam0";
+}
+
+void TestCameraView::cameraLossReturnsToPlaceholder()
+{
+    QFETCH(CameraLoss, loss);
+    QFETCH(bool, secondCamera);
+    QFETCH(bool, stillShowing);
+    QFETCH(QString, activeAfter);
+
+    Fixture fixture = makeView();
+    fixture.fake->plug(camera("cam0"));
+    if (secondCamera)
+        fixture.fake->plug(camera("cam1"));
+    fixture.fake->sendFrame(solid({160, 120}, Qt::red));
+    QVERIFY(fixture.view->isShowingVideo());
+
+    switch (loss) {
+    case CameraLoss::UnplugActive:
+        fixture.fake->unplug("cam0");
+        break;
+    case CameraLoss::FailActive:
+        fixture.fake->fail("unplugged while running");
+        break;
+    case CameraLoss::UnplugOther:
+        fixture.fake->unplug("cam1");
+        break;
+    }
+    QCOMPARE(fixture.view->isShowingVideo(), stillShowing);
+    QCOMPARE(fixture.fake->activeDeviceId(), activeAfter);
+
+    fixture.fake->sendFrame(solid({160, 120}, Qt::red));
+    if (activeAfter.isEmpty()) {
+        // A frame still on its way from the lost camera must not bring the picture back.
+        verifyPlaceholder(*fixture.view);
+    } else {
+        QVERIFY(isRed(fixture.view->grab().toImage().pixel(80, 60)));
+    }
+}
+
+void TestCameraView::cameraFailingToStartIsPassedOver()
+{
+    Fixture fixture = makeView();
+    FakeCameraBackend::Device busy = camera("busy");
+    busy.failsToStart = true;
+    fixture.fake->plug(busy);
+    QCOMPARE(fixture.fake->startedDevices(), QStringList {"busy"});
+    QVERIFY(fixture.fake->activeDeviceId().isEmpty());
+    verifyPlaceholder(*fixture.view);
+    if (QTest::currentTestFailed())
+        return;
+
+    fixture.fake->plug(camera("free"));
+    QCOMPARE(fixture.fake->activeDeviceId(), QStringLiteral("free"));
+    fixture.fake->sendFrame(solid({160, 120}, Qt::red));
+    QVERIFY(isRed(fixture.view->grab().toImage().pixel(80, 60)));
+}
+
+void TestCameraView::commandsWithoutCameraAppliedOnHotPlug_data()
+{
+    QTest::addColumn<QList<Command>>("commands");
+    QTest::addColumn<QList<qsizetype>>("applied");
+
+    // Positions as in camera(): 1 and 2 are 160 x 120, 2 and 3 hold 5/s.
+    QTest::newRow("none") << QList<Command> {} << QList<qsizetype> {};
+    QTest::newRow("size") << QList {Command::FrameSize} << QList<qsizetype> {1};
+    QTest::newRow("rate") << QList {Command::FrameRate} << QList<qsizetype> {3};
+    QTest::newRow("size then rate")
+        << QList {Command::FrameSize, Command::FrameRate} << QList<qsizetype> {1, 2};
+    QTest::newRow("rate then size")
+        << QList {Command::FrameRate, Command::FrameSize} << QList<qsizetype> {3, 1};
+    QTest::newRow("size twice") << QList {Command::FrameSize, Command::FrameSize}
+                                << QList<qsizetype> {1};
+    QTest::newRow("rate, size, rate again") << QList {Command::FrameRate, Command::FrameSize,
+        Command::FrameRate} << QList<qsizetype> {1, 2};
+}
+
+void TestCameraView::commandsWithoutCameraAppliedOnHotPlug()
+{
+    QFETCH(QList<Command>, commands);
+    QFETCH(QList<qsizetype>, applied);
+
+    Fixture fixture = makeView();
+    for (Command command : commands) {
+        if (command == Command::FrameSize)
+            fixture.view->frameSizeCommand();
+        else
+            fixture.view->frameRateCommand();
+    }
+    QVERIFY(fixture.fake->appliedFormats().isEmpty());
+
+    fixture.fake->plug(camera("cam0"));
+    QCOMPARE(fixture.fake->appliedFormats(), applied);
+}
+
+void TestCameraView::commandsAppliedAtOnceAndToLaterCameras()
+{
+    Fixture fixture = makeView();
+    fixture.fake->plug(camera("cam0"));
+    fixture.view->frameSizeCommand();
+    QCOMPARE(fixture.fake->appliedFormats(), QList<qsizetype> {1});
+
+    fixture.fake->unplug("cam0");
+    fixture.fake->plug(camera("cam1"));
+    QCOMPARE(fixture.fake->appliedFormats(), (QList<qsizetype> {1, 1}));
+
+    fixture.view->frameRateCommand();
+    QCOMPARE(fixture.fake->appliedFormats(), (QList<qsizetype> {1, 1, 2}));
+}
+
+void TestCameraView::frameRateCommandThrottlesPicture()
+{
+    Fixture fixture = makeView();
+    fixture.fake->plug(camera("cam0"));
+    auto centre = [&] { return fixture.view->grab().toImage().pixel(80, 60); };
+
+    const struct
+    {
+        qint64 at;
+        Qt::GlobalColor colour;
+        bool rateCommandBefore;
+        bool restartBefore;
+        Qt::GlobalColor shown;
+    } steps[] = {
+        {0, Qt::red, false, false, Qt::red},
+        {40, Qt::blue, false, false, Qt::blue}, // every frame shows before the command
+        {80, Qt::green, true, false, Qt::green}, // the first one after it shows
+        {200, Qt::red, false, false, Qt::green}, // 120 ms later: dropped
+        {279, Qt::blue, false, false, Qt::green}, // 199 ms later: dropped
+        {280, Qt::red, false, false, Qt::red},
+        {300, Qt::blue, false, true, Qt::blue}, // a new camera's first frame shows at once
+    };
+    for (const auto &step : steps) {
+        if (step.rateCommandBefore)
+            fixture.view->frameRateCommand();
+        if (step.restartBefore) {
+            fixture.fake->unplug("cam0");
+            fixture.fake->plug(camera("cam1"));
+        }
+        m_now = step.at;
+        fixture.fake->sendFrame(solid({160, 120}, step.colour));
+        QVERIFY2(centre() == QColor(step.shown).rgb(),
+            qPrintable(QStringLiteral("at %1 ms: %2").arg(step.at).arg(describe(centre()))));
+    }
+}
+
+void TestCameraView::viewSize_data()
+{
+    QTest::addColumn<CaptureSettings>("settings");
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("height");
+
+    QTest::newRow("design") << CaptureSettings {} << QSize(160, 120) << 2400.0 << 1800.0;
+    QTest::newRow("other extents")
+        << CaptureSettings {2646, 1984, true, true} << QSize(100, 75) << 1500.0 << 1125.0;
+}
+
+void TestCameraView::viewSize()
+{
+    QFETCH(CaptureSettings, settings);
+    QFETCH(QSize, pixels);
+    QFETCH(double, width);
+    QFETCH(double, height);
+
+    Fixture fixture = makeView(settings);
+    QCOMPARE(fixture.view->size(), pixels);
+    QCOMPARE(fixture.view->sizeHint(), pixels);
+    QCOMPARE(fixture.view->viewWidth(), width);
+    QCOMPARE(fixture.view->viewHeight(), height);
+
+    fixture.view->resize(200, 150);
+    QCOMPARE(fixture.view->viewWidth(), 3000.0);
+    QCOMPARE(fixture.view->viewHeight(), 2250.0);
+}
+
+void TestCameraView::captureFilePathIsOnlyKept()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("Capture.avi");
+
+    Fixture fixture = makeView();
+    QVERIFY(fixture.view->captureFilePath().isEmpty());
+    fixture.view->setCaptureFilePath(path);
+    QCOMPARE(fixture.view->captureFilePath(), path);
+
+    fixture.fake->plug(camera("cam0"));
+    fixture.fake->sendFrame(solid({160, 120}, Qt::red));
+    fixture.view->frameSizeCommand();
+    fixture.view->frameRateCommand();
+    QVERIFY(!QFileInfo::exists(path));
+}
+
+void TestCameraView::realBackendWithoutCamera()
+{
+    if (!QMediaDevices::videoInputs().isEmpty())
+        QSKIP("a camera is present");
+
+    CameraView view(CaptureSettings {}, std::make_unique<tirvel::QtCameraBackend>());
+    view.setCaptureFilePath(QStringLiteral("/nonexistent/Capture.avi"));
+    view.frameSizeCommand();
+    view.frameRateCommand();
+    QCOMPARE(view.viewWidth(), 2400.0);
+    QCOMPARE(view.viewHeight(), 1800.0);
+    verifyPlaceholder(view);
+    if (QTest::currentTestFailed())
+        return;
+
+    tirvel::QtCameraBackend backend;
+    QSignalSpy errors(&backend, &tirvel::CameraBackend::errorOccurred);
+    backend.start(QStringLiteral("no-such-camera"));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(backend.activeDeviceId().isEmpty());
+    QVERIFY(backend.formats().isEmpty());
+    backend.applyFormat(0);
+    backend.stop();
+}
+
+TIRVEL_TEST_MAIN(TestCameraView)
+
+#include "tst_camera_view.moc"
