@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The program as a person uses it, on a real X display: started from a folder holding it, its
+# colour library and the two demo frames; Alt+T tests (twice: the first test compares with the
+# start picture, the second with 5.bmp once the timer has read it); green marks must appear where
+# the ball stood and the message must show; Alt+E must end the program with status 0.
+#   e2e_window.sh PROGRAM LIBRARY FRAMES_DIRECTORY
+set -euo pipefail
+
+if [ "${4:-}" != "--on-display" ]; then
+  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "$3" --on-display
+fi
+
+work=$(mktemp -d)
+trap 'kill "$program" 2>/dev/null || true; rm -rf "$work"' EXIT
+cp "$1" "$2" "$3/5.bmp" "$3/6.bmp" "$work/"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Pixels of a region of a screenshot as "#RRGGBB" lines.
+pixels() { convert "$1" -crop "$2" +repage txt:- | grep -o '#[0-9A-F]\{6\}'; }
+# Text in the result label's dark red, anti-aliased or not.
+dark_red() {
+  convert "$1" -crop 161x17+26+288 +repage -depth 8 txt:- |
+    sed -n 's/^[^(]*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
+    awk '$1 >= 96 && $2 < 80 && $3 < 80 { n++ } END { print n + 0 }'
+}
+# The test frame's interior starts one pixel inside its border at (194, 136).
+green() { pixels "$1" 158x118+195+137 | grep -c '#00C800' || true; }
+
+"$work/tirvel" 2>"$work/stderr" &
+program=$!
+window=""
+for _ in $(seq 50); do
+  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || fail "no window titled Tirvel"
+xdotool windowfocus --sync "$window"
+sleep 0.5
+
+import -window "$window" "$work/before.png"
+[ "$(green "$work/before.png")" -eq 0 ] || fail "green marks before any test"
+[ "$(dark_red "$work/before.png")" -eq 0 ] || fail "a message before any test"
+
+xdotool key --window "$window" alt+t
+sleep 1.6
+xdotool key --window "$window" alt+t
+sleep 0.5
+import -window "$window" "$work/after.png"
+
+marks=$(green "$work/after.png")
+echo "green marks: $marks, message pixels: $(dark_red "$work/after.png")"
+[ "$marks" -gt 100 ] || fail "expected green marks where the ball stood, found $marks"
+# The ball stood centred on (62, 90) of the frame; that sample point must be marked.
+[ "$(pixels "$work/after.png" 1x1+257+227)" = "#00C800" ] || fail "no mark where the ball stood"
+[ "$(dark_red "$work/after.png")" -gt 20 ] || fail "the message is not shown"
+
+xdotool key --window "$window" alt+e
+for _ in $(seq 50); do
+  kill -0 "$program" 2>/dev/null || break
+  sleep 0.2
+done
+kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
+status=0
+wait "$program" || status=$?
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+echo "1 passed, 0 failed"
