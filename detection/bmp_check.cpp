@@ -1,5 +1,6 @@
 #include "bmp_check.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace tirvel {
@@ -81,10 +82,28 @@ std::optional<QString> checkBitFields(QByteArrayView file, const Header &header)
     return std::nullopt;
 }
 
+// Whether the pixel indexes in bytes [at, at + bytes) name palette entries that exist; for
+// 4 bits a byte holds two pixels, high nibble first, and `pixels` says how many count.
+bool indexesFit(QByteArrayView file, qsizetype at, std::int64_t pixels, std::uint32_t bitsPerPixel,
+    std::uint32_t entries)
+{
+    const std::uint32_t perByte = 8 / bitsPerPixel;
+    const std::uint32_t mask = (1u << bitsPerPixel) - 1;
+    for (std::int64_t i = 0; i < pixels; ++i) {
+        const auto byte = static_cast<std::uint8_t>(file[at + qsizetype(i / perByte)]);
+        const std::uint32_t shift = 8 - bitsPerPixel * std::uint32_t(i % perByte + 1);
+        if (((byte >> shift) & mask) >= entries)
+            return false;
+    }
+    return true;
+}
+
 // Follows the run-length codes to their end marker without decoding them, so that a stream
 // that stops early or draws outside the picture is refused.
-std::optional<QString> walkRunLengths(QByteArrayView file, qsizetype at, const Header &header)
+std::optional<QString> walkRunLengths(
+    QByteArrayView file, qsizetype at, const Header &header, std::uint32_t entries)
 {
+    const auto outsidePalette = QStringLiteral("a pixel uses a colour outside the palette");
     const std::int64_t width = header.width;
     const std::int64_t height = header.height;
     std::int64_t x = 0;
@@ -104,6 +123,9 @@ std::optional<QString> walkRunLengths(QByteArrayView file, qsizetype at, const H
         if (count > 0) {
             if (auto fault = drawAcross(count))
                 return fault;
+            if (!indexesFit(file, at - 1, std::min<int>(count, 8 / header.bitsPerPixel),
+                    header.bitsPerPixel, entries))
+                return outsidePalette;
             continue;
         }
         switch (code) {
@@ -126,6 +148,10 @@ std::optional<QString> walkRunLengths(QByteArrayView file, qsizetype at, const H
             if (auto fault = drawAcross(code))
                 return fault;
             const qsizetype bytes = header.bitsPerPixel == 8 ? code : (code + 1) / 2;
+            if (at + bytes > file.size())
+                return QStringLiteral("the file ends before the end of its pixel data");
+            if (!indexesFit(file, at, code, header.bitsPerPixel, entries))
+                return outsidePalette;
             at += (bytes + 1) & ~qsizetype(1);
             if (at > file.size())
                 return QStringLiteral("the file ends before the end of its pixel data");
@@ -185,11 +211,13 @@ std::optional<QString> findBmpFault(QByteArrayView file)
         return QStringLiteral("unsupported compression %1").arg(header.compression);
     }
 
+    // Qt's reader takes an index past a short palette from memory the file never described.
+    std::uint32_t entries = 0;
     if (header.bitsPerPixel <= 8) {
         const std::uint32_t paletteMax = 1u << header.bitsPerPixel;
         if (header.coloursUsed > paletteMax)
             return QStringLiteral("the palette claims %1 colours").arg(header.coloursUsed);
-        const std::uint32_t entries = header.coloursUsed != 0 ? header.coloursUsed : paletteMax;
+        entries = header.coloursUsed != 0 ? header.coloursUsed : paletteMax;
         tablesEnd += header.paletteEntrySize * entries;
     }
     if (tablesEnd > file.size())
@@ -200,11 +228,18 @@ std::optional<QString> findBmpFault(QByteArrayView file)
         return QStringLiteral("the pixel data offset %1 lies outside the file").arg(pixelsAt);
 
     if (header.compression == Rle8 || header.compression == Rle4)
-        return walkRunLengths(file, pixelsAt, header);
+        return walkRunLengths(file, pixelsAt, header, entries);
 
     const std::int64_t rowBytes = (header.width * header.bitsPerPixel + 31) / 32 * 4;
     if (pixelsAt + rowBytes * rows > file.size())
         return QStringLiteral("the file ends before the end of its pixel data");
+    if (header.bitsPerPixel <= 8 && entries < (1u << header.bitsPerPixel)) {
+        for (std::int64_t row = 0; row < rows; ++row) {
+            if (!indexesFit(file, qsizetype(pixelsAt + row * rowBytes), header.width,
+                    header.bitsPerPixel, entries))
+                return QStringLiteral("a pixel uses a colour outside the palette");
+        }
+    }
     return std::nullopt;
 }
 

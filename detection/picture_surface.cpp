@@ -1,12 +1,6 @@
 #include "picture_surface.h"
 
-#include "bmp_check.h"
-#include "tirvel_error.h"
-
-#include <QBuffer>
-#include <QFile>
-#include <QFileInfo>
-#include <QImageReader>
+#include "picture_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,61 +12,6 @@ namespace {
 
 // Far beyond any picture box; keeps a wild size from allocating a huge layer.
 constexpr int MAX_INTERIOR_PIXELS = 16384;
-// The largest file a picture of MAX_PICTURE_PIXELS can take, with room for its headers.
-constexpr qint64 MAX_FILE_BYTES = MAX_PICTURE_PIXELS * 4 + 64 * 1024;
-
-QString quoted(const QString &path)
-{
-    return QLatin1Char('\'') + path + QLatin1Char('\'');
-}
-
-QByteArray readWholeFile(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw TirvelError(
-            ErrorNumber::FileNotFound, QStringLiteral("File not found: %1").arg(quoted(path)));
-    if (info.isDir())
-        throw TirvelError(ErrorNumber::PathAccessError,
-            QStringLiteral("Path/File access error: %1 is a directory").arg(quoted(path)));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw TirvelError(ErrorNumber::PathAccessError,
-            QStringLiteral("Path/File access error: %1 cannot be read (%2)")
-                .arg(quoted(path), file.errorString()));
-    if (file.size() > MAX_FILE_BYTES)
-        throw TirvelError(ErrorNumber::InvalidPicture,
-            QStringLiteral("Invalid picture: %1 is too large").arg(quoted(path)));
-    return file.readAll();
-}
-
-[[noreturn]] void throwInvalid(const QString &path, const QString &why)
-{
-    throw TirvelError(ErrorNumber::InvalidPicture,
-        QStringLiteral("Invalid picture: %1 (%2)").arg(quoted(path), why));
-}
-
-QImage decode(const QString &path, const QByteArray &bytes)
-{
-    if (bytes.startsWith("BM")) {
-        if (const auto fault = findBmpFault(bytes))
-            throwInvalid(path, *fault);
-    }
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > MAX_PICTURE_PIXELS)
-        throwInvalid(path,
-            QStringLiteral("the picture claims %1 x %2 pixels")
-                .arg(size.width())
-                .arg(size.height()));
-    QImage image = reader.read();
-    if (image.isNull())
-        throwInvalid(path, reader.errorString());
-    return image.convertToFormat(QImage::Format_RGB32);
-}
 
 } // namespace
 
@@ -86,9 +25,8 @@ PictureSurface::PictureSurface(Border border, ColourValue background, int twipsP
 
 void PictureSurface::load(const QString &path)
 {
-    // Read once and decode from memory, so a file being rewritten is judged as one snapshot.
-    const QByteArray bytes = readWholeFile(path);
-    m_picture = decode(path, bytes);
+    // Decoded from memory, so the picture is the one snapshot the read accepted.
+    m_picture = decodePicture(readPictureFile(path), path);
     repaint();
 }
 

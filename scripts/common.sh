@@ -12,6 +12,8 @@ TIRVEL_PACKAGES=(
   fonts-dejavu-core
   # The real-window test, the screenshot and scripts/run without a display.
   xvfb xauth xdotool imagemagick
+  # The loader under memcheck.
+  valgrind
 )
 
 tirvel_as_root() {

@@ -4,6 +4,7 @@
 #include "test_main.h"
 #include "tirvel_error.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
@@ -240,21 +241,101 @@ private slots:
         QTest::newRow("half-written frame") << "half.bmp" << whole.left(30000) << 481;
         QTest::newRow("one byte short") << "short.bmp" << whole.chopped(1) << 481;
 
+        const auto changed = [&](qsizetype at, std::uint32_t value, int size = 4) {
+            QByteArray bytes = whole;
+            size == 4 ? putU32(bytes, at, value) : putU16(bytes, at, std::uint16_t(value));
+            return bytes;
+        };
         QByteArray huge = whole;
         putU32(huge, bmp::WIDTH, 100000);
         putU32(huge, bmp::HEIGHT, 100000);
         QTest::newRow("claims ten billion pixels") << "huge.bmp" << huge << 481;
+        QByteArray millions = whole;
+        putU32(millions, bmp::WIDTH, 4000);
+        putU32(millions, bmp::HEIGHT, 4000);
+        QTest::newRow("sixteen million pixels in a small file")
+            << "millions.bmp" << millions << 481;
+        QTest::newRow("zero width") << "w0.bmp" << changed(bmp::WIDTH, 0) << 481;
+        QTest::newRow("negative width")
+            << "w-.bmp" << changed(bmp::WIDTH, std::uint32_t(-160)) << 481;
+        QTest::newRow("zero height") << "h0.bmp" << changed(bmp::HEIGHT, 0) << 481;
+        for (std::uint32_t bits : {0u, 3u, 64u})
+            QTest::addRow("%u bits per pixel", bits)
+                << "bits.bmp" << changed(bmp::BITS_PER_PIXEL, bits, 2) << 481;
+        QTest::newRow("unknown compression") << "jpeg.bmp" << changed(bmp::COMPRESSION, 4) << 481;
+        QTest::newRow("header size past the end")
+            << "header.bmp" << changed(bmp::HEADER_SIZE, 124).left(70) << 481;
+        QTest::newRow("unknown header size")
+            << "header2.bmp" << changed(bmp::HEADER_SIZE, 41) << 481;
+        QTest::newRow("pixel data offset past the end")
+            << "offset.bmp" << changed(bmp::PIXELS_OFFSET, 60000) << 481;
+        QTest::newRow("pixel data offset inside the header")
+            << "offset2.bmp" << changed(bmp::PIXELS_OFFSET, 20) << 481;
 
-        QByteArray odd = whole;
-        putU16(odd, bmp::BITS_PER_PIXEL, 3);
-        QTest::newRow("3 bits per pixel") << "odd.bmp" << odd << 481;
+        // Four palette entries, and a pixel that asks for the two hundredth.
+        QByteArray shortPalette = writeBmp(patternImage(16, 4, 2), 8);
+        QCOMPARE(shortPalette[bmp::COLOURS_USED], char(4));
+        shortPalette[bmp::PALETTE + 4 * 4 + 5] = char(200);
+        QTest::newRow("palette index past the palette") << "index.bmp" << shortPalette << 481;
+        QByteArray shortPalette4 = writeRle4Bmp(patternImage(16, 4, 2));
+        shortPalette4[shortPalette4.size() - 5] = char(0xF0); // the last run's colours
+        QTest::newRow("run-length palette index past the palette")
+            << "index4.bmp" << shortPalette4 << 481;
 
-        QByteArray noWidth = whole;
-        putU32(noWidth, bmp::WIDTH, 0);
-        QTest::newRow("zero width") << "nowidth.bmp" << noWidth << 481;
-
-        QByteArray rle = writeRle8Bmp(patternImage(30, 7, 8));
+        const QByteArray rle = writeRle8Bmp(patternImage(30, 7, 8));
         QTest::newRow("run-length data without its end") << "rle.bmp" << rle.chopped(2) << 481;
+        QImage black(30, 2, QImage::Format_RGB32);
+        black.fill(Qt::black);
+        QByteArray pastRow = writeRle8Bmp(black);
+        // Rows are one run of 30 each; make the first run 40 long.
+        pastRow[qsizetype(bmp::PALETTE + 4)] = char(40);
+        QTest::newRow("run past the end of a row") << "pastrow.bmp" << pastRow << 481;
+        QByteArray pastBottom = writeRle8Bmp(black);
+        pastBottom.insert(pastBottom.size() - 2, QByteArray("\x1E\x00\x00\x00", 4));
+        QTest::newRow("run past the last row") << "pastlast.bmp" << pastBottom << 481;
+
+        QByteArray noMasks = writeBitFieldsBmp(patternImage(8, 8, 32), 32);
+        putU32(noMasks, bmp::PALETTE + 4, 0);
+        QTest::newRow("colour mask of zero") << "masks.bmp" << noMasks << 481;
+
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        patternImage(20, 10).save(&buffer, "PNG");
+        QTest::newRow("bitmap signature on a PNG")
+            << "png.bmp" << QByteArray("BM" + png.mid(2)) << 481;
+    }
+
+    void otherPicturesLoadExactly_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QImage>("expected");
+
+        const QImage pattern16 = patternImage(19, 6, 16);
+        QTest::newRow("16 bits with 5-6-5 masks") << writeBitFieldsBmp(pattern16, 16) << pattern16;
+        const QImage pattern32 = patternImage(19, 6, 32);
+        QTest::newRow("32 bits with masks") << writeBitFieldsBmp(pattern32, 32) << pattern32;
+        const QImage pattern4 = patternImage(21, 5, 4);
+        QTest::newRow("4-bit run-length coding") << writeRle4Bmp(pattern4) << pattern4;
+
+        const QImage photo = patternImage(20, 10);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        photo.save(&buffer, "PNG");
+        QTest::newRow("a PNG named .bmp") << png << photo;
+    }
+
+    void otherPicturesLoadExactly()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QImage, expected);
+        PictureSurface surface = surfaceWithInterior(40, 20);
+        surface.load(fileWith("other.bmp", bytes));
+        for (int y = 0; y < expected.height(); ++y) {
+            for (int x = 0; x < expected.width(); ++x)
+                QCOMPARE(surface.readPixel(x, y), colourAt(expected, x, y));
+        }
     }
 
     void failedLoadKeepsPictureAndMarks()

@@ -116,10 +116,13 @@ QByteArray writeBmp(const QImage &image, int bitsPerPixel, bool topDown)
     return bytes;
 }
 
-QByteArray writeRle8Bmp(const QImage &image)
+namespace {
+
+QByteArray writeRunLengths(const QImage &image, int bitsPerPixel)
 {
-    const QList<QRgb> palette = paletteOf(image, 8);
-    QByteArray bytes = headers(image, 8, image.height(), 1, palette);
+    const QList<QRgb> palette = paletteOf(image, bitsPerPixel);
+    QByteArray bytes
+        = headers(image, bitsPerPixel, image.height(), bitsPerPixel == 8 ? 1 : 2, palette);
     for (int y = image.height() - 1; y >= 0; --y) {
         int x = 0;
         while (x < image.width()) {
@@ -128,13 +131,54 @@ QByteArray writeRle8Bmp(const QImage &image)
             while (x + run < image.width() && run < 255
                 && (image.pixel(x + run, y) | 0xFF000000u) == colour)
                 ++run;
+            const int index = int(palette.indexOf(colour));
             bytes += char(run);
-            bytes += char(palette.indexOf(colour));
+            bytes += char(bitsPerPixel == 8 ? index : index << 4 | index);
             x += run;
         }
         bytes += QByteArray("\0\0", 2); // end of line
     }
     bytes += QByteArray("\0\1", 2); // end of picture
+    finish(bytes);
+    return bytes;
+}
+
+} // namespace
+
+QByteArray writeRle8Bmp(const QImage &image)
+{
+    return writeRunLengths(image, 8);
+}
+
+QByteArray writeRle4Bmp(const QImage &image)
+{
+    return writeRunLengths(image, 4);
+}
+
+QByteArray writeBitFieldsBmp(const QImage &image, int bitsPerPixel)
+{
+    QByteArray bytes = headers(image, bitsPerPixel, image.height(), 3, {});
+    const bool wide = bitsPerPixel == 32;
+    QByteArray masks(12, '\0');
+    putU32(masks, 0, wide ? 0x00FF0000u : 0xF800u);
+    putU32(masks, 4, wide ? 0x0000FF00u : 0x07E0u);
+    putU32(masks, 8, wide ? 0x000000FFu : 0x001Fu);
+    bytes += masks;
+    putU32(bytes, bmp::PIXELS_OFFSET, std::uint32_t(bytes.size()));
+    const int rowBytes = (image.width() * bitsPerPixel + 31) / 32 * 4;
+    for (int y = image.height() - 1; y >= 0; --y) {
+        QByteArray line(rowBytes, '\0');
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            if (wide) {
+                putU32(line, 4 * x, c & 0x00FFFFFFu);
+            } else {
+                putU16(line, 2 * x,
+                    std::uint16_t((qRed(c) >> 3) << 11 | (qGreen(c) >> 2) << 5 | qBlue(c) >> 3));
+            }
+        }
+        bytes += line;
+    }
     finish(bytes);
     return bytes;
 }

@@ -17,6 +17,12 @@ QByteArray writeBmp(const QImage &image, int bitsPerPixel = 24, bool topDown = f
 // end-of-picture marker after the last row.
 QByteArray writeRle8Bmp(const QImage &image);
 
+// A 4-bit run-length coded bitmap, runs of equal pixels as in writeRle8Bmp.
+QByteArray writeRle4Bmp(const QImage &image);
+
+// A 16- or 32-bit bitmap with explicit colour masks: 5-6-5 for 16 bits, 8-8-8 for 32.
+QByteArray writeBitFieldsBmp(const QImage &image, int bitsPerPixel);
+
 // Little-endian field access for damaging a file on purpose.
 void putU16(QByteArray &bytes, qsizetype at, std::uint16_t value);
 void putU32(QByteArray &bytes, qsizetype at, std::uint32_t value);

@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'kill "$program" 2>/dev/null || true; rm -rf "$work"' EXIT
 cp "$1" "$2" "$3/5.bmp" "$3/6.bmp" "$work/"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 60 "$work/stderr" >&2; exit 1; }
 
 # Pixels of a region of a screenshot as "#RRGGBB" lines.
 pixels() { convert "$1" -crop "$2" +repage txt:- | grep -o '#[0-9A-F]\{6\}'; }

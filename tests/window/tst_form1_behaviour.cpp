@@ -9,10 +9,13 @@
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 using namespace tirvel;
@@ -307,6 +310,63 @@ private slots:
             QFile::copy(QStringLiteral(COLORSUM_PATH), m_dir->filePath(ColSumLibrary::fileName())));
         clickTest();
         QCOMPARE(count(), POINTS_PER_TEST);
+    }
+
+    void framesWrittenWhileReadAreWholeOrRefused()
+    {
+        // Three uniform frames; a frame mixing two, or with black rows, would not be uniform.
+        const QList<QRgb> colours {0xFFFF0000, 0xFF00FF00, 0xFF0000FF};
+        QStringList sources;
+        for (QRgb colour : colours) {
+            QImage image(160, 120, QImage::Format_RGB32);
+            image.fill(colour);
+            sources << m_dir->filePath(QStringLiteral("source%1.bmp").arg(sources.size()));
+            QVERIFY(saveFile(sources.last(), writeBmp(image)));
+        }
+        QVERIFY(QFile::remove(m_dir->filePath("5.bmp")));
+        QVERIFY(QFile::copy(sources.first(), m_dir->filePath("5.bmp")));
+        m_form->tick();
+
+        QProcess writer;
+        const auto stopWriter = qScopeGuard([&] {
+            writer.kill();
+            writer.waitForFinished();
+        });
+        writer.start(QStringLiteral(FRAME_WRITER_PATH),
+            QStringList {m_dir->filePath("5.bmp"), "100000"} + sources);
+        QVERIFY(writer.waitForStarted());
+
+        int shown = 0;
+        int refused = 0;
+        for (int round = 0; round < 400; ++round) {
+            const ColourValue before = timedSurface().readPixel(0, 0);
+            m_form->tick();
+            const ColourValue now = timedSurface().readPixel(0, 0);
+            for (int y = 0; y < timedSurface().interiorHeight(); ++y) {
+                for (int x = 0; x < timedSurface().interiorWidth(); ++x) {
+                    if (timedSurface().readPixel(x, y) != now)
+                        QFAIL(qPrintable(
+                            QStringLiteral("round %1: the frame is not whole at (%2, %3)")
+                                .arg(round)
+                                .arg(x)
+                                .arg(y)));
+                }
+            }
+            const bool reported = !visibleReports().isEmpty();
+            if (reported) {
+                QCOMPARE(now, before); // a refused frame leaves the one before
+                ++refused;
+                visibleReports().first()->close();
+                QCoreApplication::processEvents();
+            } else {
+                QVERIFY(std::any_of(colours.begin(), colours.end(),
+                    [&](QRgb c) { return colourFromRgb32(c) == now; }));
+                ++shown;
+            }
+            QThread::usleep(700);
+        }
+        qInfo("%d frames shown whole, %d refused while being written", shown, refused);
+        QVERIFY(shown > 0);
     }
 
     void exitClosesTheWindowAndStopsTheTimer()
