@@ -35,7 +35,7 @@ constexpr bool SANITIZED = false;
 constexpr bool SANITIZED = false;
 #endif
 
-constexpr long MAX_GROWTH_BYTES = 1024 * 1024;
+constexpr long MAX_GROWTH_BYTES = 1024L * 1024;
 
 // A camera view with nothing behind it, so the soak measures the window and not a camera stack.
 class StillCaptureView : public CaptureView

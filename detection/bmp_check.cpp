@@ -52,19 +52,19 @@ std::optional<QString> readHeader(QByteArrayView file, Header &header)
     if (file.size() < FILE_HEADER_SIZE + header.size)
         return QStringLiteral("the file ends inside its header");
 
-    constexpr qsizetype at = FILE_HEADER_SIZE + 4;
+    constexpr qsizetype FIELDS_AT = FILE_HEADER_SIZE + 4;
     if (header.size == CORE_HEADER_SIZE) {
-        header.width = readU16(file, at);
-        header.height = readU16(file, at + 2);
-        header.bitsPerPixel = readU16(file, at + 6);
+        header.width = readU16(file, FIELDS_AT);
+        header.height = readU16(file, FIELDS_AT + 2);
+        header.bitsPerPixel = readU16(file, FIELDS_AT + 6);
         header.paletteEntrySize = 3;
         return std::nullopt;
     }
-    header.width = readI32(file, at);
-    header.height = readI32(file, at + 4);
-    header.bitsPerPixel = readU16(file, at + 10);
-    header.compression = readU32(file, at + 12);
-    header.coloursUsed = readU32(file, at + 28);
+    header.width = readI32(file, FIELDS_AT);
+    header.height = readI32(file, FIELDS_AT + 4);
+    header.bitsPerPixel = readU16(file, FIELDS_AT + 10);
+    header.compression = readU32(file, FIELDS_AT + 12);
+    header.coloursUsed = readU32(file, FIELDS_AT + 28);
     return std::nullopt;
 }
 
@@ -123,7 +123,7 @@ std::optional<QString> walkRunLengths(
         if (count > 0) {
             if (auto fault = drawAcross(count))
                 return fault;
-            if (!indexesFit(file, at - 1, std::min<int>(count, 8 / header.bitsPerPixel),
+            if (!indexesFit(file, at - 1, std::min(int(count), int(8 / header.bitsPerPixel)),
                     header.bitsPerPixel, entries))
                 return outsidePalette;
             continue;
@@ -235,8 +235,8 @@ std::optional<QString> findBmpFault(QByteArrayView file)
         return QStringLiteral("the file ends before the end of its pixel data");
     if (header.bitsPerPixel <= 8 && entries < (1u << header.bitsPerPixel)) {
         for (std::int64_t row = 0; row < rows; ++row) {
-            if (!indexesFit(file, qsizetype(pixelsAt + row * rowBytes), header.width,
-                    header.bitsPerPixel, entries))
+            if (!indexesFit(
+                    file, pixelsAt + row * rowBytes, header.width, header.bitsPerPixel, entries))
                 return QStringLiteral("a pixel uses a colour outside the palette");
         }
     }

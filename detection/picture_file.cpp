@@ -13,7 +13,7 @@ namespace tirvel {
 namespace {
 
 // The largest file a picture of MAX_PICTURE_PIXELS can take, with room for its headers.
-constexpr qint64 MAX_FILE_BYTES = MAX_PICTURE_PIXELS * 4 + 64 * 1024;
+constexpr qint64 MAX_FILE_BYTES = MAX_PICTURE_PIXELS * 4 + 64LL * 1024;
 
 QString quoted(const QString &path)
 {
