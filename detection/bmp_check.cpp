@@ -82,8 +82,8 @@ std::optional<QString> checkBitFields(QByteArrayView file, const Header &header)
     return std::nullopt;
 }
 
-// Whether the pixel indexes in bytes [at, at + bytes) name palette entries that exist; for
-// 4 bits a byte holds two pixels, high nibble first, and `pixels` says how many count.
+// Whether the first `pixels` palette indexes from byte `at` on name entries that exist. Below 8
+// bits a byte holds several pixels, the leftmost in its high bits.
 bool indexesFit(QByteArrayView file, qsizetype at, std::int64_t pixels, std::uint32_t bitsPerPixel,
     std::uint32_t entries)
 {
