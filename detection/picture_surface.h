@@ -61,7 +61,6 @@ public:
     Border border() const noexcept { return m_border; }
     int borderPixels() const noexcept;
     ColourValue background() const noexcept { return m_background; }
-    const QImage &picture() const noexcept { return m_picture; }
     // What the box shows, interior only, for drawing on the screen. The copy is cheap and does
     // not change with later writes.
     QImage pixelLayer() const;

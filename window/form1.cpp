@@ -80,8 +80,6 @@ Form1::Form1(const QString &programDirectory, CaptureView *captureView, std::fun
     startUp();
 }
 
-Form1::~Form1() = default;
-
 void Form1::createControls()
 {
     const QPalette colours = palette();

@@ -34,7 +34,6 @@ public:
     // Files are looked for in programDirectory; the capture view becomes the window's child.
     Form1(const QString &programDirectory, CaptureView *captureView, std::function<void()> beep,
         QWidget *parent = nullptr);
-    ~Form1() override;
 
     const DetectionState &detectionState() const noexcept { return m_state; }
     // The directory followed by the platform's separator and the name, never normalised.

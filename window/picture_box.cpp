@@ -39,11 +39,6 @@ void PictureBox::setOuterHeight(double twips)
     update();
 }
 
-QSize PictureBox::sizeHint() const
-{
-    return {pixelsFromTwips(m_surface.outerWidth()), pixelsFromTwips(m_surface.outerHeight())};
-}
-
 void PictureBox::resizeEvent(QResizeEvent *event)
 {
     // A resize from outside (a layout, a test) must reach the surface too; one that came from the

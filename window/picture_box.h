@@ -23,8 +23,6 @@ public:
     void setOuterWidth(double twips);
     void setOuterHeight(double twips);
 
-    QSize sizeHint() const override;
-
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
