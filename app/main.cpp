@@ -7,8 +7,27 @@
 
 using namespace tirvel;
 
+namespace {
+
+// GStreamer's device monitor, which Qt 6.4 runs over every kind of device, frees memory still in
+// use when an audio device goes; the camera needs none of them.
+void keepAudioDeviceProvidersOut()
+{
+    QByteArray ranks = qgetenv("GST_PLUGIN_FEATURE_RANK");
+    if (!ranks.isEmpty())
+        ranks += ',';
+    ranks += "pulsedeviceprovider:NONE,pipewiredeviceprovider:NONE";
+    qputenv("GST_PLUGIN_FEATURE_RANK", ranks);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    keepAudioDeviceProvidersOut();
+    // Qt 6.4 converts each camera frame on the GPU and reads it back when OpenGL is at hand,
+    // which costs several times the CPU path for a picture this small.
+    QApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tirvel"));
 

@@ -3,13 +3,15 @@
 #include <QElapsedTimer>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace tirvel {
 
 namespace {
 
 constexpr QColor GROUND_COLOUR {24, 24, 24};
 constexpr QColor PLACEHOLDER_TEXT_COLOUR {220, 220, 220};
-const char *const PLACEHOLDER_TEXT = "Ingen kamera";
+constexpr int PLACEHOLDER_MARGIN = 6;
 
 constexpr qint64 FRAME_RATE_INTERVAL_MS = qint64(1000 / COMMAND_FRAME_RATE);
 
@@ -20,29 +22,63 @@ CameraView::Clock steadyClock()
     return [timer] { return timer->elapsed(); };
 }
 
+QString noCameraText()
+{
+    return QStringLiteral("Ingen kamera");
+}
+
+QString startingText()
+{
+    return QStringLiteral("Startar kameran …");
+}
+
+QString faultText(CameraFault fault)
+{
+    switch (fault) {
+    case CameraFault::Busy:
+        return QStringLiteral("Kameran används av ett annat program");
+    case CameraFault::AccessDenied:
+        return QStringLiteral("Åtkomst till kameran nekades");
+    case CameraFault::Silent:
+        break;
+    }
+    return QStringLiteral("Kameran skickar inga bilder");
+}
+
 } // namespace
 
 CameraView::CameraView(
     const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend, QWidget *parent)
-    : CameraView(settings, std::move(backend), steadyClock(), parent)
+    : CameraView(settings, std::move(backend), steadyClock(), Timing {}, parent)
 {
 }
 
 CameraView::CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend,
-    Clock clock, QWidget *parent)
+    Clock clock, Timing timing, QWidget *parent)
     : CaptureView(parent)
     , m_settings(settings)
     , m_backend(std::move(backend))
     , m_clock(std::move(clock))
+    , m_timing(timing)
+    , m_placeholder(noCameraText())
 {
     // The window places the view by hand; the fixed policy only keeps layouts from stretching it.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     resize(m_settings.sizeInPixels());
     setAttribute(Qt::WA_OpaquePaintEvent);
 
+    m_watchdog.setSingleShot(true);
+    m_retry.setSingleShot(true);
+    connect(&m_watchdog, &QTimer::timeout, this, &CameraView::onWatchdog);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        if (m_activeId.isEmpty())
+            startNext(true);
+    });
+
     connect(m_backend.get(), &CameraBackend::devicesChanged, this, &CameraView::onDevicesChanged);
     connect(m_backend.get(), &CameraBackend::frameArrived, this, &CameraView::onFrameArrived);
-    connect(m_backend.get(), &CameraBackend::errorOccurred, this, &CameraView::onErrorOccurred);
+    connect(m_backend.get(), &CameraBackend::failed, this, &CameraView::onFailed);
+    connect(m_backend.get(), &CameraBackend::diagnosed, this, &CameraView::onDiagnosed);
     onDevicesChanged();
 }
 
@@ -80,10 +116,15 @@ void CameraView::frameSizeCommand()
 
 void CameraView::frameRateCommand()
 {
-    // Qt runs a format at the top of its rate range whatever the range holds, so the view itself
-    // holds the picture to the requested rate.
+    // Qt 6.4 cannot slow a camera down, so the view itself holds the picture to the rate, and
+    // drops the frames it will not show before converting them.
     m_throttle.setInterval(FRAME_RATE_INTERVAL_MS);
     request(Command::FrameRate);
+}
+
+QString CameraView::placeholderText() const
+{
+    return isShowingVideo() ? QString() : m_placeholder;
 }
 
 QSize CameraView::sizeHint() const
@@ -102,7 +143,9 @@ void CameraView::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), GROUND_COLOUR);
     if (m_frame.isNull()) {
         painter.setPen(PLACEHOLDER_TEXT_COLOUR);
-        painter.drawText(rect(), Qt::AlignCenter, QString::fromUtf8(PLACEHOLDER_TEXT));
+        const QRect box = rect().adjusted(
+            PLACEHOLDER_MARGIN, PLACEHOLDER_MARGIN, -PLACEHOLDER_MARGIN, -PLACEHOLDER_MARGIN);
+        painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, m_placeholder);
         return;
     }
     const QSize fitted = m_frame.size().scaled(size(), Qt::KeepAspectRatio);
@@ -114,21 +157,34 @@ void CameraView::paintEvent(QPaintEvent *)
 
 void CameraView::onDevicesChanged()
 {
-    const QStringList ids = m_backend->deviceIds();
-    // Qt's camera may not notice its device going, and a stopped one leaves its last picture.
-    if (!ids.contains(m_backend->activeDeviceId()))
-        stopCamera();
-    // A camera that fails at once, busy with another program say, leaves the next one a chance.
-    for (const QString &id : ids) {
-        if (cameraRunning())
-            break;
-        startCamera(id);
+    const QList<CameraDevice> devices = m_backend->devices();
+    QHash<QString, quint64> seen;
+    QHash<QString, quint64> failed;
+    // Devices that appear together keep the system's order; a device that comes back is new.
+    const quint64 now = ++m_seenCounter;
+    for (const CameraDevice &device : devices) {
+        seen.insert(device.id, m_seen.value(device.id, now));
+        if (m_failed.contains(device.id))
+            failed.insert(device.id, m_failed.value(device.id));
     }
+    m_seen = std::move(seen);
+    m_failed = std::move(failed);
+
+    if (!m_activeId.isEmpty() && !m_seen.contains(m_activeId))
+        stopCamera();
+    if (m_activeId.isEmpty())
+        startNext(true);
 }
 
 void CameraView::onFrameArrived(const QVideoFrame &frame)
 {
-    if (!cameraRunning() || !m_throttle.admit(m_clock()))
+    if (m_activeId.isEmpty())
+        return;
+    // Every frame proves the camera alive, also those the throttle drops.
+    m_frameSinceStart = true;
+    m_failed.remove(m_activeId);
+    m_watchdog.start(m_timing.stallMs);
+    if (!m_throttle.admit(m_clock()))
         return;
     QImage image = frame.toImage();
     if (image.isNull())
@@ -137,24 +193,84 @@ void CameraView::onFrameArrived(const QVideoFrame &frame)
     update();
 }
 
-void CameraView::onErrorOccurred()
+void CameraView::onWatchdog()
 {
-    // A busy, broken or vanished camera is no fault of the program: show the placeholder and wait
-    // for the device list to change.
+    // A copy: failing clears the member.
+    const QString deviceId = m_activeId;
+    onFailed(deviceId, CameraFault::Silent);
+}
+
+void CameraView::onFailed(const QString &deviceId, CameraFault fault)
+{
+    if (deviceId.isEmpty() || deviceId != m_activeId)
+        return;
+    const bool gavePictures = m_frameSinceStart;
     stopCamera();
+    m_failed.insert(deviceId, ++m_failureCounter);
+    m_placeholder = faultText(fault);
+    // A camera that never gave a picture may be held by another program or closed to us.
+    if (!gavePictures && fault == CameraFault::Silent)
+        m_backend->diagnose(deviceId);
+    startNext(false);
+}
+
+void CameraView::onDiagnosed(const QString &deviceId, CameraFault fault)
+{
+    // Only the newest failure speaks, and only while its camera stays down.
+    const auto newest = std::max_element(m_failed.cbegin(), m_failed.cend());
+    if (newest != m_failed.cend() && newest.key() == deviceId && deviceId != m_activeId) {
+        m_placeholder = faultText(fault);
+        update();
+    }
+}
+
+void CameraView::startNext(bool includingFailed)
+{
+    const QList<CameraDevice> devices = m_backend->devices();
+    QStringList fresh;
+    QStringList failed;
+    for (const CameraDevice &device : devices)
+        (m_failed.contains(device.id) ? failed : fresh).append(device.id);
+    std::stable_sort(fresh.begin(), fresh.end(),
+        [&](const QString &a, const QString &b) { return m_seen.value(a) > m_seen.value(b); });
+    std::sort(failed.begin(), failed.end(),
+        [&](const QString &a, const QString &b) { return m_failed.value(a) < m_failed.value(b); });
+
+    if (!fresh.isEmpty()) {
+        startCamera(fresh.first());
+    } else if (includingFailed && !failed.isEmpty()) {
+        startCamera(failed.first());
+    } else {
+        if (devices.isEmpty())
+            m_placeholder = noCameraText();
+        update();
+    }
+    if (m_activeId.isEmpty() && !failed.isEmpty())
+        m_retry.start(m_timing.retryMs);
 }
 
 void CameraView::startCamera(const QString &deviceId)
 {
+    const QList<FormatCandidate> formats = m_backend->formats(deviceId);
+    const std::optional<qsizetype> format = formatFor(formats);
     m_throttle.reset();
-    m_backend->start(deviceId);
-    for (Command command : std::as_const(m_requests))
-        apply(command);
+    m_activeId = deviceId;
+    m_activeFormat = format ? std::optional(formats[*format]) : std::nullopt;
+    m_frameSinceStart = false;
+    if (m_placeholder == noCameraText())
+        m_placeholder = startingText();
+    m_retry.stop();
+    m_watchdog.start(m_timing.firstFrameMs);
+    m_backend->start(deviceId, format.value_or(-1));
+    update();
 }
 
 void CameraView::stopCamera()
 {
+    m_watchdog.stop();
     m_backend->stop();
+    m_activeId.clear();
+    m_activeFormat.reset();
     m_frame = {};
     update();
 }
@@ -163,26 +279,28 @@ void CameraView::request(Command command)
 {
     m_requests.removeOne(command);
     m_requests.append(command);
-    apply(command);
-}
-
-void CameraView::apply(Command command)
-{
-    // The camera may have failed before or during an earlier step.
-    if (!cameraRunning())
+    if (m_activeId.isEmpty())
         return;
-    const QList<FormatCandidate> formats = m_backend->formats();
-    const FormatCandidate current = m_backend->currentFormat();
-    const std::optional<qsizetype> chosen = command == Command::FrameSize
-        ? chooseFrameSizeFormat(formats, current)
-        : chooseFrameRateFormat(formats, current);
-    if (chosen)
-        m_backend->applyFormat(*chosen);
+    const QList<FormatCandidate> formats = m_backend->formats(m_activeId);
+    const std::optional<qsizetype> format = formatFor(formats);
+    // A running pipeline cannot safely change format; a restart in the new one can.
+    if (format && formats[*format] != m_activeFormat)
+        startCamera(m_activeId);
 }
 
-bool CameraView::cameraRunning() const
+std::optional<qsizetype> CameraView::formatFor(const QList<FormatCandidate> &formats) const
 {
-    return !m_backend->activeDeviceId().isEmpty();
+    std::optional<qsizetype> chosen = chooseStartFormat(formats, size());
+    for (Command command : m_requests) {
+        if (!chosen)
+            break;
+        const std::optional<qsizetype> next = command == Command::FrameSize
+            ? chooseFrameSizeFormat(formats, formats[*chosen])
+            : chooseFrameRateFormat(formats, formats[*chosen]);
+        if (next)
+            chosen = next;
+    }
+    return chosen;
 }
 
 } // namespace tirvel

@@ -5,19 +5,23 @@
 #include "capture_view.h"
 #include "frame_throttle.h"
 
+#include <QHash>
 #include <QImage>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tirvel {
 
-// The capture view on a real camera. It starts the first camera there is, also one plugged in
-// later, and shows its picture scaled to fit with the aspect kept; without a camera, or after a
-// camera fails or goes away, it shows a placeholder and waits for the next one. No camera fault
-// ever leaves the view as an error. The frame-size and frame-rate requests outlive any one
-// camera: the view applies them, in the order last asked for, to every camera it starts. The
-// capture file path is only kept; the view records nothing.
+// The capture view on a real camera. It shows the picture of one camera, scaled to fit with the
+// aspect kept, and otherwise a placeholder that says why there is none. It trusts no camera to
+// report its own failure: one that gives no picture for a while is stopped, the others are tried
+// (the newest first), and the failed ones are tried again now and then and whenever the devices
+// change, so an unplugged or busy camera comes back by itself. Formats are chosen before a camera
+// starts, and a command restarts the camera in its new format; the two requests outlive any one
+// camera and apply, in the order last asked for, to every camera the view starts.
 class CameraView : public CaptureView
 {
     Q_OBJECT
@@ -26,10 +30,20 @@ public:
     // Monotonic milliseconds; used to hold the picture to the requested frame rate.
     using Clock = std::function<qint64()>;
 
+    struct Timing
+    {
+        // A started camera has this long to give its first picture,
+        int firstFrameMs = 3000;
+        // and a running one this long between pictures.
+        int stallMs = 2000;
+        // How often failed cameras are tried again while no picture shows.
+        int retryMs = 5000;
+    };
+
     CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend,
         QWidget *parent = nullptr);
     CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend, Clock clock,
-        QWidget *parent = nullptr);
+        Timing timing, QWidget *parent = nullptr);
     ~CameraView() override;
 
     double viewWidth() const override;
@@ -44,6 +58,7 @@ public:
     const CaptureSettings &settings() const { return m_settings; }
     // Whether a camera's picture is on show rather than the placeholder.
     bool isShowingVideo() const { return !m_frame.isNull(); }
+    QString placeholderText() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -56,20 +71,37 @@ private:
 
     void onDevicesChanged();
     void onFrameArrived(const QVideoFrame &frame);
-    void onErrorOccurred();
+    void onWatchdog();
+    void onFailed(const QString &deviceId, CameraFault fault);
+    void onDiagnosed(const QString &deviceId, CameraFault fault);
+    void startNext(bool includingFailed);
     void startCamera(const QString &deviceId);
     void stopCamera();
     void request(Command command);
-    void apply(Command command);
-    bool cameraRunning() const;
+    std::optional<qsizetype> formatFor(const QList<FormatCandidate> &formats) const;
 
     CaptureSettings m_settings;
     std::unique_ptr<CameraBackend> m_backend;
     Clock m_clock;
+    Timing m_timing;
     FrameThrottle m_throttle;
     QList<Command> m_requests;
     QString m_captureFilePath;
     QImage m_frame;
+    QString m_placeholder;
+
+    QTimer m_watchdog;
+    QTimer m_retry;
+    // The running camera and its format; the format is empty while nothing runs.
+    QString m_activeId;
+    std::optional<FormatCandidate> m_activeFormat;
+    bool m_frameSinceStart = false;
+    // When each device was first seen, so the newest is tried first.
+    QHash<QString, quint64> m_seen;
+    quint64 m_seenCounter = 0;
+    // Devices that failed, with the order of their failure, so the oldest is retried first.
+    QHash<QString, quint64> m_failed;
+    quint64 m_failureCounter = 0;
 };
 
 } // namespace tirvel

@@ -21,13 +21,20 @@ bool covers(QSize size, QSize target)
 
 // Lower is better: the exact size, then sizes covering it (smaller first), then the rest (larger
 // first). Width breaks ties between resolutions of equal area.
-std::tuple<int, qint64, int> sizeRank(QSize size)
+std::tuple<int, qint64, int> sizeRank(QSize size, QSize target)
 {
-    if (size == COMMAND_FRAME_SIZE)
+    if (size == target)
         return {0, 0, 0};
-    if (covers(size, COMMAND_FRAME_SIZE))
+    if (covers(size, target))
         return {1, area(size), size.width()};
     return {2, -area(size), -size.width()};
+}
+
+int pixelFormatRank(QVideoFrameFormat::PixelFormat pixelFormat)
+{
+    if (pixelFormat == QVideoFrameFormat::Format_YUYV)
+        return 0;
+    return pixelFormat == QVideoFrameFormat::Format_Jpeg ? 2 : 1;
 }
 
 float rateDistance(const FormatCandidate &format)
@@ -46,14 +53,29 @@ bool usable(const FormatCandidate &format)
 
 } // namespace
 
+std::optional<qsizetype> chooseStartFormat(const QList<FormatCandidate> &formats, QSize viewSize)
+{
+    std::optional<qsizetype> best;
+    auto rank = [&](qsizetype i) {
+        return std::tuple_cat(sizeRank(formats[i].resolution, viewSize),
+            std::make_tuple(pixelFormatRank(formats[i].pixelFormat)));
+    };
+    for (qsizetype i = 0; i < formats.size(); ++i) {
+        if (usable(formats[i]) && (!best || rank(i) < rank(*best)))
+            best = i;
+    }
+    return best;
+}
+
 std::optional<qsizetype> chooseFrameSizeFormat(
     const QList<FormatCandidate> &formats, const FormatCandidate &current)
 {
     std::optional<qsizetype> best;
     auto rank = [&](qsizetype i) {
         const FormatCandidate &format = formats[i];
-        return std::tuple_cat(sizeRank(format.resolution),
-            std::make_tuple(format.pixelFormat == current.pixelFormat ? 0 : 1));
+        return std::tuple_cat(sizeRank(format.resolution, COMMAND_FRAME_SIZE),
+            std::make_tuple(format.pixelFormat == current.pixelFormat ? 0 : 1,
+                pixelFormatRank(format.pixelFormat)));
     };
     for (qsizetype i = 0; i < formats.size(); ++i) {
         if (usable(formats[i]) && (!best || rank(i) < rank(*best)))

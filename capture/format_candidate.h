@@ -17,14 +17,21 @@ struct FormatCandidate
     QVideoFrameFormat::PixelFormat pixelFormat = QVideoFrameFormat::Format_Invalid;
     float minFrameRate = 0.0f;
     float maxFrameRate = 0.0f;
+
+    bool operator==(const FormatCandidate &) const = default;
 };
 
 inline constexpr QSize COMMAND_FRAME_SIZE {160, 120};
 inline constexpr float COMMAND_FRAME_RATE = 5.0f;
 
+// The format a camera starts in: the smallest resolution covering the view, else the largest;
+// among those YUYV first, then other uncompressed formats, because decoding JPEG costs more than
+// everything else a frame needs. Nothing is chosen from an empty list.
+std::optional<qsizetype> chooseStartFormat(const QList<FormatCandidate> &formats, QSize viewSize);
+
 // The frame-size command's choice, as a position in formats: the command's size if offered, else
 // the smallest resolution covering it in both dimensions, else the largest of the rest. Among
-// formats of that resolution the current pixel format wins, then the earliest. Formats with an
+// formats of that resolution the current pixel format wins, then uncompressed, then the earliest. Formats with an
 // empty resolution are never chosen; nothing is chosen from an empty list.
 std::optional<qsizetype> chooseFrameSizeFormat(
     const QList<FormatCandidate> &formats, const FormatCandidate &current);

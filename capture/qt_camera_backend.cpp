@@ -1,27 +1,22 @@
 #include "qt_camera_backend.h"
 
+#include "camera_probe.h"
+
 #include <QCamera>
-#include <QCameraDevice>
 #include <QMediaCaptureSession>
 #include <QPointer>
+#include <QThread>
 #include <QVideoSink>
 
 namespace tirvel {
 
 namespace {
 
+constexpr unsigned long PROBE_DELAY_MS = 300;
+
 QString idOf(const QCameraDevice &device)
 {
     return QString::fromUtf8(device.id());
-}
-
-QCameraDevice findDevice(const QString &deviceId)
-{
-    for (const QCameraDevice &device : QMediaDevices::videoInputs()) {
-        if (idOf(device) == deviceId)
-            return device;
-    }
-    return {};
 }
 
 FormatCandidate toCandidate(const QCameraFormat &format)
@@ -30,77 +25,117 @@ FormatCandidate toCandidate(const QCameraFormat &format)
         format.resolution(), format.pixelFormat(), format.minFrameRate(), format.maxFrameRate()};
 }
 
+bool sameCamera(const QCameraDevice &a, const QCameraDevice &b)
+{
+    return a.description() == b.description() && a.videoFormats() == b.videoFormats();
+}
+
 } // namespace
 
 QtCameraBackend::QtCameraBackend(QObject *parent)
     : CameraBackend(parent)
 {
-    connect(
-        &m_mediaDevices, &QMediaDevices::videoInputsChanged, this, &CameraBackend::devicesChanged);
+    // The first listing builds Qt's device monitor; only then may anything listen to it.
+    QMediaDevices::videoInputs();
+    connect(&m_mediaDevices, &QMediaDevices::videoInputsChanged, this,
+        &CameraBackend::devicesChanged, Qt::QueuedConnection);
 }
 
 QtCameraBackend::~QtCameraBackend()
 {
     release(Release::Now);
+    for (const std::unique_ptr<QThread> &probe : m_probes)
+        probe->wait();
 }
 
-QStringList QtCameraBackend::deviceIds() const
+QList<QCameraDevice> QtCameraBackend::cameras() const
 {
-    QStringList ids;
-    const QCameraDevice preferred = QMediaDevices::defaultVideoInput();
-    if (!preferred.isNull())
-        ids.append(idOf(preferred));
-    for (const QCameraDevice &device : QMediaDevices::videoInputs()) {
-        if (device != preferred)
-            ids.append(idOf(device));
+    // Qt 6.4 lists every camera present at start twice; the later entry is the one it keeps when
+    // the camera goes, so that one is kept here.
+    const QList<QCameraDevice> listed = QMediaDevices::videoInputs();
+    QList<QCameraDevice> unique;
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        bool listedAgain = false;
+        for (qsizetype j = i + 1; j < listed.size() && !listedAgain; ++j)
+            listedAgain = sameCamera(listed[i], listed[j]);
+        if (!listedAgain)
+            unique.append(listed[i]);
     }
-    return ids;
+    const QCameraDevice preferred = QMediaDevices::defaultVideoInput();
+    std::stable_partition(unique.begin(), unique.end(),
+        [&](const QCameraDevice &device) { return sameCamera(device, preferred); });
+    return unique;
 }
 
-void QtCameraBackend::start(const QString &deviceId)
+QList<CameraDevice> QtCameraBackend::devices() const
+{
+    QList<CameraDevice> devices;
+    for (const QCameraDevice &device : cameras())
+        devices.append({idOf(device), device.description()});
+    return devices;
+}
+
+QList<FormatCandidate> QtCameraBackend::formats(const QString &deviceId) const
+{
+    QList<FormatCandidate> candidates;
+    for (const QCameraDevice &device : cameras()) {
+        if (idOf(device) != deviceId)
+            continue;
+        for (const QCameraFormat &format : device.videoFormats())
+            candidates.append(toCandidate(format));
+    }
+    return candidates;
+}
+
+void QtCameraBackend::start(const QString &deviceId, qsizetype format)
 {
     release(Release::Later);
-    const QCameraDevice device = findDevice(deviceId);
+    QCameraDevice device;
+    for (const QCameraDevice &candidate : cameras()) {
+        if (idOf(candidate) == deviceId)
+            device = candidate;
+    }
     if (device.isNull()) {
-        Q_EMIT errorOccurred(tr("The camera %1 is not present").arg(deviceId));
+        QMetaObject::invokeMethod(
+            this, [this, deviceId] { Q_EMIT failed(deviceId, CameraFault::Silent); },
+            Qt::QueuedConnection);
         return;
     }
 
     m_camera = new QCamera(device, this);
+    // Set before the camera joins a session: on a running pipeline Qt 6.4 waits, without a
+    // time limit, for it to go idle.
+    const QList<QCameraFormat> formats = device.videoFormats();
+    if (format >= 0 && format < formats.size())
+        m_camera->setCameraFormat(formats[format]);
     m_sink = new QVideoSink(this);
     m_session = new QMediaCaptureSession(this);
     m_session->setCamera(m_camera);
     m_session->setVideoSink(m_sink);
     m_deviceId = deviceId;
-    m_formats = device.videoFormats();
-    m_frameSize = {};
-    m_framePixelFormat = QVideoFrameFormat::Format_Invalid;
 
     // Both signals may come from Qt's own threads or from deep inside a Qt call; going through
     // the event loop, and checking that the sender still belongs to the running device, keeps a
     // stopped device from reaching the view.
     connect(
         m_camera, &QCamera::errorOccurred, this,
-        [this, camera = QPointer(m_camera)](QCamera::Error, const QString &description) {
-            if (camera && camera == m_camera)
-                fail(description);
+        [this, camera = QPointer(m_camera)] {
+            if (!camera || camera != m_camera)
+                return;
+            const QString id = m_deviceId;
+            release(Release::Later);
+            Q_EMIT failed(id, CameraFault::Silent);
         },
         Qt::QueuedConnection);
     connect(
         m_sink, &QVideoSink::videoFrameChanged, this,
         [this, sink = QPointer(m_sink)](const QVideoFrame &frame) {
-            if (!sink || sink != m_sink || !frame.isValid())
-                return;
-            m_frameSize = frame.size();
-            m_framePixelFormat = frame.pixelFormat();
-            Q_EMIT frameArrived(frame);
+            if (sink && sink == m_sink && frame.isValid())
+                Q_EMIT frameArrived(frame);
         },
         Qt::QueuedConnection);
 
     m_camera->start();
-    // A device that cannot be opened at all says so at once, without a signal.
-    if (m_camera->error() != QCamera::NoError)
-        fail(m_camera->errorString());
 }
 
 void QtCameraBackend::stop()
@@ -113,29 +148,28 @@ QString QtCameraBackend::activeDeviceId() const
     return m_deviceId;
 }
 
-QList<FormatCandidate> QtCameraBackend::formats() const
+void QtCameraBackend::diagnose(const QString &deviceId)
 {
-    QList<FormatCandidate> candidates;
-    candidates.reserve(m_formats.size());
-    for (const QCameraFormat &format : m_formats)
-        candidates.append(toCandidate(format));
-    return candidates;
-}
-
-void QtCameraBackend::applyFormat(qsizetype position)
-{
-    if (!m_camera || position < 0 || position >= m_formats.size())
+    QString description;
+    for (const QCameraDevice &device : cameras()) {
+        if (idOf(device) == deviceId)
+            description = device.description();
+    }
+    if (description.isEmpty())
         return;
-    m_camera->setCameraFormat(m_formats[position]);
-    if (m_camera->error() != QCamera::NoError)
-        fail(m_camera->errorString());
-}
-
-FormatCandidate QtCameraBackend::currentFormat() const
-{
-    if (m_camera && !m_camera->cameraFormat().isNull())
-        return toCandidate(m_camera->cameraFormat());
-    return {m_frameSize, m_framePixelFormat};
+    std::unique_ptr<QThread> probe(QThread::create([this, deviceId, description] {
+        // Qt lets go of a stopped camera a moment later; a probe before that finds it busy.
+        QThread::msleep(PROBE_DELAY_MS);
+        const std::optional<CameraFault> fault = probeCamera(description);
+        if (fault) {
+            QMetaObject::invokeMethod(
+                this, [this, deviceId, fault] { Q_EMIT diagnosed(deviceId, *fault); },
+                Qt::QueuedConnection);
+        }
+    }));
+    probe->start();
+    std::erase_if(m_probes, [](const std::unique_ptr<QThread> &done) { return done->isFinished(); });
+    m_probes.push_back(std::move(probe));
 }
 
 void QtCameraBackend::release(Release when)
@@ -161,13 +195,6 @@ void QtCameraBackend::release(Release when)
     m_camera = nullptr;
     m_sink = nullptr;
     m_deviceId.clear();
-    m_formats.clear();
-}
-
-void QtCameraBackend::fail(const QString &description)
-{
-    release(Release::Later);
-    Q_EMIT errorOccurred(description);
 }
 
 } // namespace tirvel

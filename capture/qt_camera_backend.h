@@ -2,19 +2,25 @@
 
 #include "camera_backend.h"
 
-#include <QCameraFormat>
+#include <QCameraDevice>
+#include <QList>
 #include <QMediaDevices>
+
+#include <memory>
+#include <vector>
 
 class QCamera;
 class QMediaCaptureSession;
+class QThread;
 class QVideoSink;
 
 namespace tirvel {
 
 // The camera as Qt Multimedia offers it. Each started device gets a capture session and a video
-// sink of its own, so nothing from a stopped device can reach the next one. Failures of Qt's
-// camera are passed on as errorOccurred from the event loop, never while Qt is still inside the
-// call that failed.
+// sink of its own, so nothing from a stopped device can reach the next one. Everything Qt says
+// reaches the view through the event loop, never from inside a Qt call: Qt 6.4 announces a camera
+// present at start from inside its first device listing, while holding a lock that a second
+// listing would wait on forever.
 class QtCameraBackend : public CameraBackend
 {
     Q_OBJECT
@@ -23,31 +29,27 @@ public:
     explicit QtCameraBackend(QObject *parent = nullptr);
     ~QtCameraBackend() override;
 
-    QStringList deviceIds() const override;
+    QList<CameraDevice> devices() const override;
+    QList<FormatCandidate> formats(const QString &deviceId) const override;
 
-    void start(const QString &deviceId) override;
+    void start(const QString &deviceId, qsizetype format) override;
     void stop() override;
     QString activeDeviceId() const override;
 
-    QList<FormatCandidate> formats() const override;
-    void applyFormat(qsizetype position) override;
-    FormatCandidate currentFormat() const override;
+    void diagnose(const QString &deviceId) override;
 
 private:
     enum class Release { Now, Later };
 
+    QList<QCameraDevice> cameras() const;
     void release(Release when);
-    void fail(const QString &description);
 
     QMediaDevices m_mediaDevices;
     QCamera *m_camera = nullptr;
     QMediaCaptureSession *m_session = nullptr;
     QVideoSink *m_sink = nullptr;
     QString m_deviceId;
-    QList<QCameraFormat> m_formats;
-    // What the frames show, for when the device runs in a format of its own choosing.
-    QSize m_frameSize;
-    QVideoFrameFormat::PixelFormat m_framePixelFormat = QVideoFrameFormat::Format_Invalid;
+    std::vector<std::unique_ptr<QThread>> m_probes;
 };
 
 } // namespace tirvel

@@ -1,5 +1,6 @@
 #include "fake_camera_backend.h"
 
+#include <QTimer>
 #include <QVideoFrame>
 
 #include <cstring>
@@ -7,14 +8,15 @@
 void FakeCameraBackend::plug(const Device &device)
 {
     m_devices.append(device);
-    Q_EMIT devicesChanged();
+    // Qt's device monitor speaks from its own thread; its news always arrives later.
+    QTimer::singleShot(0, this, &CameraBackend::devicesChanged);
 }
 
-void FakeCameraBackend::unplug(const QString &id)
+void FakeCameraBackend::unplug(const QString &id, bool leaveStale)
 {
-    // Like Qt's camera, the running device does not notice; the view has to stop it.
-    m_devices.removeIf([&](const Device &device) { return device.id == id; });
-    Q_EMIT devicesChanged();
+    if (!leaveStale)
+        m_devices.removeIf([&](const Device &device) { return device.id == id; });
+    QTimer::singleShot(0, this, &CameraBackend::devicesChanged);
 }
 
 void FakeCameraBackend::sendFrame(const QImage &image)
@@ -28,34 +30,32 @@ void FakeCameraBackend::sendFrame(const QImage &image)
     for (int y = 0; y < argb.height(); ++y)
         std::memcpy(frame.bits(0) + y * frame.bytesPerLine(0), argb.constScanLine(y), rowBytes);
     frame.unmap();
-    Q_EMIT frameArrived(frame);
+    if (!m_activeId.isEmpty())
+        Q_EMIT frameArrived(frame);
 }
 
-void FakeCameraBackend::fail(const QString &description)
+QList<tirvel::CameraDevice> FakeCameraBackend::devices() const
 {
-    m_activeId.clear();
-    Q_EMIT errorOccurred(description);
-}
-
-QStringList FakeCameraBackend::deviceIds() const
-{
-    QStringList ids;
+    QList<tirvel::CameraDevice> devices;
     for (const Device &device : m_devices)
-        ids.append(device.id);
-    return ids;
+        devices.append({device.id, device.id});
+    return devices;
 }
 
-void FakeCameraBackend::start(const QString &deviceId)
+QList<tirvel::FormatCandidate> FakeCameraBackend::formats(const QString &deviceId) const
 {
-    m_startedDevices.append(deviceId);
     const Device *device = find(deviceId);
-    if (!device || device->failsToStart) {
-        m_activeId.clear();
-        Q_EMIT errorOccurred(QStringLiteral("cannot open %1").arg(deviceId));
-        return;
-    }
+    return device ? device->formats : QList<tirvel::FormatCandidate>();
+}
+
+void FakeCameraBackend::start(const QString &deviceId, qsizetype format)
+{
+    const Device *device = find(deviceId);
+    if (!device || format >= device->formats.size())
+        qFatal("FakeCameraBackend: %s started in format %lld", qPrintable(deviceId),
+            qlonglong(format));
+    m_starts.append({deviceId, format});
     m_activeId = deviceId;
-    m_current = device->initialFormat;
 }
 
 void FakeCameraBackend::stop()
@@ -63,20 +63,14 @@ void FakeCameraBackend::stop()
     m_activeId.clear();
 }
 
-QList<tirvel::FormatCandidate> FakeCameraBackend::formats() const
+void FakeCameraBackend::diagnose(const QString &deviceId)
 {
-    const Device *device = find(m_activeId);
-    return device ? device->formats : QList<tirvel::FormatCandidate>();
-}
-
-void FakeCameraBackend::applyFormat(qsizetype position)
-{
-    const QList<tirvel::FormatCandidate> offered = formats();
-    if (position < 0 || position >= offered.size())
-        qFatal("FakeCameraBackend: format %lld applied, %lld offered", qlonglong(position),
-            qlonglong(offered.size()));
-    m_appliedFormats.append(position);
-    m_current = offered[position];
+    m_diagnoses.append(deviceId);
+    const Device *device = find(deviceId);
+    if (device && device->diagnosis) {
+        const tirvel::CameraFault fault = *device->diagnosis;
+        QTimer::singleShot(0, this, [this, deviceId, fault] { Q_EMIT diagnosed(deviceId, fault); });
+    }
 }
 
 const FakeCameraBackend::Device *FakeCameraBackend::find(const QString &id) const

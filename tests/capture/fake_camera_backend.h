@@ -4,8 +4,12 @@
 
 #include <QImage>
 
-// A camera backend driven by the test: devices come and go on request, frames are made from
-// images, and every format the view applies is recorded.
+#include <optional>
+#include <utility>
+
+// A camera backend driven by the test, failing the way Qt 6.4's GStreamer camera does: it never
+// reports an error, a camera that goes silent just stops sending frames, and an unplugged camera
+// may stay listed. Frames are made from images on request; every start is recorded.
 class FakeCameraBackend : public tirvel::CameraBackend
 {
     Q_OBJECT
@@ -15,35 +19,32 @@ public:
     {
         QString id;
         QList<tirvel::FormatCandidate> formats;
-        // The format the device runs in until told otherwise.
-        tirvel::FormatCandidate initialFormat;
-        // Like a camera held by another program.
-        bool failsToStart = false;
+        // What a look at the camera finds after it gave no picture.
+        std::optional<tirvel::CameraFault> diagnosis;
     };
 
     void plug(const Device &device);
-    void unplug(const QString &id);
+    // A stale entry stays listed, as Qt 6.4 keeps one of the two it made for a camera.
+    void unplug(const QString &id, bool leaveStale = false);
+    // Reaches the view only from the running device.
     void sendFrame(const QImage &image);
-    // A running device failing, as a backend reports it: stopped first, then the signal.
-    void fail(const QString &description);
 
-    QStringList startedDevices() const { return m_startedDevices; }
-    QList<qsizetype> appliedFormats() const { return m_appliedFormats; }
+    // Each start as the device and the position of its format.
+    QList<std::pair<QString, qsizetype>> starts() const { return m_starts; }
+    QStringList diagnoses() const { return m_diagnoses; }
 
-    QStringList deviceIds() const override;
-    void start(const QString &deviceId) override;
+    QList<tirvel::CameraDevice> devices() const override;
+    QList<tirvel::FormatCandidate> formats(const QString &deviceId) const override;
+    void start(const QString &deviceId, qsizetype format) override;
     void stop() override;
     QString activeDeviceId() const override { return m_activeId; }
-    QList<tirvel::FormatCandidate> formats() const override;
-    void applyFormat(qsizetype position) override;
-    tirvel::FormatCandidate currentFormat() const override { return m_current; }
+    void diagnose(const QString &deviceId) override;
 
 private:
     const Device *find(const QString &id) const;
 
     QList<Device> m_devices;
     QString m_activeId;
-    tirvel::FormatCandidate m_current;
-    QStringList m_startedDevices;
-    QList<qsizetype> m_appliedFormats;
+    QList<std::pair<QString, qsizetype>> m_starts;
+    QStringList m_diagnoses;
 };

@@ -1,0 +1,107 @@
+#include "camera_probe.h"
+
+#include <gst/gst.h>
+
+#include <memory>
+
+namespace tirvel {
+
+namespace {
+
+constexpr GstClockTime PROBE_TIMEOUT = 2 * GST_SECOND;
+
+template<typename T, void (*Free)(T *)>
+struct Deleter
+{
+    void operator()(T *pointer) const { Free(pointer); }
+};
+
+void unrefObject(GstObject *object)
+{
+    gst_object_unref(object);
+}
+
+void freeDeviceList(GList *list)
+{
+    g_list_free_full(list, gst_object_unref);
+}
+
+using ObjectPtr = std::unique_ptr<GstObject, Deleter<GstObject, unrefObject>>;
+using DeviceList = std::unique_ptr<GList, Deleter<GList, freeDeviceList>>;
+using MessagePtr = std::unique_ptr<GstMessage, Deleter<GstMessage, gst_message_unref>>;
+using ErrorPtr = std::unique_ptr<GError, Deleter<GError, g_error_free>>;
+
+GstDevice *findDevice(GList *devices, const QString &description)
+{
+    for (GList *node = devices; node != nullptr; node = node->next) {
+        auto *device = GST_DEVICE(node->data);
+        gchar *name = gst_device_get_display_name(device);
+        const bool found = name != nullptr && QString::fromUtf8(name) == description;
+        g_free(name);
+        if (found)
+            return device;
+    }
+    return nullptr;
+}
+
+std::optional<CameraFault> faultOf(const GError *error)
+{
+    if (error == nullptr || error->domain != GST_RESOURCE_ERROR)
+        return std::nullopt;
+    switch (error->code) {
+    case GST_RESOURCE_ERROR_BUSY:
+        return CameraFault::Busy;
+    case GST_RESOURCE_ERROR_OPEN_READ:
+    case GST_RESOURCE_ERROR_OPEN_WRITE:
+    case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+    case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
+        return CameraFault::AccessDenied;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::optional<CameraFault> probeCamera(const QString &description)
+{
+    if (!gst_init_check(nullptr, nullptr, nullptr))
+        return std::nullopt;
+
+    ObjectPtr monitor(GST_OBJECT(gst_device_monitor_new()));
+    gst_device_monitor_add_filter(GST_DEVICE_MONITOR(monitor.get()), "Video/Source", nullptr);
+    const DeviceList devices(gst_device_monitor_get_devices(GST_DEVICE_MONITOR(monitor.get())));
+    GstDevice *device = findDevice(devices.get(), description);
+    if (device == nullptr)
+        return std::nullopt;
+
+    ObjectPtr pipeline(GST_OBJECT(gst_pipeline_new("tirvel-probe")));
+    GstElement *source = gst_device_create_element(device, nullptr);
+    GstElement *sink = gst_element_factory_make("fakesink", nullptr);
+    if (source == nullptr || sink == nullptr) {
+        if (source != nullptr)
+            gst_object_unref(source);
+        if (sink != nullptr)
+            gst_object_unref(sink);
+        return std::nullopt;
+    }
+    gst_bin_add_many(GST_BIN(pipeline.get()), source, sink, nullptr);
+    gst_element_link(source, sink);
+
+    std::optional<CameraFault> fault;
+    // A camera held elsewhere fails only once it is asked to stream.
+    gst_element_set_state(GST_ELEMENT(pipeline.get()), GST_STATE_PLAYING);
+    ObjectPtr bus(GST_OBJECT(gst_element_get_bus(GST_ELEMENT(pipeline.get()))));
+    const MessagePtr message(gst_bus_timed_pop_filtered(GST_BUS(bus.get()), PROBE_TIMEOUT,
+        GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE)));
+    if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_ERROR) {
+        GError *error = nullptr;
+        gst_message_parse_error(message.get(), &error, nullptr);
+        const ErrorPtr owned(error);
+        fault = faultOf(error);
+    }
+    gst_element_set_state(GST_ELEMENT(pipeline.get()), GST_STATE_NULL);
+    return fault;
+}
+
+} // namespace tirvel
