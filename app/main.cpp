@@ -1,5 +1,6 @@
 #include "camera_view.h"
-#include "form1.h"
+#include "colsum_library.h"
+#include "main_window.h"
 #include "qt_camera_backend.h"
 
 #include <QApplication>
@@ -31,8 +32,10 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tirvel"));
 
-    auto *camera = new CameraView(CaptureSettings {}, std::make_unique<QtCameraBackend>());
-    Form1 window(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()), camera,
+    const QString programDirectory = QDir::toNativeSeparators(QApplication::applicationDirPath());
+    auto *camera = new CameraView(std::make_unique<QtCameraBackend>());
+    MainWindow window(programDirectory,
+        programDirectory + QDir::separator() + ColSumLibrary::fileName(), camera,
         [] { QApplication::beep(); });
     window.show();
     return QApplication::exec();

@@ -47,16 +47,14 @@ QString faultText(CameraFault fault)
 
 } // namespace
 
-CameraView::CameraView(
-    const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend, QWidget *parent)
-    : CameraView(settings, std::move(backend), steadyClock(), Timing {}, parent)
+CameraView::CameraView(std::unique_ptr<CameraBackend> backend, QWidget *parent)
+    : CameraView(std::move(backend), steadyClock(), Timing {}, parent)
 {
 }
 
-CameraView::CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend,
-    Clock clock, Timing timing, QWidget *parent)
+CameraView::CameraView(
+    std::unique_ptr<CameraBackend> backend, Clock clock, Timing timing, QWidget *parent)
     : CaptureView(parent)
-    , m_settings(settings)
     , m_backend(std::move(backend))
     , m_clock(std::move(clock))
     , m_timing(timing)
@@ -64,7 +62,7 @@ CameraView::CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBa
 {
     // The window places the view by hand; the fixed policy only keeps layouts from stretching it.
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    resize(m_settings.sizeInPixels());
+    resize(DESIGN_SIZE);
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     m_watchdog.setSingleShot(true);
@@ -89,26 +87,6 @@ CameraView::~CameraView()
     m_backend->stop();
 }
 
-double CameraView::viewWidth() const
-{
-    return double(width()) * CaptureSettings::TWIPS_PER_PIXEL;
-}
-
-double CameraView::viewHeight() const
-{
-    return double(height()) * CaptureSettings::TWIPS_PER_PIXEL;
-}
-
-void CameraView::setCaptureFilePath(const QString &path)
-{
-    m_captureFilePath = path;
-}
-
-QString CameraView::captureFilePath() const
-{
-    return m_captureFilePath;
-}
-
 void CameraView::frameSizeCommand()
 {
     request(Command::FrameSize);
@@ -129,12 +107,12 @@ QString CameraView::placeholderText() const
 
 QSize CameraView::sizeHint() const
 {
-    return m_settings.sizeInPixels();
+    return DESIGN_SIZE;
 }
 
 QSize CameraView::minimumSizeHint() const
 {
-    return m_settings.sizeInPixels();
+    return DESIGN_SIZE;
 }
 
 void CameraView::paintEvent(QPaintEvent *)

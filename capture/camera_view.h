@@ -1,7 +1,6 @@
 #pragma once
 
 #include "camera_backend.h"
-#include "capture_settings.h"
 #include "capture_view.h"
 #include "frame_throttle.h"
 
@@ -40,22 +39,17 @@ public:
         int retryMs = 5000;
     };
 
-    CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend,
+    // The size the window is designed around.
+    static constexpr QSize DESIGN_SIZE {160, 120};
+
+    explicit CameraView(std::unique_ptr<CameraBackend> backend, QWidget *parent = nullptr);
+    CameraView(std::unique_ptr<CameraBackend> backend, Clock clock, Timing timing,
         QWidget *parent = nullptr);
-    CameraView(const CaptureSettings &settings, std::unique_ptr<CameraBackend> backend, Clock clock,
-        Timing timing, QWidget *parent = nullptr);
     ~CameraView() override;
-
-    double viewWidth() const override;
-    double viewHeight() const override;
-
-    void setCaptureFilePath(const QString &path) override;
-    QString captureFilePath() const override;
 
     void frameSizeCommand() override;
     void frameRateCommand() override;
 
-    const CaptureSettings &settings() const { return m_settings; }
     // Whether a camera's picture is on show rather than the placeholder.
     bool isShowingVideo() const { return !m_frame.isNull(); }
     QString placeholderText() const;
@@ -80,13 +74,11 @@ private:
     void request(Command command);
     std::optional<qsizetype> formatFor(const QList<FormatCandidate> &formats) const;
 
-    CaptureSettings m_settings;
     std::unique_ptr<CameraBackend> m_backend;
     Clock m_clock;
     Timing m_timing;
     FrameThrottle m_throttle;
     QList<Command> m_requests;
-    QString m_captureFilePath;
     QImage m_frame;
     QString m_placeholder;
 

@@ -15,7 +15,6 @@ class FrameThrottle
 public:
     // An interval of 0 lets every frame through.
     void setInterval(qint64 intervalMs);
-    qint64 interval() const { return m_intervalMs; }
 
     bool admit(qint64 nowMs);
 

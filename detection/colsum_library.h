@@ -28,8 +28,6 @@ public:
         return m_colSum(colour);
     }
 
-    QString path() const { return m_path; }
-
 private:
     using ColSumFunction = std::int32_t (*)(std::uint32_t);
 

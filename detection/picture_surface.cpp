@@ -3,7 +3,6 @@
 #include "picture_file.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace tirvel {
@@ -15,10 +14,9 @@ constexpr int MAX_INTERIOR_PIXELS = 16384;
 
 } // namespace
 
-PictureSurface::PictureSurface(Border border, ColourValue background, int twipsPerScaleUnit)
-    : m_border(border)
+PictureSurface::PictureSurface(int borderWidth, ColourValue background)
+    : m_borderWidth(std::max(0, borderWidth))
     , m_background(background)
-    , m_twipsPerScaleUnit(twipsPerScaleUnit)
 {
     repaint();
 }
@@ -30,40 +28,15 @@ void PictureSurface::load(const QString &path)
     repaint();
 }
 
-void PictureSurface::setOuterWidth(double twips)
+void PictureSurface::setOuterSize(QSize outer)
 {
-    m_outerWidth = twips;
+    m_outer = outer;
     repaint();
 }
 
-void PictureSurface::setOuterHeight(double twips)
+int PictureSurface::interiorPixels(int outer) const noexcept
 {
-    m_outerHeight = twips;
-    repaint();
-}
-
-double PictureSurface::scaleWidth() const noexcept
-{
-    return double(interiorWidth()) * TWIPS_PER_PIXEL / m_twipsPerScaleUnit;
-}
-
-double PictureSurface::scaleHeight() const noexcept
-{
-    return double(interiorHeight()) * TWIPS_PER_PIXEL / m_twipsPerScaleUnit;
-}
-
-int PictureSurface::borderPixels() const noexcept
-{
-    return m_border == Border::Sunken3D ? 2 : 1;
-}
-
-int PictureSurface::interiorPixels(double outerTwips) const noexcept
-{
-    if (!(outerTwips > 0)) // NaN too
-        return 0;
-    const double outerPixels
-        = std::min(std::round(outerTwips / TWIPS_PER_PIXEL), double(MAX_INTERIOR_PIXELS));
-    return std::max(0, int(outerPixels) - 2 * borderPixels());
+    return std::max(0, std::min(outer, MAX_INTERIOR_PIXELS) - 2 * m_borderWidth);
 }
 
 QImage PictureSurface::pixelLayer() const
@@ -80,7 +53,8 @@ void PictureSurface::detachLayer()
 
 void PictureSurface::repaint()
 {
-    QImage layer(interiorPixels(m_outerWidth), interiorPixels(m_outerHeight), QImage::Format_RGB32);
+    QImage layer(
+        interiorPixels(m_outer.width()), interiorPixels(m_outer.height()), QImage::Format_RGB32);
     layer.fill(rgb32FromColour(m_background));
     const int width = std::min(layer.width(), m_picture.width());
     const int height = std::min(layer.height(), m_picture.height());

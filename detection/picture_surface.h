@@ -3,19 +3,12 @@
 #include "colour_value.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
 
 namespace tirvel {
-
-// Window units: 15 twips make one pixel at 96 dots per inch.
-inline constexpr int TWIPS_PER_PIXEL = 15;
-
-enum class Border {
-    Sunken3D, // two pixels on every side
-    Flat, // one pixel on every side
-};
 
 // What one picture box shows: a background, a picture drawn at its natural size from the top-left
 // of the interior, and single pixels written over them. The pixel layer is the only copy of the
@@ -25,7 +18,8 @@ enum class Border {
 class PictureSurface
 {
 public:
-    PictureSurface(Border border, ColourValue background, int twipsPerScaleUnit = TWIPS_PER_PIXEL);
+    // The interior is the outer size less borderWidth pixels on every side.
+    PictureSurface(int borderWidth, ColourValue background);
 
     // Reads a bitmap file, makes it the picture and repaints the layer. Throws TirvelError and
     // leaves picture and pixels as they were when the file is missing, unreadable or not a whole
@@ -48,18 +42,11 @@ public:
         m_pixels[static_cast<qsizetype>(y) * m_stride + x] = rgb32FromColour(colour);
     }
 
-    void setOuterWidth(double twips);
-    void setOuterHeight(double twips);
-    double outerWidth() const noexcept { return m_outerWidth; }
-    double outerHeight() const noexcept { return m_outerHeight; }
+    void setOuterSize(QSize outer);
+    QSize outerSize() const noexcept { return m_outer; }
+    QSize interiorSize() const noexcept { return {m_width, m_height}; }
 
-    int interiorWidth() const noexcept { return m_width; }
-    int interiorHeight() const noexcept { return m_height; }
-    double scaleWidth() const noexcept;
-    double scaleHeight() const noexcept;
-
-    Border border() const noexcept { return m_border; }
-    int borderPixels() const noexcept;
+    int borderWidth() const noexcept { return m_borderWidth; }
     ColourValue background() const noexcept { return m_background; }
     // What the box shows, interior only, for drawing on the screen. The copy is cheap and does
     // not change with later writes.
@@ -71,15 +58,13 @@ private:
         return static_cast<unsigned>(x) < static_cast<unsigned>(m_width)
             && static_cast<unsigned>(y) < static_cast<unsigned>(m_height);
     }
-    int interiorPixels(double outerTwips) const noexcept;
+    int interiorPixels(int outer) const noexcept;
     void repaint();
     void detachLayer();
 
-    Border m_border;
+    int m_borderWidth;
     ColourValue m_background;
-    int m_twipsPerScaleUnit;
-    double m_outerWidth = 0;
-    double m_outerHeight = 0;
+    QSize m_outer {0, 0};
     QImage m_picture;
     QImage m_layer;
     // The layer's geometry, kept beside it because QImage's own accessors are not inline.

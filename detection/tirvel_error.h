@@ -9,6 +9,7 @@ namespace tirvel {
 // The numbers a user sees in an error report. They keep the values the platform has long used
 // for the same faults, so a report reads the same wherever the program runs.
 enum class ErrorNumber : int {
+    OutOfMemory = 7,
     DllLoadFailed = 48,
     FileNotFound = 53,
     PathAccessError = 75,

@@ -4,49 +4,30 @@
 #include <QResizeEvent>
 #include <qdrawutil.h>
 
-#include <cmath>
-
 namespace tirvel {
 
-namespace {
-
-int pixelsFromTwips(double twips)
-{
-    return twips > 0 ? int(std::lround(twips / TWIPS_PER_PIXEL)) : 0;
-}
-
-} // namespace
-
-PictureBox::PictureBox(Border border, ColourValue background, QWidget *parent)
+PictureBox::PictureBox(Frame frame, ColourValue background, QWidget *parent)
     : QWidget(parent)
-    , m_surface(border, background)
+    , m_frame(frame)
+    , m_surface(frame == Frame::Sunken ? 2 : 1, background)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
 }
 
-void PictureBox::setOuterWidth(double twips)
+void PictureBox::setOuterSize(QSize outer)
 {
-    m_surface.setOuterWidth(twips);
-    resize(pixelsFromTwips(twips), height());
-    update();
-}
-
-void PictureBox::setOuterHeight(double twips)
-{
-    m_surface.setOuterHeight(twips);
-    resize(width(), pixelsFromTwips(twips));
+    m_surface.setOuterSize(outer);
+    resize(outer);
     update();
 }
 
 void PictureBox::resizeEvent(QResizeEvent *event)
 {
-    // A resize from outside (a layout, a test) must reach the surface too; one that came from the
-    // surface already matches and leaves its pixels alone.
-    if (event->size().width() != pixelsFromTwips(m_surface.outerWidth()))
-        m_surface.setOuterWidth(double(event->size().width()) * TWIPS_PER_PIXEL);
-    if (event->size().height() != pixelsFromTwips(m_surface.outerHeight()))
-        m_surface.setOuterHeight(double(event->size().height()) * TWIPS_PER_PIXEL);
+    // A resize from outside (a layout, a test) must reach the surface too; one that came from
+    // setOuterSize() already matches and leaves the marks alone.
+    if (event->size() != m_surface.outerSize())
+        m_surface.setOuterSize(event->size());
     QWidget::resizeEvent(event);
 }
 
@@ -54,13 +35,13 @@ void PictureBox::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     const QRect outer = rect();
-    if (m_surface.border() == Border::Sunken3D) {
+    if (m_frame == Frame::Sunken) {
         qDrawWinPanel(&painter, outer, palette(), true);
     } else {
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawRect(outer.adjusted(0, 0, -1, -1));
     }
-    const int inset = m_surface.borderPixels();
+    const int inset = m_surface.borderWidth();
     const QRect interior = outer.adjusted(inset, inset, -inset, -inset);
     painter.fillRect(interior, QColor::fromRgb(rgb32FromColour(m_surface.background())));
     painter.drawImage(interior.topLeft(), m_surface.pixelLayer());

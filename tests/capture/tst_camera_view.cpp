@@ -1,21 +1,14 @@
 #include "camera_view.h"
-#include "capture_settings.h"
 #include "fake_camera_backend.h"
 #include "format_candidate.h"
 #include "frame_throttle.h"
 #include "qt_camera_backend.h"
 #include "test_main.h"
 
-#include <QFileInfo>
 #include <QMediaDevices>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-
-#include <cstdint>
-#include <limits>
 
 using tirvel::CameraView;
-using tirvel::CaptureSettings;
 using tirvel::FormatCandidate;
 using tirvel::FrameThrottle;
 
@@ -112,7 +105,6 @@ constexpr int WAIT_MS = 3000;
 
 } // namespace
 
-Q_DECLARE_METATYPE(tirvel::CaptureSettings)
 Q_DECLARE_METATYPE(tirvel::FormatCandidate)
 Q_DECLARE_METATYPE(Command)
 Q_DECLARE_METATYPE(CameraLoss)
@@ -124,12 +116,6 @@ class TestCameraView : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void storedSettings_data();
-    void storedSettings();
-    void himetricToTwips_data();
-    void himetricToTwips();
-    void twipsToPixels_data();
-    void twipsToPixels();
 
     void startFormatChoice_data();
     void startFormatChoice();
@@ -154,9 +140,6 @@ private Q_SLOTS:
     void commandsChooseStartFormat();
     void commandRestartsRunningCameraOnlyWhenFormatChanges();
     void frameRateCommandThrottlesPicture();
-    void viewSize_data();
-    void viewSize();
-    void captureFilePathIsOnlyKept();
     void realBackendWithoutCamera();
 
 private:
@@ -166,87 +149,20 @@ private:
         std::unique_ptr<CameraView> view;
     };
 
-    Fixture makeView(const CaptureSettings &settings = {});
+    Fixture makeView();
 
     qint64 m_now = 0;
 };
 
-TestCameraView::Fixture TestCameraView::makeView(const CaptureSettings &settings)
+TestCameraView::Fixture TestCameraView::makeView()
 {
     m_now = 0;
     auto fake = std::make_unique<FakeCameraBackend>();
     Fixture fixture;
     fixture.fake = fake.get();
     fixture.view = std::make_unique<CameraView>(
-        settings, std::move(fake), [this] { return m_now; }, FAST);
+        std::move(fake), [this] { return m_now; }, FAST);
     return fixture;
-}
-
-void TestCameraView::storedSettings_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QVariant>("expected");
-
-    QTest::newRow("width") << "_extentx" << QVariant::fromValue(std::int32_t(4233));
-    QTest::newRow("height") << "_extenty" << QVariant::fromValue(std::int32_t(3175));
-    QTest::newRow("stream event") << "videostreameventenabled" << QVariant(true);
-    QTest::newRow("precise controls") << "useprecisecapturecontrols" << QVariant(true);
-}
-
-void TestCameraView::storedSettings()
-{
-    QFETCH(QString, key);
-    QFETCH(QVariant, expected);
-
-    const QVariantMap stored = CaptureSettings {}.toVariantMap();
-    QCOMPARE(stored.size(), 4);
-    QVERIFY2(stored.contains(key), qPrintable(key + " is not stored"));
-    QCOMPARE(stored.value(key).metaType(), expected.metaType());
-    QCOMPARE(stored.value(key), expected);
-}
-
-void TestCameraView::himetricToTwips_data()
-{
-    QTest::addColumn<std::int32_t>("himetric");
-    QTest::addColumn<std::int32_t>("twips");
-
-    QTest::newRow("design width rounds up") << 4233 << 2400;
-    QTest::newRow("design height exact") << 3175 << 1800;
-    QTest::newRow("zero") << 0 << 0;
-    QTest::newRow("1 -> 0.57") << 1 << 1;
-    QTest::newRow("2 -> 1.13") << 2 << 1;
-    QTest::newRow("3 -> 1.70") << 3 << 2;
-    QTest::newRow("-1 -> -0.57") << -1 << -1;
-    QTest::newRow("maximum") << std::numeric_limits<std::int32_t>::max() << 1217471044;
-    QTest::newRow("minimum") << std::numeric_limits<std::int32_t>::min() << -1217471045;
-}
-
-void TestCameraView::himetricToTwips()
-{
-    QFETCH(std::int32_t, himetric);
-    QFETCH(std::int32_t, twips);
-    QCOMPARE(CaptureSettings::himetricToTwips(himetric), twips);
-}
-
-void TestCameraView::twipsToPixels_data()
-{
-    QTest::addColumn<std::int32_t>("twips");
-    QTest::addColumn<std::int32_t>("pixels");
-
-    QTest::newRow("design width") << 2400 << 160;
-    QTest::newRow("design height") << 1800 << 120;
-    QTest::newRow("7 -> 0.47") << 7 << 0;
-    QTest::newRow("8 -> 0.53") << 8 << 1;
-    QTest::newRow("22 -> 1.47") << 22 << 1;
-    QTest::newRow("23 -> 1.53") << 23 << 2;
-    QTest::newRow("-8 -> -0.53") << -8 << -1;
-}
-
-void TestCameraView::twipsToPixels()
-{
-    QFETCH(std::int32_t, twips);
-    QFETCH(std::int32_t, pixels);
-    QCOMPARE(CaptureSettings::twipsToPixels(twips), pixels);
 }
 
 void TestCameraView::startFormatChoice_data()
@@ -257,14 +173,15 @@ void TestCameraView::startFormatChoice_data()
 
     const QSize design(160, 120);
     QTest::newRow("empty list") << QList<FormatCandidate> {} << design << -1;
-    QTest::newRow("YUYV before JPEG") << QList {format(160, 120, MJPEG), format(160, 120, YUYV)}
-                                      << design << 1;
+    QTest::newRow("YUYV before JPEG")
+        << QList {format(160, 120, MJPEG), format(160, 120, YUYV)} << design << 1;
     QTest::newRow("any uncompressed before JPEG")
         << QList {format(160, 120, MJPEG), format(160, 120, NV12)} << design << 1;
     QTest::newRow("size before pixel format")
         << QList {format(640, 480, YUYV), format(176, 144, MJPEG)} << design << 1;
-    QTest::newRow("follows the view") << QList {format(160, 120, YUYV), format(320, 240, YUYV),
-        format(640, 480, YUYV)} << QSize(200, 150) << 1;
+    QTest::newRow("follows the view")
+        << QList {format(160, 120, YUYV), format(320, 240, YUYV), format(640, 480, YUYV)}
+        << QSize(200, 150) << 1;
     QTest::newRow("largest when none covers")
         << QList {format(80, 60, YUYV), format(120, 90, YUYV)} << design << 1;
 }
@@ -456,15 +373,17 @@ void TestCameraView::cameraLoss_data()
     QTest::addColumn<QString>("placeholder");
 
     const QString silent = QStringLiteral("Kameran skickar inga bilder");
-    QTest::newRow("unplugged") << CameraLoss::UnplugActive << false << "" << "Ingen kamera";
+    QTest::newRow("unplugged") << CameraLoss::UnplugActive << false << ""
+                               << "Ingen kamera";
     QTest::newRow("unplugged, a stale entry stays")
         << CameraLoss::UnplugLeavingStale << false << "" << silent;
     QTest::newRow("goes silent") << CameraLoss::GoSilent << false << "" << silent;
-    QTest::newRow("unplugged, another takes over")
-        << CameraLoss::UnplugActive << true << "cam1" << "";
-    QTest::newRow("goes silent, another takes over")
-        << CameraLoss::GoSilent << true << "cam1" << "";
-    QTest::newRow("another unplugged") << CameraLoss::UnplugOther << true << "cam0" << "";
+    QTest::newRow("unplugged, another takes over") << CameraLoss::UnplugActive << true << "cam1"
+                                                   << "";
+    QTest::newRow("goes silent, another takes over") << CameraLoss::GoSilent << true << "cam1"
+                                                     << "";
+    QTest::newRow("another unplugged") << CameraLoss::UnplugOther << true << "cam0"
+                                       << "";
 }
 
 void TestCameraView::cameraLoss()
@@ -515,8 +434,8 @@ void TestCameraView::silentCameraDiagnosedAndPassedOver_data()
         << std::optional<tirvel::CameraFault> {} << "Kameran skickar inga bilder";
     QTest::newRow("busy") << std::optional(tirvel::CameraFault::Busy)
                           << "Kameran används av ett annat program";
-    QTest::newRow("access refused") << std::optional(tirvel::CameraFault::AccessDenied)
-                                    << "Åtkomst till kameran nekades";
+    QTest::newRow("access refused")
+        << std::optional(tirvel::CameraFault::AccessDenied) << "Åtkomst till kameran nekades";
 }
 
 void TestCameraView::silentCameraDiagnosedAndPassedOver()
@@ -605,7 +524,8 @@ void TestCameraView::commandRestartsRunningCameraOnlyWhenFormatChanges()
     QCOMPARE(fixture.fake->starts().size(), 1);
     fixture.view->frameSizeCommand();
     QCOMPARE(fixture.fake->starts().size(), 2);
-    QCOMPARE(fixture.fake->starts().constLast(), std::make_pair(QStringLiteral("cam0"), qsizetype(3)));
+    QCOMPARE(
+        fixture.fake->starts().constLast(), std::make_pair(QStringLiteral("cam0"), qsizetype(3)));
     // The last picture stays up until the restarted camera sends its first.
     QVERIFY(fixture.view->isShowingVideo());
     fixture.view->frameSizeCommand();
@@ -643,61 +563,13 @@ void TestCameraView::frameRateCommandThrottlesPicture()
     }
 }
 
-void TestCameraView::viewSize_data()
-{
-    QTest::addColumn<CaptureSettings>("settings");
-    QTest::addColumn<QSize>("pixels");
-    QTest::addColumn<double>("width");
-    QTest::addColumn<double>("height");
-
-    QTest::newRow("design") << CaptureSettings {} << QSize(160, 120) << 2400.0 << 1800.0;
-    QTest::newRow("other extents")
-        << CaptureSettings {2646, 1984, true, true} << QSize(100, 75) << 1500.0 << 1125.0;
-}
-
-void TestCameraView::viewSize()
-{
-    QFETCH(CaptureSettings, settings);
-    QFETCH(QSize, pixels);
-    QFETCH(double, width);
-    QFETCH(double, height);
-
-    Fixture fixture = makeView(settings);
-    QCOMPARE(fixture.view->size(), pixels);
-    QCOMPARE(fixture.view->sizeHint(), pixels);
-    QCOMPARE(fixture.view->viewWidth(), width);
-    QCOMPARE(fixture.view->viewHeight(), height);
-
-    fixture.view->resize(200, 150);
-    QCOMPARE(fixture.view->viewWidth(), 3000.0);
-    QCOMPARE(fixture.view->viewHeight(), 2250.0);
-}
-
-void TestCameraView::captureFilePathIsOnlyKept()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath("Capture.avi");
-
-    Fixture fixture = makeView();
-    QVERIFY(fixture.view->captureFilePath().isEmpty());
-    fixture.view->setCaptureFilePath(path);
-    QCOMPARE(fixture.view->captureFilePath(), path);
-
-    fixture.fake->plug(camera("cam0"));
-    QTRY_COMPARE_WITH_TIMEOUT(fixture.fake->activeDeviceId(), QStringLiteral("cam0"), WAIT_MS);
-    fixture.fake->sendFrame(solid({160, 120}, Qt::red));
-    fixture.view->frameSizeCommand();
-    fixture.view->frameRateCommand();
-    QVERIFY(!QFileInfo::exists(path));
-}
-
 void TestCameraView::realBackendWithoutCamera()
 {
     if (!QMediaDevices::videoInputs().isEmpty())
         QSKIP("a camera is present");
 
-    CameraView view(CaptureSettings {}, std::make_unique<tirvel::QtCameraBackend>());
+    CameraView view(std::make_unique<tirvel::QtCameraBackend>());
+    QCOMPARE(view.size(), QSize(160, 120));
     view.frameSizeCommand();
     view.frameRateCommand();
     verifyPlaceholder(view);

@@ -1,4 +1,4 @@
-#include "change_scan.h"
+#include "detection_state.h"
 #include "test_main.h"
 
 #include <QTest>
@@ -20,9 +20,8 @@ std::int32_t redMeasure(ColourValue colour)
 // A flat-bordered surface with the given interior, showing one colour.
 PictureSurface filledSurface(int width, int height, ColourValue colour)
 {
-    PictureSurface surface(Border::Flat, colour);
-    surface.setOuterWidth((width + 2) * TWIPS_PER_PIXEL);
-    surface.setOuterHeight((height + 2) * TWIPS_PER_PIXEL);
+    PictureSurface surface(1, colour);
+    surface.setOuterSize({width + 2, height + 2});
     return surface;
 }
 
@@ -47,13 +46,20 @@ struct Point
 std::vector<Point> markedPoints(const PictureSurface &surface)
 {
     std::vector<Point> points;
-    for (int x = 0; x < surface.interiorWidth(); ++x) {
-        for (int y = 0; y < surface.interiorHeight(); ++y) {
+    for (int x = 0; x < surface.interiorSize().width(); ++x) {
+        for (int y = 0; y < surface.interiorSize().height(); ++y) {
             if (surface.readPixel(x, y) == MARK_COLOUR)
                 points.push_back({x, y});
         }
     }
     return points;
+}
+
+DetectionState stateWithBounds(int width, int height)
+{
+    DetectionState state;
+    state.setScanBounds({width, height});
+    return state;
 }
 
 } // namespace
@@ -86,12 +92,12 @@ private slots:
 
         PictureSurface timed = filledSurface(20, 16, ColourValue(timedRed));
         PictureSurface test = filledSurface(20, 16, ColourValue(testRed));
-        DetectionState state {5, 10, 8};
-        scan(state, timed, test, redMeasure);
+        DetectionState state = stateWithBounds(10, 8);
+        state.scan(timed, test, redMeasure);
 
         // x = 0, 2, ..., 10 and y = 0, 2, ..., 8: 6 columns of 5 rows.
         const int expected = counts ? 30 : 0;
-        QCOMPARE(state.changeCount, 5 + expected);
+        QCOMPARE(state.changeCount(), expected);
         const std::vector<Point> marks = markedPoints(test);
         QCOMPARE(int(marks.size()), expected);
         for (const Point &mark : marks)
@@ -127,8 +133,8 @@ private slots:
         const PictureSurface timed = coordinateSurface(12, 12);
         PictureSurface test = coordinateSurface(12, 12);
         std::vector<ColourValue> measured;
-        DetectionState state {0, scanWidth, scanHeight};
-        scan(state, timed, test, [&](ColourValue colour) {
+        DetectionState state = stateWithBounds(scanWidth, scanHeight);
+        state.scan(timed, test, [&](ColourValue colour) {
             measured.push_back(colour);
             return 0;
         });
@@ -142,7 +148,7 @@ private slots:
             }
         }
         QCOMPARE(measured, expected);
-        QCOMPARE(state.changeCount, 0);
+        QCOMPARE(state.changeCount(), 0);
     }
 
     void pointsPastTheTimedFrameReadTheInvalidColour()
@@ -151,10 +157,10 @@ private slots:
         // it and inside the larger test frame.
         const PictureSurface timed = filledSurface(156, 116, 0x00FFFFFF);
         PictureSurface test = filledSurface(158, 118, 0x00000000);
-        DetectionState state {0, 156, 116};
+        DetectionState state = stateWithBounds(156, 116);
         int invalidReads = 0;
         int points = 0;
-        scan(state, timed, test, [&](ColourValue colour) {
+        state.scan(timed, test, [&](ColourValue colour) {
             ++points;
             invalidReads += colour == INVALID_COLOUR;
             return redMeasure(colour);
@@ -162,7 +168,7 @@ private slots:
         QCOMPARE(points / 2, 79 * 59);
         QCOMPARE(invalidReads, 79 + 59 - 1);
         // White over black everywhere inside; the edge measures -1 and does not count.
-        QCOMPARE(state.changeCount, 78 * 58);
+        QCOMPARE(state.changeCount(), 78 * 58);
         QCOMPARE(test.readPixel(156, 0), 0x00000000u);
         QCOMPARE(test.readPixel(154, 114), MARK_COLOUR);
     }
@@ -171,44 +177,39 @@ private slots:
     {
         QTest::addColumn<std::int32_t>("timedMeasure");
         QTest::addColumn<std::int32_t>("testMeasure");
-        QTest::addColumn<std::int32_t>("startCount");
         QTest::addColumn<std::int32_t>("endCount");
         constexpr auto MIN = std::numeric_limits<std::int32_t>::min();
         constexpr auto MAX = std::numeric_limits<std::int32_t>::max();
 
-        QTest::newRow("difference wraps to the largest") << MIN << 1 << 0 << 1;
-        QTest::newRow("difference wraps to the smallest") << MAX << -1 << 0 << 0;
-        QTest::newRow("count wraps past the largest") << 20 << 0 << MAX << MIN;
-        QTest::newRow("count below zero") << 20 << 0 << -3 << -2;
+        QTest::newRow("difference wraps to the largest") << MIN << 1 << 1;
+        QTest::newRow("difference wraps to the smallest") << MAX << -1 << 0;
     }
 
     void arithmeticWraps()
     {
         QFETCH(std::int32_t, timedMeasure);
         QFETCH(std::int32_t, testMeasure);
-        QFETCH(std::int32_t, startCount);
 
         const PictureSurface timed = filledSurface(1, 1, 1);
         PictureSurface test = filledSurface(1, 1, 2);
-        DetectionState state {startCount, 0, 0};
-        scan(
-            state, timed, test, [&](ColourValue c) { return c == 1 ? timedMeasure : testMeasure; });
-        QTEST(state.changeCount, "endCount");
+        DetectionState state = stateWithBounds(0, 0);
+        state.scan(timed, test, [&](ColourValue c) { return c == 1 ? timedMeasure : testMeasure; });
+        QTEST(state.changeCount(), "endCount");
     }
 
     void measureErrorKeepsWhatWasDone()
     {
         const PictureSurface timed = filledSurface(10, 10, 200);
         PictureSurface test = filledSurface(10, 10, 0);
-        DetectionState state {0, 8, 8};
+        DetectionState state = stateWithBounds(8, 8);
         int calls = 0;
         const auto failing = [&](ColourValue c) {
             if (++calls > 14) // seven points measured, the eighth fails
                 throw std::runtime_error("measure gone");
             return redMeasure(c);
         };
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error, scan(state, timed, test, failing));
-        QCOMPARE(state.changeCount, 7);
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, state.scan(timed, test, failing));
+        QCOMPARE(state.changeCount(), 7);
         // Column 0 has five points, so the marks stand at the top of column 2.
         const std::vector<Point> expected {{0, 0}, {0, 2}, {0, 4}, {0, 6}, {0, 8}, {2, 0}, {2, 2}};
         QCOMPARE(markedPoints(test), expected);
@@ -234,62 +235,21 @@ private slots:
     {
         QFETCH(std::int32_t, count);
         QFETCH(int, sensitivity);
-        QFETCH(bool, detects);
-
-        QStringList events;
-        QString label = QStringLiteral("old text");
-        int beeps = 0;
-        decide(
-            DetectionState {count, 156, 116},
-            [&] {
-                events << QStringLiteral("read");
-                return sensitivity;
-            },
-            [&](const QString &text) {
-                events << QStringLiteral("set '%1'").arg(text);
-                label = text;
-            },
-            [&] {
-                events << QStringLiteral("beep");
-                ++beeps;
-            });
-
-        QStringList expected {QStringLiteral("set ''"), QStringLiteral("read")};
-        if (detects)
-            expected << QStringLiteral("set 'Rörelse har detekterats !'") << QStringLiteral("beep");
-        QCOMPARE(events, expected);
-        QCOMPARE(label, detects ? QStringLiteral("Rörelse har detekterats !") : QString());
-        QCOMPARE(beeps, detects ? 1 : 0);
+        QTEST(beatsSensitivity(count, sensitivity), "detects");
     }
 
-    void scansWithoutATickAddUp()
+    void scansWithoutAnEmptyingAddUp()
     {
         // 30 counted points a scan: 6 columns of 5 rows.
         const PictureSurface timed = filledSurface(12, 10, 200);
-        DetectionState state {0, 10, 8};
-        QStringList results;
+        DetectionState state = stateWithBounds(10, 8);
         for (int round = 0; round < 2; ++round) {
             PictureSurface test = filledSurface(12, 10, 0);
-            scan(state, timed, test, redMeasure);
-            decide(
-                state, [] { return 50; }, [&](const QString &t) { results << t; }, [] {});
+            state.scan(timed, test, redMeasure);
         }
-        QCOMPARE(state.changeCount, 60);
-        QCOMPARE(results,
-            (QStringList {QString(), QString(), QStringLiteral("Rörelse har detekterats !")}));
-    }
-
-    void failingSensitivityLeavesTheLabelEmpty()
-    {
-        QString label = QStringLiteral("Rörelse har detekterats !");
-        int beeps = 0;
-        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-            decide(
-                DetectionState {1000, 0, 0},
-                []() -> int { throw std::runtime_error("slider gone"); },
-                [&](const QString &text) { label = text; }, [&] { ++beeps; }));
-        QCOMPARE(label, QString());
-        QCOMPARE(beeps, 0);
+        QCOMPARE(state.changeCount(), 60);
+        state.emptyCount();
+        QCOMPARE(state.changeCount(), 0);
     }
 };
 

@@ -18,17 +18,10 @@ namespace {
 
 constexpr ColourValue BACKGROUND = 0x00D8E9EC;
 
-// Twips for a box whose interior is the given number of pixels.
-double outerTwips(int interiorPixels, Border border)
+PictureSurface surfaceWithInterior(int width, int height, int borderWidth = 1)
 {
-    return (interiorPixels + 2 * (border == Border::Sunken3D ? 2 : 1)) * TWIPS_PER_PIXEL;
-}
-
-PictureSurface surfaceWithInterior(int width, int height, Border border = Border::Flat)
-{
-    PictureSurface surface(border, BACKGROUND);
-    surface.setOuterWidth(outerTwips(width, border));
-    surface.setOuterHeight(outerTwips(height, border));
+    PictureSurface surface(borderWidth, BACKGROUND);
+    surface.setOuterSize({width + 2 * borderWidth, height + 2 * borderWidth});
     return surface;
 }
 
@@ -65,59 +58,36 @@ private slots:
 
     void sizes_data()
     {
-        QTest::addColumn<Border>("border");
-        QTest::addColumn<int>("twipsPerScaleUnit");
-        QTest::addColumn<double>("outerWidth");
-        QTest::addColumn<double>("outerHeight");
-        QTest::addColumn<int>("interiorWidth");
-        QTest::addColumn<int>("interiorHeight");
-        QTest::addColumn<double>("scaleWidth");
-        QTest::addColumn<double>("scaleHeight");
+        QTest::addColumn<int>("borderWidth");
+        QTest::addColumn<QSize>("outer");
+        QTest::addColumn<QSize>("interior");
 
-        QTest::newRow("sunken at the capture view's size")
-            << Border::Sunken3D << 15 << 2400.0 << 1800.0 << 156 << 116 << 156.0 << 116.0;
-        QTest::newRow("flat at the capture view's size")
-            << Border::Flat << 15 << 2400.0 << 1800.0 << 158 << 118 << 158.0 << 118.0;
-        QTest::newRow("sunken at the timed frame's design size")
-            << Border::Sunken3D << 15 << 2460.0 << 1860.0 << 160 << 120 << 160.0 << 120.0;
-        QTest::newRow("just under half a pixel rounds down")
-            << Border::Flat << 15 << 2407.0 << 1807.0 << 158 << 118 << 158.0 << 118.0;
-        QTest::newRow("just over half a pixel rounds up")
-            << Border::Flat << 15 << 2408.0 << 1808.0 << 159 << 119 << 159.0 << 119.0;
-        QTest::newRow("scale in twips")
-            << Border::Flat << 1 << 2400.0 << 1800.0 << 158 << 118 << 2370.0 << 1770.0;
-        QTest::newRow("no larger than its border")
-            << Border::Sunken3D << 15 << 60.0 << 45.0 << 0 << 0 << 0.0 << 0.0;
-        QTest::newRow("one pixel inside a flat border")
-            << Border::Flat << 15 << 45.0 << 45.0 << 1 << 1 << 1.0 << 1.0;
-        QTest::newRow("zero") << Border::Flat << 15 << 0.0 << 0.0 << 0 << 0 << 0.0 << 0.0;
-        QTest::newRow("negative") << Border::Flat << 15 << -300.0 << -1.0 << 0 << 0 << 0.0 << 0.0;
+        QTest::newRow("two-pixel border at the live view's size")
+            << 2 << QSize(160, 120) << QSize(156, 116);
+        QTest::newRow("one-pixel border at the live view's size")
+            << 1 << QSize(160, 120) << QSize(158, 118);
+        QTest::newRow("no larger than its border") << 2 << QSize(4, 3) << QSize(0, 0);
+        QTest::newRow("one pixel inside") << 1 << QSize(3, 3) << QSize(1, 1);
+        QTest::newRow("zero") << 1 << QSize(0, 0) << QSize(0, 0);
+        QTest::newRow("negative") << 1 << QSize(-20, -1) << QSize(0, 0);
     }
 
     void sizes()
     {
-        QFETCH(Border, border);
-        QFETCH(int, twipsPerScaleUnit);
-        QFETCH(double, outerWidth);
-        QFETCH(double, outerHeight);
+        QFETCH(int, borderWidth);
+        QFETCH(QSize, outer);
 
-        PictureSurface surface(border, BACKGROUND, twipsPerScaleUnit);
-        surface.setOuterWidth(outerWidth);
-        surface.setOuterHeight(outerHeight);
-
-        QTEST(surface.interiorWidth(), "interiorWidth");
-        QTEST(surface.interiorHeight(), "interiorHeight");
-        QTEST(surface.scaleWidth(), "scaleWidth");
-        QTEST(surface.scaleHeight(), "scaleHeight");
-        QCOMPARE(
-            surface.pixelLayer().size(), QSize(surface.interiorWidth(), surface.interiorHeight()));
+        PictureSurface surface(borderWidth, BACKGROUND);
+        surface.setOuterSize(outer);
+        QTEST(surface.interiorSize(), "interior");
+        QCOMPARE(surface.pixelLayer().size(), surface.interiorSize());
     }
 
     void pictureIsClippedNotStretched()
     {
         const QImage picture = patternImage(160, 120);
         const QString path = fileWith("pattern.bmp", writeBmp(picture));
-        PictureSurface surface = surfaceWithInterior(156, 116, Border::Sunken3D);
+        PictureSurface surface = surfaceWithInterior(156, 116, 2);
         surface.load(path);
 
         QCOMPARE(surface.readPixel(0, 0), colourAt(picture, 0, 0));
@@ -206,8 +176,8 @@ private slots:
 
         // A change of size repaints too, and keeps the picture.
         surface.writePixel(3, 4, MARK_COLOUR);
-        surface.setOuterWidth(outerTwips(100, Border::Flat));
-        QCOMPARE(surface.interiorWidth(), 100);
+        surface.setOuterSize({102, 120});
+        QCOMPARE(surface.interiorSize(), QSize(100, 118));
         QCOMPARE(surface.readPixel(3, 4), colourAt(picture, 3, 4));
         QCOMPARE(surface.readPixel(99, 117), colourAt(picture, 99, 117));
     }

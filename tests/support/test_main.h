@@ -4,7 +4,7 @@
 #include <QTest>
 
 // Every test runs the same on every machine: headless unless a display is asked for, at 96 dpi so
-// that 15 twips are one pixel.
+// that fonts measure the same everywhere.
 #define TIRVEL_TEST_MAIN(TestObject)                                                               \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \

@@ -6,7 +6,7 @@
 
 namespace tirvel::testing {
 
-// A capture view that records, in order, every operation the window asks of it.
+// A capture view of a fixed size that records, in order, the commands the window gives it.
 class FakeCaptureView : public CaptureView
 {
     Q_OBJECT
@@ -14,29 +14,10 @@ class FakeCaptureView : public CaptureView
 public:
     explicit FakeCaptureView(QSize pixels = {160, 120}) { setFixedSize(pixels); }
 
-    double viewWidth() const override
-    {
-        log << QStringLiteral("viewWidth");
-        return width() * 15.0;
-    }
-    double viewHeight() const override
-    {
-        log << QStringLiteral("viewHeight");
-        return height() * 15.0;
-    }
-    void setCaptureFilePath(const QString &path) override
-    {
-        log << QStringLiteral("captureFilePath=") + path;
-        m_path = path;
-    }
-    QString captureFilePath() const override { return m_path; }
     void frameSizeCommand() override { log << QStringLiteral("frameSizeCommand"); }
     void frameRateCommand() override { log << QStringLiteral("frameRateCommand"); }
 
-    mutable QStringList log;
-
-private:
-    QString m_path;
+    QStringList log;
 };
 
 } // namespace tirvel::testing

@@ -26,18 +26,19 @@ class TirvelError;
 // slider and the result. It owns every control and the DetectionState. A failing handler stops
 // at the failing step and its error is reported without closing the window, because the frame
 // files are written by another program and are sometimes missing or half-written.
-class Form1 : public QWidget
+class MainWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    // Files are looked for in programDirectory; the capture view becomes the window's child.
-    Form1(const QString &programDirectory, CaptureView *captureView, std::function<void()> beep,
-        QWidget *parent = nullptr);
+    // The frames are looked for in frameDirectory, the colour measure in colourLibrary; the live
+    // view becomes the window's child.
+    MainWindow(const QString &frameDirectory, const QString &colourLibrary, CaptureView *liveView,
+        std::function<void()> beep, QWidget *parent = nullptr);
 
     const DetectionState &detectionState() const noexcept { return m_state; }
     // The directory followed by the platform's separator and the name, never normalised.
-    QString programFile(const QString &name) const;
+    QString frameFile(const QString &name) const;
 
 public slots:
     void startUp();
@@ -56,23 +57,23 @@ private:
     void runHandler(const std::function<void()> &steps);
     void reportError(int number, const QString &description);
 
-    QString m_programDirectory;
+    QString m_frameDirectory;
     std::function<void()> m_beep;
     DetectionState m_state;
     ColSumLibrary m_colSum;
 
-    QPushButton *m_command1 = nullptr;
-    PictureBox *m_picBild = nullptr;
-    PictureBox *m_picBild2 = nullptr;
-    QPushButton *m_command2 = nullptr;
-    QPushButton *m_command3 = nullptr;
-    QSlider *m_slider1 = nullptr;
-    QLabel *m_lblSens = nullptr;
-    QLabel *m_lblTirvelDe = nullptr;
-    QPushButton *m_cmdExit = nullptr;
-    CaptureView *m_ezVidCap1 = nullptr;
-    QLabel *m_label1 = nullptr;
-    QTimer *m_timer1 = nullptr;
+    QPushButton *m_testButton = nullptr;
+    PictureBox *m_timedFrame = nullptr;
+    PictureBox *m_testFrame = nullptr;
+    QPushButton *m_frameSizeButton = nullptr;
+    QPushButton *m_frameRateButton = nullptr;
+    QSlider *m_sensitivitySlider = nullptr;
+    QLabel *m_sensitivityLabel = nullptr;
+    QLabel *m_resultLabel = nullptr;
+    QPushButton *m_exitButton = nullptr;
+    CaptureView *m_liveView = nullptr;
+    QLabel *m_liveViewLabel = nullptr;
+    QTimer *m_tickTimer = nullptr;
     QPointer<QMessageBox> m_errorReport;
 };
 

@@ -4,12 +4,12 @@
 // job instead.
 //   soak_window [CYCLES]
 
-#include "capture_view.h"
+#include "bmp_writer.h"
 #include "colsum_library.h"
-#include "form1.h"
+#include "fake_capture_view.h"
+#include "main_window.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
@@ -37,22 +37,6 @@ constexpr bool SANITIZED = false;
 
 constexpr long MAX_GROWTH_BYTES = 1024L * 1024;
 
-// A camera view with nothing behind it, so the soak measures the window and not a camera stack.
-class StillCaptureView : public CaptureView
-{
-public:
-    StillCaptureView() { resize(160, 120); }
-    double viewWidth() const override { return width() * 15.0; }
-    double viewHeight() const override { return height() * 15.0; }
-    void setCaptureFilePath(const QString &path) override { m_path = path; }
-    QString captureFilePath() const override { return m_path; }
-    void frameSizeCommand() override { }
-    void frameRateCommand() override { }
-
-private:
-    QString m_path;
-};
-
 long residentBytes()
 {
     long pages = 0;
@@ -65,7 +49,8 @@ long residentBytes()
     return resident * sysconf(_SC_PAGESIZE);
 }
 
-QByteArray bitmap(QRgb ground, QRgb object)
+// A grey room with a block in it.
+QByteArray room(QRgb ground, QRgb object)
 {
     QImage image(160, 120, QImage::Format_RGB32);
     image.fill(ground);
@@ -73,18 +58,7 @@ QByteArray bitmap(QRgb ground, QRgb object)
         for (int x = 40; x < 90; ++x)
             image.setPixel(x, y, object);
     }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "BMP");
-    return bytes;
-}
-
-bool save(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size();
+    return testing::writeBmp(image);
 }
 
 // The headless platform says, for every report shown, what it cannot do; that is not news here.
@@ -109,16 +83,16 @@ int main(int argc, char *argv[])
     QTemporaryDir directory;
     const QString timedPath = directory.filePath(QStringLiteral("5.bmp"));
     const QString testPath = directory.filePath(QStringLiteral("6.bmp"));
-    const QByteArray timed = bitmap(qRgb(90, 90, 90), qRgb(250, 250, 250));
-    const QByteArray test = bitmap(qRgb(90, 90, 90), qRgb(90, 90, 90));
-    if (!save(timedPath, timed) || !save(testPath, test)
-        || !QFile::copy(
-            QStringLiteral(COLORSUM_PATH), directory.filePath(ColSumLibrary::fileName()))) {
+    const QByteArray timed = room(qRgb(90, 90, 90), qRgb(250, 250, 250));
+    const QByteArray test = room(qRgb(90, 90, 90), qRgb(90, 90, 90));
+    if (!testing::saveFile(timedPath, timed) || !testing::saveFile(testPath, test)) {
         std::fprintf(stderr, "soak: cannot prepare %s\n", qPrintable(directory.path()));
         return 1;
     }
 
-    Form1 window(directory.path(), new StillCaptureView, [] {});
+    // A view with no camera behind it, so the soak measures the window and not a camera stack.
+    MainWindow window(
+        directory.path(), QStringLiteral(COLORSUM_PATH), new testing::FakeCaptureView, [] {});
     window.show();
     long baseline = 0;
     for (long cycle = 0; cycle < cycles; ++cycle) {
@@ -128,13 +102,13 @@ int main(int argc, char *argv[])
             if (cycle % 200 == 99)
                 QFile::remove(testPath);
             else
-                save(timedPath, timed.left(timed.size() / 2));
+                testing::saveFile(timedPath, timed.left(timed.size() / 2));
         }
         window.test();
         window.tick();
         if (broken) {
-            save(testPath, test);
-            save(timedPath, timed);
+            testing::saveFile(testPath, test);
+            testing::saveFile(timedPath, timed);
         }
         if (cycle % 1000 == 999) {
             // Now and then the user closes the report, so it is made afresh too.
