@@ -1,14 +1,25 @@
 #include "camera_view.h"
 #include "colsum_library.h"
+#include "command_line.h"
+#include "frame_writer.h"
 #include "main_window.h"
 #include "qt_camera_backend.h"
+#include "test_scene_backend.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace tirvel;
 
 namespace {
+
+int g_signalSocket[2] = {-1, -1};
 
 // GStreamer's device monitor, which Qt 6.4 runs over every kind of device, frees memory still in
 // use when an audio device goes; the camera needs none of them.
@@ -21,6 +32,52 @@ void keepAudioDeviceProvidersOut()
     qputenv("GST_PLUGIN_FEATURE_RANK", ranks);
 }
 
+void setApplicationFacts()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Tirvel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TIRVEL_VERSION));
+}
+
+int listCameras()
+{
+    // Qt Multimedia talks of the sound system it looks for; here only the list is wanted.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) {
+        if (type == QtFatalMsg)
+            std::abort();
+    });
+    const QtCameraBackend cameras;
+    for (const CameraDevice &device : cameras.devices())
+        std::printf("%s\t%s\n", qPrintable(device.id), qPrintable(device.description));
+    std::printf("%s\t%s\n", TEST_SCENE_CAMERA, "Built-in moving test scene");
+    return 0;
+}
+
+// A terminal's Ctrl+C, or a service manager's stop, ends the program the way Exit does, so the
+// camera is let go and no half-written frame is left behind. The handler only writes a byte; the
+// event loop does the rest.
+void closeOnTerminationSignals(QWidget &window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalSocket) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalSocket[1], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char byte = 0;
+        if (::read(g_signalSocket[1], &byte, 1) == 1)
+            window.close();
+    });
+    struct sigaction action
+    {
+    };
+    action.sa_handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = ::write(g_signalSocket[0], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -29,14 +86,50 @@ int main(int argc, char *argv[])
     // Qt 6.4 converts each camera frame on the GPU and reads it back when OpenGL is at hand,
     // which costs several times the CPU path for a picture this small.
     QApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+
+    // Read before any window system is touched, so that --help works over a plain terminal.
+    CommandLine options;
+    {
+        const QCoreApplication core(argc, argv);
+        setApplicationFacts();
+        options = parseCommandLine(QCoreApplication::arguments(),
+            QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+        switch (options.action) {
+        case CommandLine::Action::ShowHelp:
+        case CommandLine::Action::ShowVersion:
+            std::fputs(qPrintable(options.message), stdout);
+            return 0;
+        case CommandLine::Action::Fail:
+            std::fprintf(stderr, "tirvel: %s\n", qPrintable(options.message));
+            return 2;
+        case CommandLine::Action::ListCameras:
+            return listCameras();
+        case CommandLine::Action::Run:
+            break;
+        }
+    }
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tirvel"));
+    setApplicationFacts();
+
+    const bool testScene = options.cameraName == QLatin1String(TEST_SCENE_CAMERA);
+    std::unique_ptr<CameraBackend> backend;
+    if (testScene)
+        backend = std::make_unique<TestSceneBackend>();
+    else
+        backend = std::make_unique<QtCameraBackend>();
+    auto *camera = new CameraView(std::move(backend));
+    if (!testScene)
+        camera->setCameraName(options.cameraName);
+    if (options.framesFromCamera)
+        camera->setFrameWriter(
+            std::make_unique<FrameWriter>(options.frameDirectory, camera->clock()));
 
     const QString programDirectory = QDir::toNativeSeparators(QApplication::applicationDirPath());
-    auto *camera = new CameraView(std::make_unique<QtCameraBackend>());
-    MainWindow window(programDirectory,
+    MainWindow window(options.frameDirectory,
         programDirectory + QDir::separator() + ColSumLibrary::fileName(), camera,
         [] { QApplication::beep(); });
+    closeOnTerminationSignals(window);
     window.show();
     return QApplication::exec();
 }

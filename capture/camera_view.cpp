@@ -27,6 +27,11 @@ QString noCameraText()
     return QStringLiteral("Ingen kamera");
 }
 
+QString waitingText(const QString &name)
+{
+    return QStringLiteral("Väntar på kameran \u201C%1\u201D").arg(name);
+}
+
 QString startingText()
 {
     return QStringLiteral("Startar kameran …");
@@ -77,7 +82,8 @@ CameraView::CameraView(
     connect(m_backend.get(), &CameraBackend::frameArrived, this, &CameraView::onFrameArrived);
     connect(m_backend.get(), &CameraBackend::failed, this, &CameraView::onFailed);
     connect(m_backend.get(), &CameraBackend::diagnosed, this, &CameraView::onDiagnosed);
-    onDevicesChanged();
+    // From the event loop, so that whoever made the view can still choose its camera.
+    QMetaObject::invokeMethod(this, &CameraView::onDevicesChanged, Qt::QueuedConnection);
 }
 
 CameraView::~CameraView()
@@ -85,6 +91,21 @@ CameraView::~CameraView()
     // The backend outlives this body; nothing it says while stopping may reach a half-gone view.
     m_backend->disconnect(this);
     m_backend->stop();
+}
+
+void CameraView::setCameraName(const QString &name)
+{
+    m_cameraName = name;
+    if (!m_activeId.isEmpty() && !wantedDevices().isEmpty())
+        stopCamera();
+    onDevicesChanged();
+}
+
+void CameraView::setFrameWriter(std::unique_ptr<FrameWriter> writer)
+{
+    m_writer = std::move(writer);
+    if (m_writer)
+        connect(m_writer.get(), &FrameWriter::failed, this, &CaptureView::errorOccurred);
 }
 
 void CameraView::frameSizeCommand()
@@ -118,24 +139,58 @@ QSize CameraView::minimumSizeHint() const
 void CameraView::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), GROUND_COLOUR);
-    if (m_frame.isNull()) {
+    if (m_picture.isNull()) {
+        painter.fillRect(rect(), GROUND_COLOUR);
         painter.setPen(PLACEHOLDER_TEXT_COLOUR);
         const QRect box = rect().adjusted(
             PLACEHOLDER_MARGIN, PLACEHOLDER_MARGIN, -PLACEHOLDER_MARGIN, -PLACEHOLDER_MARGIN);
         painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, m_placeholder);
         return;
     }
+    painter.drawImage(0, 0, m_picture);
+}
+
+void CameraView::resizeEvent(QResizeEvent *event)
+{
+    compose();
+    CaptureView::resizeEvent(event);
+}
+
+void CameraView::compose()
+{
+    if (m_frame.isNull()) {
+        m_picture = {};
+        return;
+    }
+    // Scaled to fit with the aspect kept, on the dark ground: what the view shows is what the
+    // frame files get.
+    QImage picture(size(), QImage::Format_RGB32);
+    picture.fill(GROUND_COLOUR);
     const QSize fitted = m_frame.size().scaled(size(), Qt::KeepAspectRatio);
     QRect target({}, fitted);
-    target.moveCenter(rect().center());
+    target.moveCenter(picture.rect().center());
+    QPainter painter(&picture);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, m_frame);
+    painter.end();
+    m_picture = std::move(picture);
+}
+
+QList<CameraDevice> CameraView::wantedDevices() const
+{
+    QList<CameraDevice> devices = m_backend->devices();
+    if (!m_cameraName.isEmpty()) {
+        devices.removeIf([&](const CameraDevice &device) {
+            return !device.id.contains(m_cameraName, Qt::CaseInsensitive)
+                && !device.description.contains(m_cameraName, Qt::CaseInsensitive);
+        });
+    }
+    return devices;
 }
 
 void CameraView::onDevicesChanged()
 {
-    const QList<CameraDevice> devices = m_backend->devices();
+    const QList<CameraDevice> devices = wantedDevices();
     QHash<QString, quint64> seen;
     QHash<QString, quint64> failed;
     // Devices that appear together keep the system's order; a device that comes back is new.
@@ -168,7 +223,10 @@ void CameraView::onFrameArrived(const QVideoFrame &frame)
     if (image.isNull())
         return;
     m_frame = std::move(image);
+    compose();
     update();
+    if (m_writer)
+        m_writer->write(m_picture);
 }
 
 void CameraView::onWatchdog()
@@ -204,7 +262,7 @@ void CameraView::onDiagnosed(const QString &deviceId, CameraFault fault)
 
 void CameraView::startNext(bool includingFailed)
 {
-    const QList<CameraDevice> devices = m_backend->devices();
+    const QList<CameraDevice> devices = wantedDevices();
     QStringList fresh;
     QStringList failed;
     for (const CameraDevice &device : devices)
@@ -220,7 +278,7 @@ void CameraView::startNext(bool includingFailed)
         startCamera(failed.first());
     } else {
         if (devices.isEmpty())
-            m_placeholder = noCameraText();
+            m_placeholder = m_cameraName.isEmpty() ? noCameraText() : waitingText(m_cameraName);
         update();
     }
     if (m_activeId.isEmpty() && !failed.isEmpty())
@@ -235,7 +293,7 @@ void CameraView::startCamera(const QString &deviceId)
     m_activeId = deviceId;
     m_activeFormat = format ? std::optional(formats[*format]) : std::nullopt;
     m_frameSinceStart = false;
-    if (m_placeholder == noCameraText())
+    if (m_placeholder == noCameraText() || m_placeholder == waitingText(m_cameraName))
         m_placeholder = startingText();
     m_retry.stop();
     m_watchdog.start(m_timing.firstFrameMs);
@@ -250,6 +308,7 @@ void CameraView::stopCamera()
     m_activeId.clear();
     m_activeFormat.reset();
     m_frame = {};
+    m_picture = {};
     update();
 }
 

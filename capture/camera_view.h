@@ -3,6 +3,7 @@
 #include "camera_backend.h"
 #include "capture_view.h"
 #include "frame_throttle.h"
+#include "frame_writer.h"
 
 #include <QHash>
 #include <QImage>
@@ -50,8 +51,15 @@ public:
     void frameSizeCommand() override;
     void frameRateCommand() override;
 
+    // Only cameras whose id or description holds the name, in any case, are started.
+    void setCameraName(const QString &name);
+    // Puts each picture shown into the frame files; failures come out as errorOccurred.
+    void setFrameWriter(std::unique_ptr<FrameWriter> writer);
+    // The view's own clock, for a writer that must keep step with it.
+    const Clock &clock() const { return m_clock; }
+
     // Whether a camera's picture is on show rather than the placeholder.
-    bool isShowingVideo() const { return !m_frame.isNull(); }
+    bool isShowingVideo() const { return !m_picture.isNull(); }
     QString placeholderText() const;
 
     QSize sizeHint() const override;
@@ -59,6 +67,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     enum class Command { FrameSize, FrameRate };
@@ -73,13 +82,19 @@ private:
     void stopCamera();
     void request(Command command);
     std::optional<qsizetype> formatFor(const QList<FormatCandidate> &formats) const;
+    QList<CameraDevice> wantedDevices() const;
+    void compose();
 
     std::unique_ptr<CameraBackend> m_backend;
     Clock m_clock;
     Timing m_timing;
     FrameThrottle m_throttle;
     QList<Command> m_requests;
+    QString m_cameraName;
+    std::unique_ptr<FrameWriter> m_writer;
     QImage m_frame;
+    // The frame as the view shows it, at the view's size; null while the placeholder shows.
+    QImage m_picture;
     QString m_placeholder;
 
     QTimer m_watchdog;

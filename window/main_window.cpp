@@ -116,6 +116,9 @@ void MainWindow::createControls()
     m_liveView->setObjectName(QStringLiteral("ezVidCap1"));
     m_liveView->move(18, 136);
     m_liveView->setFocusPolicy(Qt::NoFocus);
+    connect(m_liveView, &CaptureView::errorOccurred, this, [this](const QString &description) {
+        reportError(int(ErrorNumber::PathAccessError), description);
+    });
 
     m_liveViewLabel
         = label(this, "Label1", QStringLiteral("Videokamera fönster"), {24, 118, 157, 15});

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tirvel {
+
+// What the command line asks for. Started without options the program reads 5.bmp and 6.bmp
+// beside itself and writes nothing.
+struct CommandLine
+{
+    enum class Action { Run, ShowHelp, ShowVersion, ListCameras, Fail };
+
+    Action action = Action::Run;
+    // Help or version text to print, or what is wrong with the arguments.
+    QString message;
+
+    bool framesFromCamera = false;
+    // Empty: the first camera there is.
+    QString cameraName;
+    // Where 5.bmp and 6.bmp are read, and written.
+    QString frameDirectory;
+};
+
+inline constexpr const char *TEST_SCENE_CAMERA = "test-scene";
+
+// Reads the arguments (the program's name first) with QCommandLineParser. Frames live beside the
+// program, or with --frames-from-camera in a folder of the per-user runtime directory, made if
+// missing, because writing five frames a second must not wear a disk by default.
+CommandLine parseCommandLine(const QStringList &arguments, const QString &programDirectory);
+
+} // namespace tirvel

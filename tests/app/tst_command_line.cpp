@@ -1,0 +1,150 @@
+#include "command_line.h"
+#include "test_main.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+using tirvel::CommandLine;
+using tirvel::parseCommandLine;
+
+Q_DECLARE_METATYPE(CommandLine::Action)
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QTemporaryDir m_runtime;
+
+    QString program() const { return QStringLiteral("/opt/tirvel"); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && m_runtime.isValid());
+        QVERIFY(QFile::setPermissions(
+            m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        QVERIFY(QFile(m_dir.filePath("file")).open(QIODevice::WriteOnly));
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<CommandLine::Action>("action");
+        QTest::addColumn<bool>("framesFromCamera");
+        QTest::addColumn<QString>("camera");
+        QTest::addColumn<QString>("directory"); // "<program>", "<runtime>" or "<dir>"
+
+        using A = CommandLine::Action;
+        QTest::newRow("nothing") << QStringList {} << A::Run << false << ""
+                                 << "<program>";
+        QTest::newRow("frames from camera")
+            << QStringList {"--frames-from-camera"} << A::Run << true << ""
+            << "<runtime>";
+        QTest::newRow("frames into a chosen directory")
+            << QStringList {"--frames-from-camera", "--directory", "<dir>"} << A::Run << true << ""
+            << "<dir>";
+        QTest::newRow("reading from a chosen directory")
+            << QStringList {"--directory=<dir>"} << A::Run << false << ""
+            << "<dir>";
+        QTest::newRow("camera") << QStringList {"--camera", "Logi"} << A::Run << false << "Logi"
+                                << "<program>";
+        QTest::newRow("test scene")
+            << QStringList {"--camera=test-scene"} << A::Run << false << "test-scene"
+            << "<program>";
+        QTest::newRow("list") << QStringList {"--list-cameras"} << A::ListCameras << false << ""
+                              << "";
+        QTest::newRow("help") << QStringList {"--help"} << A::ShowHelp << false << ""
+                              << "";
+        QTest::newRow("version") << QStringList {"--version"} << A::ShowVersion << false << ""
+                                 << "";
+        QTest::newRow("unknown option") << QStringList {"--fast"} << A::Fail << false << ""
+                                        << "";
+        QTest::newRow("Qt's own -platform")
+            << QStringList {"-platform", "xcb"} << A::Fail << false << ""
+            << "";
+        QTest::newRow("missing value") << QStringList {"--directory"} << A::Fail << false << ""
+                                       << "";
+        QTest::newRow("empty camera name") << QStringList {"--camera="} << A::Fail << false << ""
+                                           << "";
+        QTest::newRow("directory missing")
+            << QStringList {"--directory", "<dir>/nowhere"} << A::Fail << false << ""
+            << "";
+        QTest::newRow("directory is a file")
+            << QStringList {"--directory", "<dir>/file"} << A::Fail << false << ""
+            << "";
+        QTest::newRow("stray argument") << QStringList {"6.bmp"} << A::Fail << false << ""
+                                        << "";
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(CommandLine::Action, action);
+        QFETCH(QString, directory);
+
+        QStringList full {program()};
+        for (const QString &argument : arguments)
+            full << QString(argument).replace("<dir>", m_dir.path());
+        const CommandLine parsed = parseCommandLine(full, QStringLiteral("/opt"));
+
+        QCOMPARE(parsed.action, action);
+        if (action == CommandLine::Action::Fail) {
+            QVERIFY(!parsed.message.isEmpty());
+            QVERIFY2(!parsed.message.trimmed().contains('\n'), qPrintable(parsed.message));
+            return;
+        }
+        if (action != CommandLine::Action::Run)
+            return;
+        QTEST(parsed.framesFromCamera, "framesFromCamera");
+        QTEST(parsed.cameraName, "camera");
+        const QString expected = QString(directory)
+                                     .replace("<program>", "/opt")
+                                     .replace("<runtime>", m_runtime.filePath("tirvel"))
+                                     .replace("<dir>", m_dir.path());
+        QCOMPARE(parsed.frameDirectory, expected);
+        QVERIFY(QFileInfo(parsed.frameDirectory).isDir() || directory == "<program>");
+    }
+
+    // The real program, as from a terminal without a display.
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("help") << QStringList {"--help"} << 0 << "--frames-from-camera"
+                              << "";
+        QTest::newRow("version") << QStringList {"--version"} << 0 << "Tirvel 0.1"
+                                 << "";
+        QTest::newRow("list") << QStringList {"--list-cameras"} << 0 << "test-scene"
+                              << "";
+        QTest::newRow("unknown option") << QStringList {"--fast"} << 2 << ""
+                                        << "tirvel: Unknown option 'fast'.\n";
+    }
+
+    void withoutDisplay()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, output);
+        QFETCH(QString, error);
+
+        QProcess tirvel;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QLatin1String(name));
+        tirvel.setProcessEnvironment(environment);
+        tirvel.start(QStringLiteral(TIRVEL_PATH), arguments);
+        QVERIFY(tirvel.waitForFinished(20000));
+        QTEST(tirvel.exitCode(), "exitCode");
+        QVERIFY2(
+            QString::fromUtf8(tirvel.readAllStandardOutput()).contains(output), qPrintable(output));
+        QCOMPARE(QString::fromUtf8(tirvel.readAllStandardError()), error);
+    }
+};
+
+TIRVEL_TEST_MAIN(TestCommandLine)
+#include "tst_command_line.moc"

@@ -1,0 +1,252 @@
+#include "camera_view.h"
+#include "detection_state.h"
+#include "fake_camera_backend.h"
+#include "frame_writer.h"
+#include "picture_file.h"
+#include "picture_surface.h"
+#include "test_main.h"
+#include "test_scene.h"
+#include "tirvel_error.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <thread>
+
+using namespace tirvel;
+
+namespace {
+
+struct Stored
+{
+    QString name;
+    qint64 at;
+    QRgb colour;
+};
+
+FakeCameraBackend::Device camera()
+{
+    return {QStringLiteral("cam0"),
+        {FormatCandidate {QSize(160, 120), QVideoFrameFormat::Format_YUYV, 0, 30}}, {}};
+}
+
+QImage solid(QRgb colour)
+{
+    QImage image(160, 120, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+} // namespace
+
+class TestFrameWriter : public QObject
+{
+    Q_OBJECT
+
+private:
+    qint64 m_now = 0;
+    QList<Stored> m_stored;
+    int m_failuresToCome = 0;
+
+    // A view on a fake camera whose writer records instead of writing, failing when told.
+    std::unique_ptr<CameraView> makeView(FakeCameraBackend *&fake)
+    {
+        m_now = 0;
+        m_stored.clear();
+        auto backend = std::make_unique<FakeCameraBackend>();
+        fake = backend.get();
+        auto view = std::make_unique<CameraView>(
+            std::move(backend), [this] { return m_now; }, CameraView::Timing {});
+        view->setFrameWriter(std::make_unique<FrameWriter>(QStringLiteral("/frames"), view->clock(),
+            [this](const QString &path, const QByteArray &bytes) {
+                if (m_failuresToCome > 0) {
+                    --m_failuresToCome;
+                    return QStringLiteral("No space left on device");
+                }
+                const QImage image = QImage::fromData(bytes, "BMP");
+                m_stored.append({QFileInfo(path).fileName(), m_now, image.pixel(80, 60)});
+                return QString();
+            }));
+        fake->plug(camera());
+        return view;
+    }
+
+    QList<qint64> times(const QString &name) const
+    {
+        QList<qint64> at;
+        for (const Stored &stored : m_stored) {
+            if (stored.name == name)
+                at << stored.at;
+        }
+        return at;
+    }
+
+private slots:
+    void writesAtTheirRates_data()
+    {
+        QTest::addColumn<bool>("fiveFramesASecond");
+        QTest::newRow("camera at full rate") << false;
+        QTest::newRow("after 5 bild/sek") << true;
+    }
+
+    void writesAtTheirRates()
+    {
+        QFETCH(bool, fiveFramesASecond);
+        FakeCameraBackend *fake = nullptr;
+        const auto view = makeView(fake);
+        QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
+        if (fiveFramesASecond)
+            view->frameRateCommand();
+
+        // Ten seconds of a camera at 30 frames a second, each frame its own colour.
+        QList<QRgb> shown;
+        for (m_now = 0; m_now < 10'000; m_now += 33) {
+            const QRgb colour = qRgb(int(m_now / 33 % 256), 40, 90);
+            fake->sendFrame(solid(colour));
+            if (view->grab().toImage().pixel(80, 60) == colour)
+                shown << colour;
+        }
+        const QList<qint64> test = times("6.bmp");
+        const QList<qint64> timed = times("5.bmp");
+        QVERIFY2(test.size() >= 45 && test.size() <= 51, qPrintable(QString::number(test.size())));
+        QVERIFY2(timed.size() == 10, qPrintable(QString::number(timed.size())));
+        for (qsizetype i = 5; i < test.size(); ++i)
+            QVERIFY2(test[i] - test[i - 5] >= 950, "more than five test frames in a second");
+        if (fiveFramesASecond) {
+            QList<QRgb> written;
+            for (const Stored &stored : std::as_const(m_stored)) {
+                if (stored.name == "6.bmp")
+                    written << stored.colour;
+            }
+            QCOMPARE(written, shown);
+        }
+    }
+
+    void failureReportedOnceUntilAWriteSucceeds()
+    {
+        FakeCameraBackend *fake = nullptr;
+        const auto view = makeView(fake);
+        QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
+        QSignalSpy reports(view.get(), &CaptureView::errorOccurred);
+
+        m_failuresToCome = 6;
+        for (m_now = 0; m_now <= 1000; m_now += 200)
+            fake->sendFrame(solid(qRgb(1, 2, 3)));
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(reports.first().first().toString().contains("No space left on device"));
+        QVERIFY(!m_stored.isEmpty());
+
+        m_failuresToCome = 1;
+        m_now += 200;
+        fake->sendFrame(solid(qRgb(1, 2, 3)));
+        QCOMPARE(reports.size(), 2);
+    }
+
+    void nothingWrittenWithoutACamera()
+    {
+        FakeCameraBackend *fake = nullptr;
+        const auto view = makeView(fake);
+        QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
+        fake->unplug(QStringLiteral("cam0"));
+        QTRY_VERIFY_WITH_TIMEOUT(fake->activeDeviceId().isEmpty(), 2000);
+        m_now = 5000;
+        fake->sendFrame(solid(qRgb(1, 2, 3)));
+        QVERIFY(m_stored.isEmpty());
+    }
+
+    void readersNeverSeeHalfAFrame()
+    {
+        QTemporaryDir dir;
+        QElapsedTimer clock;
+        clock.start();
+        FrameWriter writer(dir.path(), [&] { return clock.elapsed() * 10; });
+        const QString path = dir.filePath("6.bmp");
+        writer.write(solid(qRgb(200, 0, 0)));
+
+        std::atomic<bool> done = false;
+        std::atomic<int> loads = 0;
+        QString problem;
+        std::thread reader([&] {
+            while (!done && problem.isEmpty()) {
+                try {
+                    const QImage image = decodePicture(readPictureFile(path), path);
+                    const QRgb corner = image.pixel(0, 0);
+                    if (image.pixel(159, 119) != corner || image.pixel(80, 60) != corner)
+                        problem = QStringLiteral("a frame mixing two pictures");
+                    ++loads;
+                } catch (const TirvelError &error) {
+                    problem = error.description();
+                }
+            }
+        });
+        // Frames as fast as they come, ten times the real clock, so every write is a test frame.
+        for (int i = 0; clock.elapsed() < 1500 && problem.isEmpty(); ++i)
+            writer.write(solid(qRgb(200, i % 256, 0)));
+        done = true;
+        reader.join();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(loads > 10);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {"5.bmp", "6.bmp"}));
+    }
+
+    void realFailureNamesTheFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("6.bmp"));
+        FrameWriter writer(dir.path(), [] { return 0; });
+        QSignalSpy reports(&writer, &FrameWriter::failed);
+        writer.write(solid(qRgb(1, 2, 3)));
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(reports.first().first().toString().contains(dir.filePath("6.bmp")));
+        QVERIFY(QFile::exists(dir.filePath("5.bmp")));
+    }
+
+    void writtenAsTwentyFourBitBitmaps()
+    {
+        const QByteArray bytes = FrameWriter::encode(solid(qRgb(10, 20, 30)));
+        QVERIFY(bytes.startsWith("BM"));
+        QCOMPARE(quint8(bytes[28]), quint8(24));
+        QCOMPARE(QImage::fromData(bytes).pixel(5, 5), qRgb(10, 20, 30));
+    }
+
+    // Any two pictures of the test scene between 0.2 and 3 seconds apart, the earlier as timed
+    // frame, show movement at the starting sensitivity with room to spare.
+    void testSceneAlwaysShowsMovement()
+    {
+        QTemporaryDir dir;
+        const auto surface = [&](qint64 at, int border) {
+            const QString path = dir.filePath(QStringLiteral("%1.bmp").arg(at));
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly))
+                qFatal("cannot write %s", qPrintable(path));
+            file.write(FrameWriter::encode(drawTestScene({160, 120}, at)));
+            file.close();
+            PictureSurface picture(border, 0);
+            picture.setOuterSize({160, 120});
+            picture.load(path);
+            return picture;
+        };
+        const auto rgbSum = [](ColourValue colour) {
+            return colour == INVALID_COLOUR
+                ? -1
+                : std::int32_t((colour & 0xFF) + (colour >> 8 & 0xFF) + (colour >> 16 & 0xFF));
+        };
+        std::int32_t fewest = INT32_MAX;
+        for (qint64 start = 0; start < 4000; start += 170) {
+            const PictureSurface timed = surface(start, 2);
+            for (qint64 gap : {200, 230, 500, 1000, 1400, 2000, 3000}) {
+                PictureSurface test = surface(start + gap, 1);
+                DetectionState state;
+                state.setScanBounds(timed.interiorSize());
+                state.scan(timed, test, rgbSum);
+                fewest = std::min(fewest, state.changeCount());
+            }
+        }
+        QVERIFY2(fewest > 150, qPrintable(QString::number(fewest)));
+    }
+};
+
+TIRVEL_TEST_MAIN(TestFrameWriter)
+#include "tst_frame_writer.moc"
