@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 
 using namespace tirvel;
 
@@ -11,6 +12,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tirvel"));
+    // The desktop finds the window's menu entry, and so its icon and name, by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TIRVEL_APP_ID));
+    QIcon icon(QStringLiteral(":/icons/48.png"));
+    icon.addFile(QStringLiteral(":/icons/256.png"));
+    QApplication::setWindowIcon(icon);
 
     auto *camera = new CameraView(CaptureSettings {}, std::make_unique<QtCameraBackend>());
     Form1 window(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()), camera,
