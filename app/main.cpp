@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -111,6 +112,11 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setApplicationFacts();
+    // The desktop finds the window's menu entry, and so its icon and name, by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TIRVEL_APP_ID));
+    QIcon icon(QStringLiteral(":/icons/48.png"));
+    icon.addFile(QStringLiteral(":/icons/256.png"));
+    QApplication::setWindowIcon(icon);
 
     const bool testScene = options.cameraName == QLatin1String(TEST_SCENE_CAMERA);
     std::unique_ptr<CameraBackend> backend;

@@ -10,6 +10,8 @@ TIRVEL_PACKAGES=(
   # package does not pull in, and Qt 6.4 can crash when they are missing.
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dejavu-core
+  # Draws the icon's bitmap sizes from its SVG.
+  librsvg2-bin
   # The real-window test, the screenshot and scripts/run without a display.
   xvfb xauth xdotool imagemagick
   # The loader under memcheck.

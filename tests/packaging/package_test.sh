@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The Debian package as a user receives it: lintian, desktop-file-validate and appstreamcli find
+# nothing to report; unpacked (never installed on this machine) it holds the layout a desktop
+# expects, under one id; and the unpacked program, started through its link in usr/bin by an
+# unprivileged user on a virtual X display, shows its window, declares the class and icon its menu
+# entry promises, and ends with status 0 on Alt+E.
+#   package_test.sh PACKAGE.deb
+set -euo pipefail
+
+deb=$(realpath -e "$1")
+work=$(mktemp -d)
+program="" display_server=""
+cleanup() {
+  [ -n "$program" ] && kill "$program" 2>/dev/null
+  [ -n "$display_server" ] && kill "$display_server" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; [ -s "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
+
+# The unprivileged user owns a home and a runtime folder of its own, as a desktop session gives.
+chmod 755 "$work"
+mkdir -m 700 "$work/home" "$work/runtime"
+as_user=(env HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime")
+if [ "$(id -u)" -eq 0 ]; then
+  chown 65534:65534 "$work/home" "$work/runtime"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups "${as_user[@]}")
+fi
+
+cp "$deb" "$work/"
+"${as_user[@]}" lintian --fail-on error,warning "$work/$(basename "$deb")" || fail "lintian"
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+share=$root/usr/share
+
+# One id names the metainfo, the desktop entry it launches, and the icon that entry shows.
+metainfo=$(find "$share/metainfo" -name '*.metainfo.xml')
+[ "$(wc -l <<<"$metainfo")" -eq 1 ] || fail "expected one metainfo file, found: $metainfo"
+id=$(basename "$metainfo" .metainfo.xml)
+grep -q "<id>$id</id>" "$metainfo" || fail "the metainfo's <id> is not $id"
+grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
+  fail "the metainfo does not launch $id.desktop"
+appstreamcli validate --no-net --strict --pedantic "$metainfo" || fail "appstreamcli"
+echo
+
+entry=$share/applications/$id.desktop
+[ -f "$entry" ] || fail "no desktop entry $id.desktop"
+report=$(desktop-file-validate "$entry" 2>&1) || true
+[ -z "$report" ] || fail "desktop-file-validate: $report"
+key() { sed -n "s/^$1=//p" "$entry"; }
+[ "$(key Icon)" = "$id" ] || fail "the desktop entry's icon is $(key Icon), not $id"
+command=$(key Exec | cut -d ' ' -f 1)
+[ -x "$root/usr/bin/$command" ] || fail "the desktop entry runs $command, which is not in usr/bin"
+
+icons=$share/icons/hicolor
+grep -q '<svg' "$icons/scalable/apps/$id.svg" || fail "no scalable icon $id.svg"
+for size in 48 256; do
+  png=$icons/${size}x${size}/apps/$id.png
+  [ -f "$png" ] || fail "no $size pixel icon"
+  [ "$(identify -format '%wx%h' "$png")" = "${size}x$size" ] || fail "$png is not $size pixels"
+done
+
+gzip -t "$share/man/man1/tirvel.1.gz" || fail "no compressed manual page tirvel.1.gz"
+[ -f "$share/doc/tirvel/copyright" ] || fail "no copyright file"
+
+# A relative link, so that this unpacked copy starts as an installed one would.
+link=$(readlink "$root/usr/bin/tirvel") || fail "usr/bin/tirvel is not a symbolic link"
+[[ $link != /* ]] || fail "usr/bin/tirvel points at the absolute path $link"
+[ "$(realpath -e "$root/usr/bin/tirvel")" = "$root/usr/lib/tirvel/tirvel" ] ||
+  fail "usr/bin/tirvel does not lead to usr/lib/tirvel/tirvel"
+[ -f "$root/usr/lib/tirvel/libColorSum.so" ] || fail "the colour library is not beside the program"
+for binary in "$root/usr/lib/tirvel/tirvel" "$root/usr/lib/tirvel/libColorSum.so"; do
+  ! readelf -d "$binary" | grep -E 'RPATH|RUNPATH' || fail "$binary carries a library search path"
+done
+
+# Xvfb picks a free display and writes its number to the descriptor; without an authority file
+# it accepts the local clients of every user.
+Xvfb -displayfd 3 -screen 0 640x520x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+display_server=$!
+for _ in $(seq 50); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(cat "$work/display")
+
+# LATER, once the program accepts them: run it as its menu entry does, on the built-in scene,
+#   args=(--camera test-scene --frames-from-camera)
+# and, once the window is up, check that frames arrive in the runtime folder:
+#   for frame in 5.bmp 6.bmp; do
+#     [ -s "$work/runtime/tirvel/$frame" ] || fail "no $frame under \$XDG_RUNTIME_DIR/tirvel"
+#   done
+# then press Alt+T twice a second apart and look for the green marks as e2e_window.sh does.
+args=()
+"${as_user[@]}" QT_QPA_PLATFORM=xcb "$root/usr/bin/tirvel" "${args[@]}" 2>"$work/stderr" &
+program=$!
+window=""
+for _ in $(seq 50); do
+  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  kill -0 "$program" 2>/dev/null || fail "the program ended before showing its window"
+  sleep 0.2
+done
+[ -n "$window" ] || fail "no window titled Tirvel"
+if [ "$(id -u)" -eq 0 ]; then
+  [ "$(ps -o uid= -p "$program" | tr -d ' ')" = 65534 ] || fail "the program runs as root"
+fi
+
+# An X11 desktop ties the window to its menu entry by class, and draws it with this icon.
+class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
+[ "$class" = "$(key StartupWMClass)" ] ||
+  fail "the window's class is '$class', the desktop entry expects '$(key StartupWMClass)'"
+icon=$(xprop -id "$window" _NET_WM_ICON)
+grep -q 'Icon (48 x 48)' <<<"$icon" || fail "the window has no 48 pixel icon"
+
+xdotool windowfocus --sync "$window"
+xdotool key --window "$window" alt+e
+for _ in $(seq 50); do
+  kill -0 "$program" 2>/dev/null || break
+  sleep 0.2
+done
+kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
+status=0
+wait "$program" || status=$?
+program=""
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+echo "1 passed, 0 failed"
