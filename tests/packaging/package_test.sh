@@ -85,14 +85,8 @@ done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(cat "$work/display")
 
-# LATER, once the program accepts them: run it as its menu entry does, on the built-in scene,
-#   args=(--camera test-scene --frames-from-camera)
-# and, once the window is up, check that frames arrive in the runtime folder:
-#   for frame in 5.bmp 6.bmp; do
-#     [ -s "$work/runtime/tirvel/$frame" ] || fail "no $frame under \$XDG_RUNTIME_DIR/tirvel"
-#   done
-# then press Alt+T twice a second apart and look for the green marks as e2e_window.sh does.
-args=()
+# As its menu entry starts it, but on the built-in scene, since no camera is here.
+args=(--camera test-scene --frames-from-camera)
 "${as_user[@]}" QT_QPA_PLATFORM=xcb "$root/usr/bin/tirvel" "${args[@]}" 2>"$work/stderr" &
 program=$!
 window=""
@@ -114,7 +108,30 @@ class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
 icon=$(xprop -id "$window" _NET_WM_ICON)
 grep -q 'Icon (48 x 48)' <<<"$icon" || fail "the window has no 48 pixel icon"
 
+for _ in $(seq 50); do
+  [ -s "$work/runtime/tirvel/5.bmp" ] && [ -s "$work/runtime/tirvel/6.bmp" ] && break
+  sleep 0.2
+done
+for frame in 5.bmp 6.bmp; do
+  [ -s "$work/runtime/tirvel/$frame" ] || fail "no $frame under \$XDG_RUNTIME_DIR/tirvel"
+done
+
+# Two tests a second apart: the moving scene must be marked green in the test frame, whose
+# interior starts one pixel inside its border at (194, 136).
 xdotool windowfocus --sync "$window"
+xdotool key --window "$window" alt+t
+sleep 1.2
+xdotool key --window "$window" alt+t
+marks=0
+for _ in $(seq 25); do
+  sleep 0.2
+  import -window "$window" "$work/after.png"
+  marks=$(convert "$work/after.png" -crop 158x118+195+137 +repage txt:- | grep -c '#00C800' || true)
+  [ "$marks" -gt 100 ] && break
+done
+echo "green marks: $marks"
+[ "$marks" -gt 100 ] || fail "expected green marks on the moving scene, found $marks"
+
 xdotool key --window "$window" alt+e
 for _ in $(seq 50); do
   kill -0 "$program" 2>/dev/null || break

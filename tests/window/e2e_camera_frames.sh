@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The program watching its own camera on a real X display: with --frames-from-camera the live view
+# writes 5.bmp and 6.bmp into the chosen folder, two tests a second apart mark the moving scene
+# green and show the message, and SIGTERM ends the program with status 0 leaving only the two
+# frames behind.
+#   e2e_camera_frames.sh PROGRAM [CAMERA]     CAMERA defaults to the built-in test scene
+set -euo pipefail
+
+if [ "${3:-}" != "--on-display" ]; then
+  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "${2:-test-scene}" --on-display
+fi
+
+work=$(mktemp -d)
+frames="$work/frames"
+mkdir "$frames"
+program=""
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
+
+fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
+# The test frame's interior starts one pixel inside its border at (194, 136).
+green() { convert "$1" -crop 158x118+195+137 +repage txt:- | grep -c '#00C800' || true; }
+dark_red() {
+  convert "$1" -crop 161x17+26+288 +repage -depth 8 txt:- |
+    sed -n 's/^[^(]*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
+    awk '$1 >= 96 && $2 < 80 && $3 < 80 { n++ } END { print n + 0 }'
+}
+
+"$1" --camera "$2" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
+program=$!
+window=""
+for _ in $(seq 50); do
+  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || fail "no window titled Tirvel"
+for _ in $(seq 50); do
+  [ -s "$frames/5.bmp" ] && [ -s "$frames/6.bmp" ] && break
+  sleep 0.2
+done
+[ -s "$frames/5.bmp" ] && [ -s "$frames/6.bmp" ] || fail "the camera's frames were not written"
+
+xdotool windowfocus --sync "$window"
+xdotool key --window "$window" alt+t
+sleep 1.2
+xdotool key --window "$window" alt+t
+for _ in $(seq 25); do
+  sleep 0.2
+  import -window "$window" "$work/after.png"
+  [ "$(green "$work/after.png")" -gt 100 ] && [ "$(dark_red "$work/after.png")" -gt 20 ] && break
+done
+echo "green marks: $(green "$work/after.png"), message pixels: $(dark_red "$work/after.png")"
+[ "$(green "$work/after.png")" -gt 100 ] || fail "no movement marked"
+[ "$(dark_red "$work/after.png")" -gt 20 ] || fail "the message is not shown"
+grep -q "Run-time error" "$work/stderr" && fail "an error was reported"
+
+kill -TERM "$program"
+status=0
+wait "$program" || status=$?
+program=""
+[ "$status" -eq 0 ] || fail "SIGTERM ended the program with status $status"
+left=$(cd "$frames" && ls -A | tr '\n' ' ')
+[ "$left" = "5.bmp 6.bmp " ] || fail "the frame folder holds: $left"
+echo "1 passed, 0 failed"
