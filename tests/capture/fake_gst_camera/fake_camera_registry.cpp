@@ -8,8 +8,9 @@ namespace tirvel::fakecam {
 
 FakeCameraRegistry &FakeCameraRegistry::instance()
 {
-    static FakeCameraRegistry registry;
-    return registry;
+    // Never destroyed: GStreamer's threads may still reach it while the process exits.
+    static auto *registry = new FakeCameraRegistry;
+    return *registry;
 }
 
 void FakeCameraRegistry::add(const std::string &name, FakeCameraMode mode, GstCaps *caps)
