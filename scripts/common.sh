@@ -9,8 +9,8 @@ TIRVEL_PACKAGES=(
   # Qt's camera backend on Debian is GStreamer; webcams need these plugins, which Qt's
   # package does not pull in, and Qt 6.4 can crash when they are missing.
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  # The tests' fake cameras are a GStreamer device provider.
-  libgstreamer1.0-dev
+  # The tests' fake cameras are a GStreamer device provider; gst-device-monitor-1.0 lists them.
+  libgstreamer1.0-dev gstreamer1.0-plugins-base-apps
   fonts-dejavu-core
   # The real-window test, the screenshot and scripts/run without a display.
   xvfb xauth xdotool imagemagick
