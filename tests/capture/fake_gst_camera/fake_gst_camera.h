@@ -36,22 +36,25 @@ std::vector<std::string> defaultFakeCameraCaps();
 // Later calls do nothing.
 void registerFakeCameraPlugin();
 
-// Plugs a camera in. Its device path (the id Qt gives it) is the same each time the same name is
-// plugged in again, as a webcam replugged into the same port gets its old node back. Each entry
-// of caps is one caps string. Throws std::invalid_argument when the name is already plugged in
-// or a caps string does not parse.
+// Plugs a camera in. Its device.path is the same each time the same name is plugged in again,
+// as a webcam replugged into the same port gets its old node back; Qt 6.4.2 numbers its ids
+// itself. Each entry of caps is one caps string. Throws std::invalid_argument when the name is
+// already plugged in or a caps string does not parse.
 void addFakeCamera(const std::string &name, FakeCameraMode mode = FakeCameraMode::Working,
     const std::vector<std::string> &caps = defaultFakeCameraCaps());
 
 // Pulls a camera out: the device is announced as removed, and elements it made stop delivering
-// for good. Throws std::invalid_argument when no camera of that name is plugged in.
+// for good. A removed device someone still holds (Qt 6.4.2 keeps listing one of the two entries
+// of a camera present at start) makes elements that fail to open, or, like a node reused by the
+// replugged webcam, elements of the camera plugged in again under the same name.
+// Throws std::invalid_argument when no camera of that name is plugged in.
 void removeFakeCamera(const std::string &name);
 
 // Changes the mode of a plugged-in camera. Running elements follow at once for the frames they
 // deliver (a silent camera stops sending); busy and denied act on the next state change.
 void setFakeCameraMode(const std::string &name, FakeCameraMode mode);
 
-// The device path Qt sees for the camera; throws like removeFakeCamera.
+// The device.path of the camera's device; throws like removeFakeCamera.
 std::string fakeCameraPath(const std::string &name);
 
 // How many elements the plugged-in camera has made, so a test sees a restart.
