@@ -5,10 +5,13 @@ TIRVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Everything the build, the program and the tests need from Debian.
 TIRVEL_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-multimedia-dev libgstreamer1.0-dev libbenchmark-dev
+  qt6-base-dev qt6-multimedia-dev libbenchmark-dev
   # Qt's camera backend on Debian is GStreamer; webcams need these plugins, which Qt's
   # package does not pull in, and Qt 6.4 can crash when they are missing.
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  # The camera view asks GStreamer why a camera gives no picture, and the tests' fake cameras
+  # are a GStreamer device provider; gst-device-monitor-1.0 lists them.
+  libgstreamer1.0-dev gstreamer1.0-plugins-base-apps
   fonts-dejavu-core
   # Draws the icon's bitmap sizes from its SVG.
   librsvg2-bin

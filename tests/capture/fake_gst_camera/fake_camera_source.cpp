@@ -1,0 +1,135 @@
+#include "fake_camera_source.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace tirvel::fakecam {
+
+namespace {
+
+// Decides for each frame of one element whether it leaves the element. Owned by the pad probe,
+// so it lives as long as frames can reach it.
+struct FrameGate
+{
+    std::shared_ptr<FakeCameraState> camera;
+    // The first element the device ever made, the one a freeze-first camera freezes.
+    bool first = false;
+    std::atomic<std::uint64_t> delivered = 0;
+};
+
+struct FakeCameraSource
+{
+    GstBin parent;
+    FrameGate *gate;
+};
+
+GstElementClass *sourceParentClass = nullptr;
+
+GstPadProbeReturn passOrDrop(GstPad *, GstPadProbeInfo *, gpointer data)
+{
+    FrameGate &gate = *static_cast<FrameGate *>(data);
+    FakeCameraState &camera = *gate.camera;
+    if (!camera.present)
+        return GST_PAD_PROBE_DROP;
+    switch (camera.mode.load()) {
+    case FakeCameraMode::Silent:
+        return GST_PAD_PROBE_DROP;
+    case FakeCameraMode::FreezeFirst:
+        if (gate.first && gate.delivered > 0)
+            return GST_PAD_PROBE_DROP;
+        break;
+    default:
+        break;
+    }
+    ++gate.delivered;
+    ++camera.frameCount;
+    return GST_PAD_PROBE_OK;
+}
+
+// The errors and messages are v4l2src's, so that whatever reads them sees what a real camera
+// would make it see.
+GstStateChangeReturn changeState(GstElement *element, GstStateChange transition)
+{
+    const FakeCameraState &camera = *reinterpret_cast<FakeCameraSource *>(element)->gate->camera;
+    const char *path = camera.path.c_str();
+    switch (transition) {
+    case GST_STATE_CHANGE_NULL_TO_READY:
+        if (!camera.present) {
+            GST_ELEMENT_ERROR(element, RESOURCE, NOT_FOUND, ("Cannot identify device '%s'.", path),
+                ("system error: No such file or directory"));
+            return GST_STATE_CHANGE_FAILURE;
+        }
+        if (camera.mode == FakeCameraMode::Denied) {
+            GST_ELEMENT_ERROR(element, RESOURCE, OPEN_READ_WRITE,
+                ("Could not open device '%s' for reading and writing.", path),
+                ("system error: Permission denied"));
+            return GST_STATE_CHANGE_FAILURE;
+        }
+        break;
+    case GST_STATE_CHANGE_READY_TO_PAUSED:
+        if (camera.mode == FakeCameraMode::Busy) {
+            GST_ELEMENT_ERROR(element, RESOURCE, BUSY, ("Device '%s' is busy", path),
+                ("another program is streaming from the camera"));
+            return GST_STATE_CHANGE_FAILURE;
+        }
+        break;
+    default:
+        break;
+    }
+    return sourceParentClass->change_state(element, transition);
+}
+
+void initSourceClass(gpointer klass, gpointer)
+{
+    sourceParentClass = GST_ELEMENT_CLASS(g_type_class_peek_parent(klass));
+    auto *elementClass = GST_ELEMENT_CLASS(klass);
+    elementClass->change_state = changeState;
+    gst_element_class_set_static_metadata(elementClass, "Tirvel fake camera source", "Source/Video",
+        "A live test pattern that behaves like a working or a broken webcam", "Tirvel");
+}
+
+GType fakeCameraSourceType()
+{
+    static const GType TYPE = g_type_register_static_simple(GST_TYPE_BIN, "TirvelFakeCameraSource",
+        sizeof(GstBinClass), initSourceClass, sizeof(FakeCameraSource), nullptr, GTypeFlags {});
+    return TYPE;
+}
+
+GstElement *makeElement(const char *factory, const char *name)
+{
+    GstElement *element = gst_element_factory_make(factory, name);
+    if (!element)
+        g_error(
+            "fake camera: GStreamer has no %s element; install gstreamer1.0-plugins-base", factory);
+    return element;
+}
+
+} // namespace
+
+GstElement *createFakeCameraSource(std::shared_ptr<FakeCameraState> camera, const gchar *name)
+{
+    GstElement *pattern = makeElement("videotestsrc", "pattern");
+    g_object_set(pattern, "is-live", TRUE, "horizontal-speed", 4, nullptr);
+    GstElement *filter = makeElement("capsfilter", "device-caps");
+    // A format the camera does not offer fails to negotiate, as it would with a real one.
+    g_object_set(filter, "caps", camera->caps, nullptr);
+
+    auto *source = reinterpret_cast<FakeCameraSource *>(
+        g_object_new(fakeCameraSourceType(), "name", name, nullptr));
+    GstElement *element = GST_ELEMENT(source);
+    gst_bin_add_many(GST_BIN(element), pattern, filter, nullptr);
+    gst_element_link(pattern, filter);
+    GstPad *filterPad = gst_element_get_static_pad(filter, "src");
+    gst_element_add_pad(element, gst_ghost_pad_new("src", filterPad));
+    gst_object_unref(filterPad);
+
+    const bool first = camera->elementCount++ == 0;
+    source->gate = new FrameGate {std::move(camera), first};
+    GstPad *patternPad = gst_element_get_static_pad(pattern, "src");
+    gst_pad_add_probe(patternPad, GST_PAD_PROBE_TYPE_BUFFER, passOrDrop, source->gate,
+        [](gpointer gate) { delete static_cast<FrameGate *>(gate); });
+    gst_object_unref(patternPad);
+    return element;
+}
+
+} // namespace tirvel::fakecam
