@@ -10,8 +10,7 @@ namespace {
 
 constexpr GstClockTime PROBE_TIMEOUT = 2 * GST_SECOND;
 
-template<typename T, void (*Free)(T *)>
-struct Deleter
+template <typename T, void (*Free)(T *)> struct Deleter
 {
     void operator()(T *pointer) const { Free(pointer); }
 };
@@ -26,20 +25,39 @@ void freeDeviceList(GList *list)
     g_list_free_full(list, gst_object_unref);
 }
 
+void freeFactoryList(GList *list)
+{
+    gst_plugin_feature_list_free(list);
+}
+
 using ObjectPtr = std::unique_ptr<GstObject, Deleter<GstObject, unrefObject>>;
 using DeviceList = std::unique_ptr<GList, Deleter<GList, freeDeviceList>>;
+using FactoryList = std::unique_ptr<GList, Deleter<GList, freeFactoryList>>;
 using MessagePtr = std::unique_ptr<GstMessage, Deleter<GstMessage, gst_message_unref>>;
 using ErrorPtr = std::unique_ptr<GError, Deleter<GError, g_error_free>>;
 
-GstDevice *findDevice(GList *devices, const QString &description)
+// Asks each provider itself rather than through a device monitor of our own: taking down a
+// second monitor silences the one Qt runs on the same providers.
+GstDevice *findDevice(const QString &description)
 {
-    for (GList *node = devices; node != nullptr; node = node->next) {
-        auto *device = GST_DEVICE(node->data);
-        gchar *name = gst_device_get_display_name(device);
-        const bool found = name != nullptr && QString::fromUtf8(name) == description;
-        g_free(name);
-        if (found)
-            return device;
+    const FactoryList factories(
+        gst_device_provider_factory_list_get_device_providers(GST_RANK_NONE));
+    for (GList *factory = factories.get(); factory != nullptr; factory = factory->next) {
+        ObjectPtr provider(GST_OBJECT(
+            gst_device_provider_factory_get(GST_DEVICE_PROVIDER_FACTORY(factory->data))));
+        if (!provider)
+            continue;
+        const DeviceList devices(
+            gst_device_provider_get_devices(GST_DEVICE_PROVIDER(provider.get())));
+        for (GList *node = devices.get(); node != nullptr; node = node->next) {
+            auto *device = GST_DEVICE(node->data);
+            gchar *name = gst_device_get_display_name(device);
+            const bool found = name != nullptr && QString::fromUtf8(name) == description
+                && gst_device_has_classes(device, "Video/Source");
+            g_free(name);
+            if (found)
+                return GST_DEVICE(gst_object_ref(device));
+        }
     }
     return nullptr;
 }
@@ -68,15 +86,12 @@ std::optional<CameraFault> probeCamera(const QString &description)
     if (!gst_init_check(nullptr, nullptr, nullptr))
         return std::nullopt;
 
-    ObjectPtr monitor(GST_OBJECT(gst_device_monitor_new()));
-    gst_device_monitor_add_filter(GST_DEVICE_MONITOR(monitor.get()), "Video/Source", nullptr);
-    const DeviceList devices(gst_device_monitor_get_devices(GST_DEVICE_MONITOR(monitor.get())));
-    GstDevice *device = findDevice(devices.get(), description);
-    if (device == nullptr)
+    const ObjectPtr device(GST_OBJECT(findDevice(description)));
+    if (!device)
         return std::nullopt;
 
     ObjectPtr pipeline(GST_OBJECT(gst_pipeline_new("tirvel-probe")));
-    GstElement *source = gst_device_create_element(device, nullptr);
+    GstElement *source = gst_device_create_element(GST_DEVICE(device.get()), nullptr);
     GstElement *sink = gst_element_factory_make("fakesink", nullptr);
     if (source == nullptr || sink == nullptr) {
         if (source != nullptr)

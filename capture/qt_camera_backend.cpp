@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QVideoSink>
 
+#include <algorithm>
+
 namespace tirvel {
 
 namespace {
@@ -50,16 +52,18 @@ QtCameraBackend::~QtCameraBackend()
 
 QList<QCameraDevice> QtCameraBackend::cameras() const
 {
-    // Qt 6.4 lists every camera present at start twice; the later entry is the one it keeps when
-    // the camera goes, so that one is kept here.
+    // Qt 6.4 lists a camera present at start a second time once the event loop runs, and keeps
+    // one of the two for good when the camera goes. One entry stands for each camera: the one
+    // running, else the newest, which is the one a camera plugged in again gets.
     const QList<QCameraDevice> listed = QMediaDevices::videoInputs();
     QList<QCameraDevice> unique;
-    for (qsizetype i = 0; i < listed.size(); ++i) {
-        bool listedAgain = false;
-        for (qsizetype j = i + 1; j < listed.size() && !listedAgain; ++j)
-            listedAgain = sameCamera(listed[i], listed[j]);
-        if (!listedAgain)
-            unique.append(listed[i]);
+    for (const QCameraDevice &device : listed) {
+        const auto same = std::find_if(unique.begin(), unique.end(),
+            [&](const QCameraDevice &kept) { return sameCamera(kept, device); });
+        if (same == unique.end())
+            unique.append(device);
+        else if (idOf(*same) != m_deviceId)
+            *same = device;
     }
     const QCameraDevice preferred = QMediaDevices::defaultVideoInput();
     std::stable_partition(unique.begin(), unique.end(),
@@ -110,8 +114,10 @@ void QtCameraBackend::start(const QString &deviceId, qsizetype format)
         m_camera->setCameraFormat(formats[format]);
     m_sink = new QVideoSink(this);
     m_session = new QMediaCaptureSession(this);
-    m_session->setCamera(m_camera);
+    // The sink first: a camera joining a session without one may stall on its first frame and
+    // then hang when stopped.
     m_session->setVideoSink(m_sink);
+    m_session->setCamera(m_camera);
     m_deviceId = deviceId;
 
     // Both signals may come from Qt's own threads or from deep inside a Qt call; going through
@@ -168,7 +174,8 @@ void QtCameraBackend::diagnose(const QString &deviceId)
         }
     }));
     probe->start();
-    std::erase_if(m_probes, [](const std::unique_ptr<QThread> &done) { return done->isFinished(); });
+    std::erase_if(
+        m_probes, [](const std::unique_ptr<QThread> &done) { return done->isFinished(); });
     m_probes.push_back(std::move(probe));
 }
 

@@ -60,7 +60,8 @@ void TestSceneBackend::sendFrame()
         return;
     const qsizetype rowBytes = qsizetype(picture.width()) * 4;
     for (int y = 0; y < picture.height(); ++y)
-        std::memcpy(frame.bits(0) + y * frame.bytesPerLine(0), picture.constScanLine(y), rowBytes);
+        std::memcpy(frame.bits(0) + qsizetype(y) * frame.bytesPerLine(0), picture.constScanLine(y),
+            rowBytes);
     frame.unmap();
     Q_EMIT frameArrived(frame);
 }

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The CPU share of the real program showing a live camera: the fake GStreamer webcam of the tests,
+# offering YUYV at 640x480 and 160x120, 30 frames a second, on a virtual X display; 20 seconds as
+# started, then 20 seconds after "5 bild/sek".
+#   camera_cpu.sh PROGRAM FAKE_CAMERA_PLUGIN_DIR [SECONDS]
+set -euo pipefail
+
+if [ "${4:-}" != "--on-display" ]; then
+  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "${3:-20}" --on-display
+fi
+program_path=$1
+seconds=$3
+work=$(mktemp -d)
+program=""
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
+
+export GST_PLUGIN_PATH=$2
+export GST_REGISTRY=$work/registry.bin
+export TIRVEL_FAKE_CAMERAS="Bench Camera=working=640x480,160x120"
+"$program_path" --directory "$work" 2>"$work/stderr" &
+program=$!
+
+ticks() { awk '{ print $14 + $15 }' "/proc/$program/stat"; }
+share() {
+  local before after
+  before=$(ticks)
+  sleep "$seconds"
+  after=$(ticks)
+  awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" \
+    'BEGIN { printf "%.1f", 100 * t / hz / s }'
+}
+
+window=""
+for _ in $(seq 100); do
+  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || { echo "camera_cpu: no window (the program may hang with a camera present)" >&2; exit 1; }
+sleep 3
+echo "camera_cpu: as started: $(share) % of a core"
+# "5 bild/sek" stands at (120, 96), 57 x 17, in the window.
+xdotool mousemove --window "$window" 148 104 click 1
+sleep 2
+echo "camera_cpu: after 5 bild/sek: $(share) % of a core"

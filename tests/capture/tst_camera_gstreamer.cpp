@@ -1,0 +1,154 @@
+// The real camera view and Qt backend on Qt's own GStreamer camera stack, with fake webcams
+// standing in for hardware.
+
+#include "camera_view.h"
+#include "fake_gst_camera.h"
+#include "qt_camera_backend.h"
+#include "test_main.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+using namespace tirvel;
+using namespace tirvel::fakecam;
+
+namespace {
+
+// Quick enough for a test, slow enough for a loaded machine to start a pipeline.
+constexpr CameraView::Timing TIMING {2000, 1200, 1000};
+constexpr int WAIT_MS = 10000;
+
+// A camera that Qt listed at start stays listed, silent, once pulled out; each test names the
+// cameras it watches, as --camera does, so that none sees another's leftovers.
+std::unique_ptr<CameraView> makeView(const QString &cameraName, QSize size = {160, 120})
+{
+    auto view = std::make_unique<CameraView>(
+        std::make_unique<QtCameraBackend>(), [] { return QDateTime::currentMSecsSinceEpoch(); },
+        TIMING);
+    view->resize(size);
+    view->setCameraName(cameraName);
+    return view;
+}
+
+// The test pattern moves, so a live picture changes between two looks.
+bool pictureMoves(CameraView &view)
+{
+    const QImage before = view.grab().toImage();
+    QTest::qWait(300);
+    return view.isShowingVideo() && view.grab().toImage() != before;
+}
+
+} // namespace
+
+class TestCameraGStreamer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        registerFakeCameraPlugin();
+        // Announced while Qt's device monitor starts, as the V4L2 provider does for a webcam
+        // plugged in before the program.
+        addFakeCamera("Present");
+    }
+
+    void cleanup()
+    {
+        for (const char *name :
+            {"Present", "Freezer", "Later", "Pair Quiet", "Pair Good", "Held", "Busy"}) {
+            try {
+                removeFakeCamera(name);
+            } catch (const std::invalid_argument &) {
+            }
+        }
+    }
+
+    void cameraPresentAtStartShows()
+    {
+        const auto view = makeView("Present");
+        QTRY_VERIFY_WITH_TIMEOUT(view->isShowingVideo(), WAIT_MS);
+        QVERIFY(pictureMoves(*view));
+    }
+
+    void frozenCameraIsRestarted()
+    {
+        addFakeCamera("Freezer", FakeCameraMode::FreezeFirst);
+        const auto view = makeView("Freezer");
+        QTRY_COMPARE_WITH_TIMEOUT(fakeCameraElementCount("Freezer"), 2, WAIT_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(pictureMoves(*view), WAIT_MS);
+    }
+
+    void cameraComesGoesAndReturns()
+    {
+        const auto view = makeView("Later");
+        QTest::qWait(200);
+        QCOMPARE(view->placeholderText(), QStringLiteral("Väntar på kameran \u201CLater\u201D"));
+
+        addFakeCamera("Later");
+        QTRY_VERIFY_WITH_TIMEOUT(view->isShowingVideo(), WAIT_MS);
+        removeFakeCamera("Later");
+        QElapsedTimer gone;
+        gone.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!view->isShowingVideo(), WAIT_MS);
+        QVERIFY2(
+            gone.elapsed() < TIMING.stallMs + 1000, qPrintable(QString::number(gone.elapsed())));
+
+        addFakeCamera("Later");
+        QTRY_VERIFY_WITH_TIMEOUT(view->isShowingVideo(), WAIT_MS);
+        QVERIFY(pictureMoves(*view));
+    }
+
+    void silentCameraPassedOver()
+    {
+        addFakeCamera("Pair Quiet", FakeCameraMode::Silent);
+        addFakeCamera("Pair Good");
+        const auto view = makeView("pair");
+        QTRY_VERIFY_WITH_TIMEOUT(view->isShowingVideo(), WAIT_MS);
+        QVERIFY(fakeCameraFrameCount("Pair Good") > 0);
+        QCOMPARE(fakeCameraFrameCount("Pair Quiet"), std::uint64_t(0));
+    }
+
+    void busyCameraSaysSo()
+    {
+        addFakeCamera("Busy", FakeCameraMode::Busy);
+        const auto view = makeView("Busy");
+        QTRY_COMPARE_WITH_TIMEOUT(view->placeholderText(),
+            QStringLiteral("Kameran används av ett annat program"), WAIT_MS);
+        QVERIFY(!view->isShowingVideo());
+    }
+
+    void commandsNeverStallTheWindow()
+    {
+        addFakeCamera("Held");
+        // Larger than the command's size, so the frame-size command restarts the camera.
+        const auto view = makeView("Held", {320, 240});
+        QTRY_VERIFY_WITH_TIMEOUT(view->isShowingVideo(), WAIT_MS);
+        const int elements = fakeCameraElementCount("Held");
+
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        ticker.start();
+        QTest::qWait(100);
+        view->frameSizeCommand();
+        QTest::qWait(300);
+        view->frameRateCommand();
+        QTest::qWait(500);
+        ticker.stop();
+
+        QVERIFY2(longestGap < 200, qPrintable(QStringLiteral("stalled %1 ms").arg(longestGap)));
+        QCOMPARE(fakeCameraElementCount("Held"), elements + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(pictureMoves(*view), WAIT_MS);
+    }
+};
+
+TIRVEL_TEST_MAIN(TestCameraGStreamer)
+#include "tst_camera_gstreamer.moc"
