@@ -63,18 +63,26 @@ public:
         // 64-bit walks, so that a bound near the 32-bit limit still ends.
         const std::int64_t width = m_scanBounds.width();
         const std::int64_t height = m_scanBounds.height();
-        for (std::int64_t x = 0; x <= width; x += SAMPLE_STEP) {
-            for (std::int64_t y = 0; y <= height; y += SAMPLE_STEP) {
-                const ColourValue timedColour = timed.readPixel(int(x), int(y));
-                const ColourValue testColour = test.readPixel(int(x), int(y));
-                const std::int32_t timedMeasure = measure(timedColour);
-                const std::int32_t testMeasure = measure(testColour);
-                if (wrappingSub(timedMeasure, testMeasure) > DIFF_THRESHOLD) {
-                    test.writePixel(int(x), int(y), MARK_COLOUR);
-                    m_changeCount = wrappingAdd(m_changeCount, 1);
+        // Counted in a register across the calls into the measure; kept if the measure throws.
+        std::int32_t count = m_changeCount;
+        try {
+            for (std::int64_t x = 0; x <= width; x += SAMPLE_STEP) {
+                for (std::int64_t y = 0; y <= height; y += SAMPLE_STEP) {
+                    const ColourValue timedColour = timed.readPixel(int(x), int(y));
+                    const ColourValue testColour = test.readPixel(int(x), int(y));
+                    const std::int32_t timedMeasure = measure(timedColour);
+                    const std::int32_t testMeasure = measure(testColour);
+                    if (wrappingSub(timedMeasure, testMeasure) > DIFF_THRESHOLD) {
+                        test.writePixel(int(x), int(y), MARK_COLOUR);
+                        count = wrappingAdd(count, 1);
+                    }
                 }
             }
+        } catch (...) {
+            m_changeCount = count;
+            throw;
         }
+        m_changeCount = count;
     }
 
 private:
