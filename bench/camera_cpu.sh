@@ -32,7 +32,7 @@ share() {
 
 window=""
 for _ in $(seq 100); do
-  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.2
 done

@@ -91,7 +91,7 @@ args=(--camera test-scene --frames-from-camera)
 program=$!
 window=""
 for _ in $(seq 50); do
-  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   kill -0 "$program" 2>/dev/null || fail "the program ended before showing its window"
   sleep 0.2

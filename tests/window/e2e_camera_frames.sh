@@ -29,7 +29,7 @@ dark_red() {
 program=$!
 window=""
 for _ in $(seq 50); do
-  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.2
 done

@@ -31,7 +31,7 @@ green() { pixels "$1" 158x118+195+137 | grep -c '#00C800' || true; }
 program=$!
 window=""
 for _ in $(seq 50); do
-  window=$(xdotool search --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.2
 done
