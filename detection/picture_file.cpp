@@ -46,6 +46,9 @@ QString quoted(const QString &path)
 
 [[noreturn]] void throwUnreadable(const QString &path, int error)
 {
+    if (error == ENOENT || error == ENOTDIR)
+        throw TirvelError(
+            ErrorNumber::FileNotFound, QStringLiteral("File not found: %1").arg(quoted(path)));
     throw TirvelError(ErrorNumber::PathAccessError,
         QStringLiteral("Path/File access error: %1 cannot be read (%2)")
             .arg(quoted(path), QString::fromLocal8Bit(std::strerror(error))));
@@ -109,9 +112,7 @@ struct Snapshot
 // file already opened.
 Snapshot snapshotOf(int fd, const QString &path)
 {
-    struct stat status
-    {
-    };
+    struct stat status = {};
     if (::fstat(fd, &status) != 0)
         throwUnreadable(path, errno);
     refuseIfNotRegular(path, status.st_mode);
@@ -165,21 +166,14 @@ QByteArray readPictureFile(const QString &path)
     if (path.startsWith(QLatin1Char(':'))) {
         QFile resource(path);
         if (!resource.open(QIODevice::ReadOnly))
-            throw TirvelError(
-                ErrorNumber::FileNotFound, QStringLiteral("File not found: %1").arg(quoted(path)));
+            throwUnreadable(path, ENOENT);
         return resource.readAll();
     }
     const QByteArray name = QFile::encodeName(path);
     // stat first, because opening a device can have effects of its own.
-    struct stat status
-    {
-    };
-    if (::stat(name.constData(), &status) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw TirvelError(
-                ErrorNumber::FileNotFound, QStringLiteral("File not found: %1").arg(quoted(path)));
+    struct stat status = {};
+    if (::stat(name.constData(), &status) != 0)
         throwUnreadable(path, errno);
-    }
     refuseIfNotRegular(path, status.st_mode);
 
     // O_NONBLOCK: should the path have become a pipe since the stat, opening it must not wait
