@@ -1,6 +1,7 @@
 #include "bmp_check.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 
 namespace tirvel {
@@ -10,8 +11,12 @@ namespace {
 constexpr qsizetype FILE_HEADER_SIZE = 14;
 constexpr std::uint32_t CORE_HEADER_SIZE = 12;
 constexpr std::uint32_t INFO_HEADER_SIZE = 40;
-constexpr std::uint32_t MAX_HEADER_SIZE = 124;
+constexpr std::uint32_t OS2_HEADER_SIZE = 64;
+constexpr std::uint32_t V4_HEADER_SIZE = 108;
+constexpr std::uint32_t V5_HEADER_SIZE = 124;
 constexpr qsizetype BIT_FIELDS_SIZE = 12;
+// Qt widens a channel of up to 8 bits by shifting; a wider one comes out black.
+constexpr int MAX_MASK_BITS = 8;
 
 enum Compression : std::uint32_t { Rgb = 0, Rle8 = 1, Rle4 = 2, BitFields = 3 };
 
@@ -46,9 +51,17 @@ std::optional<QString> readHeader(QByteArrayView file, Header &header)
     if (file.size() < FILE_HEADER_SIZE + 4)
         return QStringLiteral("the file ends inside its header");
     header.size = readU32(file, FILE_HEADER_SIZE);
-    if (header.size != CORE_HEADER_SIZE
-        && (header.size < INFO_HEADER_SIZE || header.size > MAX_HEADER_SIZE))
+    // Qt reads any other size as the oldest header, so the fields would not be where we look.
+    switch (header.size) {
+    case CORE_HEADER_SIZE:
+    case INFO_HEADER_SIZE:
+    case OS2_HEADER_SIZE:
+    case V4_HEADER_SIZE:
+    case V5_HEADER_SIZE:
+        break;
+    default:
         return QStringLiteral("unknown header size %1").arg(header.size);
+    }
     if (file.size() < FILE_HEADER_SIZE + header.size)
         return QStringLiteral("the file ends inside its header");
 
@@ -68,17 +81,37 @@ std::optional<QString> readHeader(QByteArrayView file, Header &header)
     return std::nullopt;
 }
 
+// The masks follow a short header and are part of a long one.
+qsizetype masksAt(const Header &header)
+{
+    return FILE_HEADER_SIZE + (header.size < V4_HEADER_SIZE ? header.size : INFO_HEADER_SIZE);
+}
+
 std::optional<QString> checkBitFields(QByteArrayView file, const Header &header)
 {
-    const qsizetype masksAt = FILE_HEADER_SIZE + INFO_HEADER_SIZE;
-    if (file.size() < masksAt + BIT_FIELDS_SIZE)
+    if (file.size() < masksAt(header) + BIT_FIELDS_SIZE)
         return QStringLiteral("the file ends inside its colour masks");
-    for (qsizetype i = 0; i < 3; ++i) {
-        if (readU32(file, masksAt + 4 * i) == 0)
-            return QStringLiteral("a colour mask is empty");
-    }
     if (header.bitsPerPixel != 16 && header.bitsPerPixel != 32)
         return QStringLiteral("colour masks need 16 or 32 bits per pixel");
+    // Only what Qt's reader decodes exactly: each channel one run of at most 8 bits, apart from
+    // the others. The alpha mask of a long header is left out; the picture is made opaque.
+    std::uint32_t taken = 0;
+    for (qsizetype i = 0; i < 3; ++i) {
+        const std::uint32_t mask = readU32(file, masksAt(header) + 4 * i);
+        if (mask == 0)
+            return QStringLiteral("a colour mask is empty");
+        const std::uint32_t run = mask >> std::countr_zero(mask);
+        if ((run & (run + 1)) != 0)
+            return QStringLiteral("colour mask %1 is not one run of bits")
+                .arg(mask, 8, 16, QLatin1Char('0'));
+        if (std::popcount(mask) > MAX_MASK_BITS)
+            return QStringLiteral("colour mask %1 is wider than %2 bits")
+                .arg(mask, 8, 16, QLatin1Char('0'))
+                .arg(MAX_MASK_BITS);
+        if ((taken & mask) != 0)
+            return QStringLiteral("colour masks overlap");
+        taken |= mask;
+    }
     return std::nullopt;
 }
 
@@ -98,12 +131,14 @@ bool indexesFit(QByteArrayView file, qsizetype at, std::int64_t pixels, std::uin
     return true;
 }
 
-// Follows the run-length codes to their end marker without decoding them, so that a stream
-// that stops early or draws outside the picture is refused.
+// Follows the run-length codes to their end marker without decoding them. The format lets codes
+// leave pixels unset (moves, early ends of a line or of the picture), and Qt's reader then hands
+// out whatever memory held; a frame with such pixels cannot be compared, so it is refused.
 std::optional<QString> walkRunLengths(
     QByteArrayView file, qsizetype at, const Header &header, std::uint32_t entries)
 {
     const auto outsidePalette = QStringLiteral("a pixel uses a colour outside the palette");
+    const auto endsEarly = QStringLiteral("the file ends before the end of its pixel data");
     const std::int64_t width = header.width;
     const std::int64_t height = header.height;
     std::int64_t x = 0;
@@ -116,7 +151,7 @@ std::optional<QString> walkRunLengths(
     };
     for (;;) {
         if (at + 2 > file.size())
-            return QStringLiteral("the file ends before the end of its pixel data");
+            return endsEarly;
         const auto count = static_cast<std::uint8_t>(file[at]);
         const auto code = static_cast<std::uint8_t>(file[at + 1]);
         at += 2;
@@ -130,31 +165,33 @@ std::optional<QString> walkRunLengths(
         }
         switch (code) {
         case 0: // end of line
+            if (y < height && x < width)
+                return QStringLiteral("run-length codes leave pixels of row %1 unset").arg(y);
             x = 0;
             ++y;
             break;
         case 1: // end of picture
+            if (y < height - 1 || (y == height - 1 && x < width))
+                return QStringLiteral("run-length codes end before the last pixel");
             return std::nullopt;
         case 2: // move right and up
             if (at + 2 > file.size())
-                return QStringLiteral("the file ends before the end of its pixel data");
-            x += static_cast<std::uint8_t>(file[at]);
-            y += static_cast<std::uint8_t>(file[at + 1]);
+                return endsEarly;
+            if (file[at] != 0 || file[at + 1] != 0)
+                return QStringLiteral("run-length codes skip pixels");
             at += 2;
-            if (x > width || y > height)
-                return QStringLiteral("a move goes past the edge of the picture");
             break;
         default: { // literal pixels, padded to a whole 16-bit word
             if (auto fault = drawAcross(code))
                 return fault;
             const qsizetype bytes = header.bitsPerPixel == 8 ? code : (code + 1) / 2;
             if (at + bytes > file.size())
-                return QStringLiteral("the file ends before the end of its pixel data");
+                return endsEarly;
             if (!indexesFit(file, at, code, header.bitsPerPixel, entries))
                 return outsidePalette;
             at += (bytes + 1) & ~qsizetype(1);
             if (at > file.size())
-                return QStringLiteral("the file ends before the end of its pixel data");
+                return endsEarly;
             break;
         }
         }
@@ -196,8 +233,7 @@ std::optional<QString> findBmpFault(QByteArrayView file)
     case BitFields:
         if (auto fault = checkBitFields(file, header))
             return fault;
-        if (header.size == INFO_HEADER_SIZE)
-            tablesEnd += BIT_FIELDS_SIZE;
+        tablesEnd = std::max(tablesEnd, masksAt(header) + BIT_FIELDS_SIZE);
         break;
     case Rle8:
     case Rle4:
@@ -226,6 +262,11 @@ std::optional<QString> findBmpFault(QByteArrayView file)
     const std::uint32_t pixelsAt = readU32(file, 10);
     if (pixelsAt < FILE_HEADER_SIZE + header.size || pixelsAt > file.size())
         return QStringLiteral("the pixel data offset %1 lies outside the file").arg(pixelsAt);
+    // Qt's reader does not go back: it would take the pixels from the end of the tables, and
+    // rows missing at the end of the file would be left as they were in memory.
+    if (pixelsAt < tablesEnd)
+        return QStringLiteral("the pixel data offset %1 lies inside the palette or colour masks")
+            .arg(pixelsAt);
 
     if (header.compression == Rle8 || header.compression == Rle4)
         return walkRunLengths(file, pixelsAt, header, entries);

@@ -7,8 +7,11 @@
 namespace tirvel {
 
 // Reads a picture file whole, so that it is decoded as one snapshot even while another program
-// rewrites it. Throws TirvelError: file not found, path/file access error, or invalid picture
-// when the file is larger than any picture could be.
+// rewrites it. Only regular files are opened, so a pipe or a device never blocks the caller, and
+// never more is read than any picture could take. A file written to within the last 50 ms, or
+// during the read, is read again once it holds still; the caller waits up to 200 ms for that.
+// Throws TirvelError: file not found, path/file access error (not a regular file, unreadable), or
+// invalid picture (too large, still being written).
 QByteArray readPictureFile(const QString &path);
 
 // Decodes a whole file's bytes with Qt's readers into a 32-bit RGB picture. Windows bitmaps pass

@@ -6,10 +6,22 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <bit>
+#include <cstring>
+#include <thread>
 
 using namespace tirvel;
 using namespace tirvel::testing;
@@ -30,6 +42,33 @@ ColourValue colourAt(const QImage &image, int x, int y)
     return colourFromRgb32(image.pixel(x, y));
 }
 
+// A bitmap with its pixel data replaced, such as run-length codes written by hand.
+QByteArray withPixelData(const QByteArray &bitmap, const QByteArray &pixels)
+{
+    QByteArray bytes = bitmap.left(qFromLittleEndian<quint32>(bitmap.constData() + 10)) + pixels;
+    putU32(bytes, 2, std::uint32_t(bytes.size()));
+    return bytes;
+}
+
+// A channel as the picture should show it, from the masks alone: fewer than 8 bits are widened
+// by shifting them to the top.
+int channel(std::uint32_t pixel, std::uint32_t mask)
+{
+    return int((pixel & mask) >> std::countr_zero(mask)) << (8 - std::popcount(mask));
+}
+
+// Whether every pixel of the interior shows one colour.
+bool uniform(const PictureSurface &surface)
+{
+    for (int y = 0; y < surface.interiorHeight(); ++y) {
+        for (int x = 0; x < surface.interiorWidth(); ++x) {
+            if (surface.readPixel(x, y) != surface.readPixel(0, 0))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 class TestPictureSurface : public QObject
@@ -39,10 +78,15 @@ class TestPictureSurface : public QObject
 private:
     QTemporaryDir m_dir;
 
+    // Dated a second back, as a frame written before anyone reads it; the loader waits for a
+    // file written just now (writersNeverShowATornFrame).
     QString fileWith(const QString &name, const QByteArray &bytes)
     {
         const QString path = m_dir.filePath(name);
-        if (!saveFile(path, bytes))
+        QFile file(path);
+        if (!saveFile(path, bytes) || !file.open(QIODevice::Append)
+            || !file.setFileTime(
+                QDateTime::currentDateTime().addSecs(-1), QFileDevice::FileModificationTime))
             qFatal("cannot write %s", qPrintable(path));
         return path;
     }
@@ -264,6 +308,39 @@ private slots:
         pastBottom.insert(pastBottom.size() - 2, QByteArray("\x1E\x00\x00\x00", 4));
         QTest::newRow("run past the last row") << "pastlast.bmp" << pastBottom << 481;
 
+        // Codes that leave pixels unset: Qt's reader shows whatever memory held there.
+        const QByteArray rle8x3 = writeRle8Bmp(patternImage(8, 3, 8));
+        const QByteArray row("\x08\x01\x00\x00", 4);
+        QTest::newRow("run-length move over pixels")
+            << "move.bmp"
+            << withPixelData(rle8x3,
+                   row + QByteArray("\x00\x02\x03\x00\x05\x02\x00\x00", 8) + row
+                       + QByteArray("\x00\x01", 2))
+            << 481;
+        QTest::newRow("run-length row ended early")
+            << "eol.bmp"
+            << withPixelData(rle8x3,
+                   row + QByteArray("\x04\x02\x00\x00", 4) + row + QByteArray("\x00\x01", 2))
+            << 481;
+        QTest::newRow("run-length picture ended early")
+            << "eop.bmp" << withPixelData(rle8x3, row + QByteArray("\x00\x01", 2)) << 481;
+        QTest::newRow("4-bit run-length picture ended early")
+            << "eop4.bmp"
+            << withPixelData(writeRle4Bmp(patternImage(8, 3, 4)), QByteArray("\x08\x11\x00\x01", 4))
+            << 481;
+        // An OS/2 2.x header whose palette claims all 256 colours and holds 8: Qt's reader takes
+        // the rest of the palette from the pixels, and the last rows from memory.
+        QByteArray os2 = writeBmp(patternImage(32, 40, 8), 8);
+        os2.insert(bmp::PALETTE, QByteArray(24, '\0'));
+        putU32(os2, bmp::HEADER_SIZE, 64);
+        putU32(os2, bmp::COLOURS_USED, 0);
+        putU32(os2, bmp::PIXELS_OFFSET, qFromLittleEndian<quint32>(os2.constData() + 10) + 24);
+        QTest::newRow("OS/2 2.x palette shorter than its depth") << "os2.bmp" << os2 << 481;
+        QByteArray inMasks = writeBitFieldsBmp(patternImage(8, 8, 32), 32);
+        putU32(inMasks, bmp::PIXELS_OFFSET, bmp::PALETTE);
+        QTest::newRow("pixel data offset inside the colour masks")
+            << "inmasks.bmp" << inMasks << 481;
+
         QByteArray noMasks = writeBitFieldsBmp(patternImage(8, 8, 32), 32);
         putU32(noMasks, bmp::PALETTE + 4, 0);
         QTest::newRow("colour mask of zero") << "masks.bmp" << noMasks << 481;
@@ -323,7 +400,7 @@ private slots:
         const QString path = m_dir.filePath(name);
         QFile::remove(path);
         if (!bytes.isNull())
-            QVERIFY(saveFile(path, bytes));
+            fileWith(name, bytes);
 
         try {
             surface.load(path);
@@ -334,6 +411,231 @@ private slots:
         }
         QVERIFY2(surface.pixelLayer() == before, "a failed load changed what the surface shows");
         QCOMPARE(surface.readPixel(10, 10), MARK_COLOUR);
+    }
+
+    void bitFieldsDecodeExactlyOrAreRefused_data()
+    {
+        QTest::addColumn<int>("bits");
+        QTest::addColumn<uint>("red");
+        QTest::addColumn<uint>("green");
+        QTest::addColumn<uint>("blue");
+        QTest::addColumn<uint>("alpha"); // other than 0, in a version 4 header
+        QTest::addColumn<bool>("refused");
+        const auto mask = [](int width, int shift) { return ((1u << width) - 1) << shift; };
+
+        QTest::newRow("16: 5-5-5") << 16 << 0x7C00u << 0x03E0u << 0x001Fu << 0u << false;
+        QTest::newRow("16: 5-6-5") << 16 << 0xF800u << 0x07E0u << 0x001Fu << 0u << false;
+        QTest::newRow("32: 8-8-8") << 32 << 0xFF0000u << 0xFF00u << 0xFFu << 0u << false;
+        QTest::newRow("32: 8-8-8-8") << 32 << 0xFF0000u << 0xFF00u << 0xFFu << 0xFF000000u << false;
+        QTest::newRow("32: 10-10-10-2")
+            << 32 << 0x3FF00000u << 0xFFC00u << 0x3FFu << 0xC0000000u << true;
+        QTest::newRow("32: 11-11-10") << 32 << 0xFFE00000u << 0x1FFC00u << 0x3FFu << 0u << true;
+        QTest::newRow("16: 3-10-3") << 16 << 0xE000u << 0x1FF8u << 0x7u << 0u << true;
+        QTest::newRow("32: 9-8-8") << 32 << 0x1FF0000u << 0xFF00u << 0xFFu << 0u << true;
+        QTest::newRow("broken mask") << 32 << 0xF0F000u << 0xF00u << 0xFFu << 0u << true;
+        QTest::newRow("overlapping masks") << 32 << 0xFF0000u << 0xFFF0u << 0xFu << 0u << true;
+        // Every width from 1 to 8, packed low, packed at the top in the other order, and spread.
+        for (int bits : {16, 32}) {
+            for (int w = 1; w <= 8 && 3 * w <= bits; ++w) {
+                const int gap = (bits - 3 * w) / 3;
+                QTest::addRow("%d: %d-%d-%d low", bits, w, w, w)
+                    << bits << mask(w, 2 * w) << mask(w, w) << mask(w, 0) << 0u << false;
+                QTest::addRow("%d: %d-%d-%d high, blue first", bits, w, w, w)
+                    << bits << mask(w, bits - 3 * w) << mask(w, bits - 2 * w) << mask(w, bits - w)
+                    << 0u << false;
+                QTest::addRow("%d: %d-%d-%d spread", bits, w, w, w)
+                    << bits << mask(w, 2 * (w + gap)) << mask(w, w + gap) << mask(w, 0) << 0u
+                    << false;
+            }
+            for (auto [r, g, b] : {std::tuple {1, 8, 1}, {7, 1, 7}, {2, 3, 4}, {3, 6, 5}, {8, 2, 6},
+                     {5, 7, 3}, {6, 4, 2}, {4, 5, 7}}) {
+                if (r + g + b <= bits)
+                    QTest::addRow("%d: %d-%d-%d", bits, r, g, b)
+                        << bits << mask(r, g + b) << mask(g, b) << mask(b, 0) << 0u << false;
+            }
+        }
+    }
+
+    void bitFieldsDecodeExactlyOrAreRefused()
+    {
+        QFETCH(int, bits);
+        QFETCH(uint, red);
+        QFETCH(uint, green);
+        QFETCH(uint, blue);
+        QFETCH(uint, alpha);
+        QFETCH(bool, refused);
+        constexpr int WIDTH = 32;
+        constexpr int HEIGHT = 8;
+        // All bits clear, all set, then values spread over every channel's range.
+        QList<std::uint32_t> pixels {0, 0xFFFFFFFFu};
+        for (std::uint32_t value = 12345; pixels.size() < qsizetype(WIDTH) * HEIGHT;)
+            pixels << (value = value * 1664525u + 1013904223u);
+        for (std::uint32_t &pixel : pixels)
+            pixel &= bits == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+        const QString path = fileWith(
+            "masks.bmp", writeBitFieldsBmp(WIDTH, HEIGHT, bits, {red, green, blue, alpha}, pixels));
+        PictureSurface surface = surfaceWithInterior(WIDTH, HEIGHT);
+        if (refused) {
+            QVERIFY_THROWS_EXCEPTION(TirvelError, surface.load(path));
+            return;
+        }
+        surface.load(path);
+        for (int i = 0; i < WIDTH * HEIGHT; ++i) {
+            const std::uint32_t p = pixels[i];
+            const QRgb expected = qRgb(channel(p, red), channel(p, green), channel(p, blue));
+            if (surface.readPixel(i % WIDTH, i / WIDTH) != colourFromRgb32(expected))
+                QFAIL(qPrintable(QStringLiteral("pixel %1 reads %2, expected %3")
+                                     .arg(p, 8, 16, QLatin1Char('0'))
+                                     .arg(surface.readPixel(i % WIDTH, i / WIDTH), 6, 16)
+                                     .arg(colourFromRgb32(expected), 6, 16)));
+        }
+    }
+
+    void onlyRegularFilesAreRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("number");
+        QTest::newRow("named pipe") << "pipe" << 75;
+        QTest::newRow("symbolic link to a named pipe") << "link to pipe" << 75;
+        QTest::newRow("symbolic link to /dev/zero") << "link to /dev/zero" << 75;
+        QTest::newRow("socket") << "socket" << 75;
+        // A regular file that claims no size and never ends.
+        QTest::newRow("endless file") << "/proc/self/pagemap" << 481;
+    }
+
+    void onlyRegularFilesAreRead()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, number);
+        const QString pipe = m_dir.filePath("pipe");
+        QString path = m_dir.filePath("6.bmp");
+        QFile::remove(path);
+        QFile::remove(pipe);
+        const auto cleanup = qScopeGuard([&] { QFile::remove(path); });
+        int socketFd = -1;
+        if (kind == "pipe" || kind == "link to pipe") {
+            QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+            if (kind == "pipe")
+                path = pipe;
+            else
+                QVERIFY(QFile::link(pipe, path));
+        } else if (kind == "link to /dev/zero") {
+            QVERIFY(QFile::link("/dev/zero", path));
+        } else if (kind == "socket") {
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            std::strncpy(
+                address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+            socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        } else {
+            path = kind;
+        }
+        const auto closeSocket = qScopeGuard([&] { socketFd >= 0 && ::close(socketFd); });
+
+        // Should the load wait on the pipe, a writer comes after a few seconds, so that the test
+        // fails instead of hanging.
+        std::atomic<bool> unblocked = false;
+        std::jthread unblocker([&](const std::stop_token &stop) {
+            for (int i = 0; i < 30 && !stop.stop_requested(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                unblocked = true;
+                ::close(fd);
+            }
+        });
+        PictureSurface surface = surfaceWithInterior(8, 8);
+        surface.load(fileWith("good.bmp", writeBmp(patternImage(8, 8))));
+        const QImage before = surface.pixelLayer();
+        try {
+            surface.load(path);
+            QFAIL("load did not fail");
+        } catch (const TirvelError &error) {
+            QVERIFY2(!unblocked, "the load waited for a writer");
+            QCOMPARE(int(error.number()), number);
+            QVERIFY2(error.description().contains(path), qPrintable(error.description()));
+        }
+        QVERIFY(surface.pixelLayer() == before);
+    }
+
+    void writersNeverShowATornFrame_data()
+    {
+        QTest::addColumn<QStringList>("writer");
+        QTest::addColumn<QString>("refusal"); // what a refusal says; empty when none may happen
+        QTest::addColumn<bool>("mustShow");
+        const QString busy = QStringLiteral("the file is still being written");
+        QTest::newRow("renaming writer at 30 frames a second")
+            << QStringList {"--rename", "--fps", "30"} << QString() << true;
+        QTest::newRow("in-place writer at 5 frames a second")
+            << QStringList {"--in-place", "--fps", "5"} << busy << true;
+        QTest::newRow("in-place writer without a break")
+            << QStringList {"--in-place"} << busy << false;
+        // Caught between its chunks, the file is short, and the header check says so.
+        QTest::newRow("truncating writer without a break")
+            << QStringList() << QStringLiteral("Invalid picture") << false;
+    }
+
+    void writersNeverShowATornFrame()
+    {
+        QFETCH(QStringList, writer);
+        QFETCH(QString, refusal);
+        QFETCH(bool, mustShow);
+        // Uniform frames of one size: a frame mixing two of them is not uniform.
+        QStringList sources;
+        for (QRgb colour : {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu}) {
+            QImage image(160, 120, QImage::Format_RGB32);
+            image.fill(colour);
+            sources << fileWith(
+                QStringLiteral("source%1.bmp").arg(sources.size()), writeBmp(image));
+        }
+        const QString path = m_dir.filePath("5.bmp");
+        QFile::remove(path);
+        QVERIFY(QFile::copy(sources.first(), path));
+        QProcess writerProcess;
+        const auto stopWriter = qScopeGuard([&] {
+            writerProcess.kill();
+            writerProcess.waitForFinished();
+        });
+        writerProcess.start(
+            QStringLiteral(FRAME_WRITER_PATH), writer + QStringList {path, "1000000"} + sources);
+        QVERIFY(writerProcess.waitForStarted());
+
+        PictureSurface surface = surfaceWithInterior(160, 120);
+        int shown = 0;
+        int refused = 0;
+        int torn = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 1500) {
+            const QImage before = surface.pixelLayer();
+            try {
+                surface.load(path);
+                uniform(surface) ? ++shown : ++torn;
+            } catch (const TirvelError &error) {
+                ++refused;
+                QVERIFY2(!refusal.isEmpty() && error.description().contains(refusal),
+                    qPrintable(error.description()));
+                QVERIFY(surface.pixelLayer() == before);
+            }
+        }
+        qInfo("%d frames shown, %d refused, %d torn", shown, refused, torn);
+        QCOMPARE(torn, 0);
+        QVERIFY(!mustShow || shown > 0);
+    }
+
+    void fileDatedAheadOfTheClockLoads()
+    {
+        const QImage picture = patternImage(8, 8);
+        const QString path = fileWith("ahead.bmp", writeBmp(picture));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(
+            QDateTime::currentDateTime().addSecs(3600), QFileDevice::FileModificationTime));
+        file.close();
+        PictureSurface surface = surfaceWithInterior(8, 8);
+        surface.load(path);
+        QCOMPARE(surface.readPixel(7, 7), colourAt(picture, 7, 7));
     }
 
     void unreadablePathsAreAccessErrors()

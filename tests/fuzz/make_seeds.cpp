@@ -1,5 +1,6 @@
 // Writes the fuzzer's seed corpus: small bitmaps of every depth, run-length coded, with colour
-// masks, top row first, and a PNG, so the fuzzer starts from every path the loader has.
+// masks (odd widths, and in a version 4 header), top row first, and a PNG, so the fuzzer starts
+// from every path the loader has.
 //   make_seeds DIRECTORY
 
 #include "bmp_writer.h"
@@ -35,6 +36,12 @@ int main(int argc, char *argv[])
     saved &= save(QStringLiteral("rle4.bmp"), writeRle4Bmp(patternImage(17, 6, 4)));
     saved &= save(QStringLiteral("masks16.bmp"), writeBitFieldsBmp(patternImage(9, 4, 16), 16));
     saved &= save(QStringLiteral("masks32.bmp"), writeBitFieldsBmp(patternImage(9, 4, 32), 32));
+    const QList<std::uint32_t> pixels {
+        0, 0xFFFFFFFFu, 0x12345678u, 0x9ABCDEF0u, 0x0F0F0F0Fu, 0xF0F0F0F0u};
+    saved &= save(QStringLiteral("masks16-3-7-4.bmp"),
+        writeBitFieldsBmp(3, 2, 16, {0x3800, 0x07F0, 0xF}, pixels));
+    saved &= save(QStringLiteral("masks32-v4.bmp"),
+        writeBitFieldsBmp(3, 2, 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, pixels));
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);

@@ -157,25 +157,47 @@ QByteArray writeRle4Bmp(const QImage &image)
 
 QByteArray writeBitFieldsBmp(const QImage &image, int bitsPerPixel)
 {
-    QByteArray bytes = headers(image, bitsPerPixel, image.height(), 3, {});
     const bool wide = bitsPerPixel == 32;
-    QByteArray masks(12, '\0');
-    putU32(masks, 0, wide ? 0x00FF0000u : 0xF800u);
-    putU32(masks, 4, wide ? 0x0000FF00u : 0x07E0u);
-    putU32(masks, 8, wide ? 0x000000FFu : 0x001Fu);
-    bytes += masks;
-    putU32(bytes, bmp::PIXELS_OFFSET, std::uint32_t(bytes.size()));
-    const int rowBytes = (image.width() * bitsPerPixel + 31) / 32 * 4;
-    for (int y = image.height() - 1; y >= 0; --y) {
-        QByteArray line(rowBytes, '\0');
+    QList<std::uint32_t> pixels;
+    for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const QRgb c = image.pixel(x, y);
-            if (wide) {
-                putU32(line, 4 * x, c & 0x00FFFFFFu);
-            } else {
-                putU16(line, 2 * x,
-                    std::uint16_t((qRed(c) >> 3) << 11 | (qGreen(c) >> 2) << 5 | qBlue(c) >> 3));
-            }
+            pixels << (wide
+                    ? c & 0x00FFFFFFu
+                    : std::uint32_t((qRed(c) >> 3) << 11 | (qGreen(c) >> 2) << 5 | qBlue(c) >> 3));
+        }
+    }
+    const ColourMasks masks = wide ? ColourMasks {0x00FF0000u, 0x0000FF00u, 0x000000FFu}
+                                   : ColourMasks {0xF800u, 0x07E0u, 0x001Fu};
+    return writeBitFieldsBmp(image.width(), image.height(), bitsPerPixel, masks, pixels);
+}
+
+QByteArray writeBitFieldsBmp(
+    int width, int height, int bitsPerPixel, ColourMasks masks, const QList<std::uint32_t> &pixels)
+{
+    QByteArray bytes = headers(QImage(width, 1, QImage::Format_RGB32), bitsPerPixel, height, 3, {});
+    // A version 4 header holds the masks, alpha too, in its 68 more bytes; the short header is
+    // followed by three.
+    const bool v4 = masks.alpha != 0;
+    QByteArray fields(v4 ? 68 : 12, '\0');
+    putU32(fields, 0, masks.red);
+    putU32(fields, 4, masks.green);
+    putU32(fields, 8, masks.blue);
+    if (v4) {
+        putU32(fields, 12, masks.alpha);
+        putU32(bytes, bmp::HEADER_SIZE, 40 + 68);
+    }
+    bytes += fields;
+    putU32(bytes, bmp::PIXELS_OFFSET, std::uint32_t(bytes.size()));
+    const int rowBytes = (width * bitsPerPixel + 31) / 32 * 4;
+    for (int y = height - 1; y >= 0; --y) {
+        QByteArray line(rowBytes, '\0');
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t value = pixels[qsizetype(y) * width + x];
+            if (bitsPerPixel == 32)
+                putU32(line, 4 * qsizetype(x), value);
+            else
+                putU16(line, 2 * qsizetype(x), std::uint16_t(value));
         }
         bytes += line;
     }

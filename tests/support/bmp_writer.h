@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 
 #include <cstdint>
 
@@ -22,6 +23,18 @@ QByteArray writeRle4Bmp(const QImage &image);
 
 // A 16- or 32-bit bitmap with explicit colour masks: 5-6-5 for 16 bits, 8-8-8 for 32.
 QByteArray writeBitFieldsBmp(const QImage &image, int bitsPerPixel);
+
+struct ColourMasks
+{
+    std::uint32_t red = 0;
+    std::uint32_t green = 0;
+    std::uint32_t blue = 0;
+    std::uint32_t alpha = 0; // other than 0, the masks go in a version 4 header
+};
+
+// A 16- or 32-bit bitmap with the given masks and raw pixel values, top row first.
+QByteArray writeBitFieldsBmp(
+    int width, int height, int bitsPerPixel, ColourMasks masks, const QList<std::uint32_t> &pixels);
 
 // Little-endian field access for damaging a file on purpose.
 void putU16(QByteArray &bytes, qsizetype at, std::uint16_t value);

@@ -2,7 +2,9 @@
 # The program as a person uses it, on a real X display: started from a folder holding it, its
 # colour library and the two demo frames; Alt+T tests (twice: the first test compares with the
 # start picture, the second with 5.bmp once the timer has read it); green marks must appear where
-# the ball stood and the message must show; Alt+E must end the program with status 0.
+# the ball stood and the message must show. Then 6.bmp becomes a named pipe: the next test must
+# report it at once rather than wait for a writer, and Alt+E must still end the program with
+# status 0.
 #   e2e_window.sh PROGRAM LIBRARY FRAMES_DIRECTORY
 set -euo pipefail
 
@@ -62,6 +64,20 @@ echo "green marks: $marks, message pixels: $(dark_red "$work/after.png")"
 # The bare floor at (20, 110) is the same in both frames; against the start picture it would count.
 [ "$(pixels "$work/after.png" 1x1+215+247)" != "#00C800" ] || fail "the timed frame is not 5.bmp"
 [ "$(dark_red "$work/after.png")" -gt 20 ] || fail "the message is not shown"
+
+# The error report is a second visible window with the program's title.
+reports() { xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | grep -vx "$window" || true; }
+[ -z "$(reports)" ] || fail "an error report before the pipe"
+rm "$work/6.bmp"
+mkfifo "$work/6.bmp"
+xdotool key --window "$window" alt+t
+for _ in $(seq 25); do
+  sleep 0.2
+  [ -n "$(reports)" ] && break
+done
+[ -n "$(reports)" ] || fail "no error report for 6.bmp as a named pipe"
+echo "6.bmp as a named pipe reported"
+xdotool windowfocus --sync "$window"
 
 xdotool key --window "$window" alt+e
 for _ in $(seq 50); do
