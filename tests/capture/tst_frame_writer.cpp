@@ -222,6 +222,9 @@ private slots:
             if (!file.open(QIODevice::WriteOnly))
                 qFatal("cannot write %s", qPrintable(path));
             file.write(FrameWriter::encode(drawTestScene({160, 120}, at)));
+            // Dated back, so the loader sees a frame at rest and takes it at once.
+            file.setFileTime(
+                QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime);
             file.close();
             PictureSurface picture(border, 0);
             picture.setOuterSize({160, 120});

@@ -60,8 +60,8 @@ int channel(std::uint32_t pixel, std::uint32_t mask)
 // Whether every pixel of the interior shows one colour.
 bool uniform(const PictureSurface &surface)
 {
-    for (int y = 0; y < surface.interiorHeight(); ++y) {
-        for (int x = 0; x < surface.interiorWidth(); ++x) {
+    for (int y = 0; y < surface.interiorSize().height(); ++y) {
+        for (int x = 0; x < surface.interiorSize().width(); ++x) {
             if (surface.readPixel(x, y) != surface.readPixel(0, 0))
                 return false;
         }
