@@ -12,6 +12,8 @@
 using namespace tirvel;
 using namespace tirvel::fakecam;
 
+Q_DECLARE_METATYPE(FakeCameraMode)
+
 namespace {
 
 // Quick enough for a test, slow enough for a loaded machine to start a pipeline.
@@ -56,7 +58,7 @@ private slots:
     void cleanup()
     {
         for (const char *name :
-            {"Present", "Freezer", "Later", "Pair Quiet", "Pair Good", "Held", "Busy"}) {
+            {"Present", "Freezer", "Later", "Pair Quiet", "Pair Good", "Held", "Refusing"}) {
             try {
                 removeFakeCamera(name);
             } catch (const std::invalid_argument &) {
