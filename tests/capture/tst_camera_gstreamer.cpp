@@ -111,12 +111,21 @@ private slots:
         QCOMPARE(fakeCameraFrameCount("Pair Quiet"), std::uint64_t(0));
     }
 
-    void busyCameraSaysSo()
+    void refusingCameraSaysWhy_data()
     {
-        addFakeCamera("Busy", FakeCameraMode::Busy);
-        const auto view = makeView("Busy");
-        QTRY_COMPARE_WITH_TIMEOUT(view->placeholderText(),
-            QStringLiteral("Kameran används av ett annat program"), WAIT_MS);
+        QTest::addColumn<FakeCameraMode>("mode");
+        QTest::addColumn<QString>("placeholder");
+        QTest::newRow("busy") << FakeCameraMode::Busy << "Kameran används av ett annat program";
+        QTest::newRow("access refused") << FakeCameraMode::Denied << "Åtkomst till kameran nekades";
+    }
+
+    void refusingCameraSaysWhy()
+    {
+        QFETCH(FakeCameraMode, mode);
+        QFETCH(QString, placeholder);
+        addFakeCamera("Refusing", mode);
+        const auto view = makeView("Refusing");
+        QTRY_COMPARE_WITH_TIMEOUT(view->placeholderText(), placeholder, WAIT_MS);
         QVERIFY(!view->isShowingVideo());
     }
 
