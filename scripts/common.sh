@@ -16,6 +16,8 @@ TIRVEL_PACKAGES=(
   xvfb xauth xdotool imagemagick
   # The loader under memcheck.
   valgrind
+  # The alert test: a sound server of its own, its recorder, and a measure of what was recorded.
+  pulseaudio pulseaudio-utils sox
 )
 
 tirvel_as_root() {
