@@ -18,6 +18,8 @@ TIRVEL_PACKAGES=(
   valgrind
   # The alert test: a sound server of its own, its recorder, and a measure of what was recorded.
   pulseaudio pulseaudio-utils sox
+  # The screen-reader test: a session bus, an accessibility bus and an AT-SPI client.
+  dbus-daemon at-spi2-core python3-pyatspi
 )
 
 tirvel_as_root() {
