@@ -1,10 +1,11 @@
 // Synthesises the alert sound: two short falling tones, a chime that stands out from a desktop's
-// clicks without being harsh, as a 16-bit mono WAV file.
+// clicks without being harsh, and a moment of silence, as a 16-bit mono WAV file.
 //   make_alert_sound FILE
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <numbers>
@@ -23,6 +24,9 @@ struct Tone
 constexpr std::array TONES {Tone {1046.5, 0.14}, Tone {784.0, 0.22}};
 // A few milliseconds of rise, so the tone starts without a click.
 constexpr double ATTACK_SECONDS = 0.005;
+// Qt ends the stream once it has handed over the last sample, and the end of the first sound,
+// not yet played, is lost with it; what is lost is this silence.
+constexpr double SILENCE_SECONDS = 0.25;
 
 std::vector<std::int16_t> synthesise()
 {
@@ -38,6 +42,7 @@ std::vector<std::int16_t> synthesise()
             samples.push_back(static_cast<std::int16_t>(std::lround(value * 32767)));
         }
     }
+    samples.resize(samples.size() + static_cast<std::size_t>(SILENCE_SECONDS * SAMPLE_RATE));
     return samples;
 }
 
