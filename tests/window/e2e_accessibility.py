@@ -45,8 +45,8 @@ def bus_has(name):
 
 
 def frame(directory, colour, name):
-    subprocess.run(["convert", "-size", "160x120", "xc:" + colour, "BMP3:" + directory + "/next.bmp"],
-                   check=True)
+    subprocess.run(["convert", "-size", "160x120", "xc:" + colour,
+                    "BMP3:" + directory + "/next.bmp"], check=True)
     os.replace(directory + "/next.bmp", directory + "/" + name)
 
 
