@@ -1,3 +1,4 @@
+#include "alert_sound.h"
 #include "camera_view.h"
 #include "colsum_library.h"
 #include "command_line.h"
@@ -132,9 +133,10 @@ int main(int argc, char *argv[])
             std::make_unique<FrameWriter>(options.frameDirectory, camera->clock()));
 
     const QString programDirectory = QDir::toNativeSeparators(QApplication::applicationDirPath());
+    AlertSound alert;
     MainWindow window(options.frameDirectory,
         programDirectory + QDir::separator() + ColSumLibrary::fileName(), camera,
-        [] { QApplication::beep(); });
+        [&alert] { alert.play(); });
     closeOnTerminationSignals(window);
     window.show();
     return QApplication::exec();

@@ -19,6 +19,10 @@ TIRVEL_PACKAGES=(
   xvfb xauth xdotool imagemagick
   # The loader under memcheck.
   valgrind
+  # The alert test: a sound server of its own, its recorder, and a measure of what was recorded.
+  pulseaudio pulseaudio-utils sox
+  # The screen-reader test: a session bus, an accessibility bus and an AT-SPI client.
+  dbus-daemon at-spi2-core python3-pyatspi
 )
 
 tirvel_as_root() {

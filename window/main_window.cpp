@@ -1,5 +1,7 @@
 #include "main_window.h"
 
+#include "accessibility.h"
+#include "alert_label.h"
 #include "capture_view.h"
 #include "picture_box.h"
 #include "tirvel_error.h"
@@ -12,6 +14,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+
+#include <utility>
 
 namespace tirvel {
 
@@ -68,7 +72,9 @@ MainWindow::MainWindow(const QString &frameDirectory, const QString &colourLibra
     QFont face = font();
     face.setPointSizeF(8);
     setFont(face);
+    installAccessibleRoles();
     createControls();
+    describeControls();
     startUp();
 }
 
@@ -105,7 +111,9 @@ void MainWindow::createControls()
     m_sensitivitySlider->setPageStep(10);
 
     m_sensitivityLabel = label(this, "lblSens", QStringLiteral("Känslighet:"), {210, 290, 83, 17});
-    m_resultLabel = label(this, "lblTirvelDe", QString(), {26, 288, 161, 17});
+    m_resultLabel = new AlertLabel(this);
+    m_resultLabel->setObjectName(QStringLiteral("lblTirvelDe"));
+    m_resultLabel->setGeometry(26, 288, 161, 17);
     QPalette result = m_resultLabel->palette();
     result.setColor(QPalette::WindowText, RESULT_COLOUR);
     m_resultLabel->setPalette(result);
@@ -141,6 +149,33 @@ void MainWindow::createControls()
     connect(m_tickTimer, &QTimer::timeout, this, &MainWindow::tick);
 }
 
+void MainWindow::describeControls()
+{
+    // Swedish, as the captions are, so that what a screen reader says matches the screen. Buttons
+    // and labels are named by their captions; the rest get a name for what they show.
+    m_timedFrame->setAccessibleName(QStringLiteral("Tidsbild"));
+    m_testFrame->setAccessibleName(QStringLiteral("Testbild"));
+    m_liveView->setAccessibleName(QStringLiteral("Kamerabild"));
+    m_sensitivitySlider->setAccessibleName(QStringLiteral("Känslighet"));
+    m_sensitivityLabel->setBuddy(m_sensitivitySlider);
+
+    const std::pair<QWidget *, const char *> descriptions[] {
+        {m_testButton, "Jämför testbilden med tidsbilden och markerar förändringar med grönt"},
+        {m_timedFrame, "Bilden i 5.bmp, läses om varje sekund"},
+        {m_testFrame, "Bilden i 6.bmp, grön där den skiljer sig från tidsbilden"},
+        {m_frameSizeButton, "Ber kameran om bilder på 160 gånger 120 bildpunkter"},
+        {m_frameRateButton, "Ber kameran om fem bilder i sekunden"},
+        {m_sensitivitySlider, "Ju högre känslighet, desto mindre förändring räcker för ett larm"},
+        {m_sensitivityLabel, "Rubrik till känslighetsreglaget"},
+        {m_resultLabel, "Säger till när rörelse har detekterats"},
+        {m_exitButton, "Avslutar Tirvel"},
+        {m_liveView, "Det kameran ser just nu"},
+        {m_liveViewLabel, "Rubrik till kamerabilden"},
+    };
+    for (const auto &[control, description] : descriptions)
+        control->setAccessibleDescription(QString::fromUtf8(description));
+}
+
 QString MainWindow::frameFile(const QString &name) const
 {
     return m_frameDirectory + QDir::separator() + name;
@@ -164,9 +199,9 @@ void MainWindow::test()
             m_tickTimer->start();
         m_testFrame->surface().load(frameFile(TEST_FRAME));
         m_state.scan(m_timedFrame->surface(), m_testFrame->surface(), m_colSum);
-        m_resultLabel->clear();
+        m_resultLabel->setMessage(QString());
         if (beatsSensitivity(m_state.changeCount(), m_sensitivitySlider->value())) {
-            m_resultLabel->setText(DETECTION_MESSAGE);
+            m_resultLabel->setMessage(DETECTION_MESSAGE);
             m_beep();
         }
     });

@@ -17,6 +17,7 @@ class QTimer;
 
 namespace tirvel {
 
+class AlertLabel;
 class CaptureView;
 class PictureBox;
 class TirvelError;
@@ -54,6 +55,7 @@ protected:
 
 private:
     void createControls();
+    void describeControls();
     void runHandler(const std::function<void()> &steps);
     void reportError(int number, const QString &description);
 
@@ -69,7 +71,7 @@ private:
     QPushButton *m_frameRateButton = nullptr;
     QSlider *m_sensitivitySlider = nullptr;
     QLabel *m_sensitivityLabel = nullptr;
-    QLabel *m_resultLabel = nullptr;
+    AlertLabel *m_resultLabel = nullptr;
     QPushButton *m_exitButton = nullptr;
     CaptureView *m_liveView = nullptr;
     QLabel *m_liveViewLabel = nullptr;
