@@ -6,6 +6,7 @@
 # entry promises, and ends with status 0 on Alt+E.
 #   package_test.sh PACKAGE.deb
 set -euo pipefail
+source "$(dirname "$0")/../support/real_window.sh"
 
 deb=$(realpath -e "$1")
 work=$(mktemp -d)
@@ -89,14 +90,7 @@ export DISPLAY=:$(cat "$work/display")
 args=(--camera test-scene --frames-from-camera)
 "${as_user[@]}" QT_QPA_PLATFORM=xcb "$root/usr/bin/tirvel" "${args[@]}" 2>"$work/stderr" &
 program=$!
-window=""
-for _ in $(seq 50); do
-  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  kill -0 "$program" 2>/dev/null || fail "the program ended before showing its window"
-  sleep 0.2
-done
-[ -n "$window" ] || fail "no window titled Tirvel"
+window=$(tirvel_window)
 if [ "$(id -u)" -eq 0 ]; then
   [ "$(ps -o uid= -p "$program" | tr -d ' ')" = 65534 ] || fail "the program runs as root"
 fi
@@ -126,20 +120,12 @@ marks=0
 for _ in $(seq 25); do
   sleep 0.2
   import -window "$window" "$work/after.png"
-  marks=$(convert "$work/after.png" -crop 158x118+195+137 +repage txt:- | grep -c '#00C800' || true)
+  marks=$(tirvel_green_marks "$work/after.png")
   [ "$marks" -gt 100 ] && break
 done
 echo "green marks: $marks"
 [ "$marks" -gt 100 ] || fail "expected green marks on the moving scene, found $marks"
 
-xdotool key --window "$window" alt+e
-for _ in $(seq 50); do
-  kill -0 "$program" 2>/dev/null || break
-  sleep 0.2
-done
-kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
-status=0
-wait "$program" || status=$?
+tirvel_exit "$window" "$program"
 program=""
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
 echo "1 passed, 0 failed"

@@ -5,6 +5,7 @@
 # test frame the first test detects, and its alert, the program's first, must be heard.
 #   e2e_alert_sound.sh PROGRAM
 set -euo pipefail
+source "$(dirname "$0")/../support/real_window.sh"
 
 if [ "${2:-}" != "--on-display" ]; then
   exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" --on-display
@@ -66,13 +67,7 @@ frame white "$work/frames/5.bmp"
 frame white "$work/frames/6.bmp"
 "$1" --directory "$work/frames" 2>"$work/stderr" &
 program=$!
-window=""
-for _ in $(seq 50); do
-  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || fail "no window titled Tirvel"
+window=$(tirvel_window)
 xdotool windowfocus --sync "$window"
 
 record "$work/quiet.raw"

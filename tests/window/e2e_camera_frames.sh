@@ -5,6 +5,7 @@
 # frames behind.
 #   e2e_camera_frames.sh PROGRAM [CAMERA]     CAMERA defaults to the built-in test scene
 set -euo pipefail
+source "$(dirname "$0")/../support/real_window.sh"
 
 if [ "${3:-}" != "--on-display" ]; then
   exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "${2:-test-scene}" --on-display
@@ -17,23 +18,12 @@ program=""
 trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
-# The test frame's interior starts one pixel inside its border at (194, 136).
-green() { convert "$1" -crop 158x118+195+137 +repage txt:- | grep -c '#00C800' || true; }
-dark_red() {
-  convert "$1" -crop 161x17+26+288 +repage -depth 8 txt:- |
-    sed -n 's/^[^(]*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
-    awk '$1 >= 96 && $2 < 80 && $3 < 80 { n++ } END { print n + 0 }'
-}
+green() { tirvel_green_marks "$1"; }
+dark_red() { tirvel_message_pixels "$1"; }
 
 "$1" --camera "$2" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
 program=$!
-window=""
-for _ in $(seq 50); do
-  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || fail "no window titled Tirvel"
+window=$(tirvel_window)
 for _ in $(seq 50); do
   [ -s "$frames/5.bmp" ] && [ -s "$frames/6.bmp" ] && break
   sleep 0.2

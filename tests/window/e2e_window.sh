@@ -7,6 +7,7 @@
 # status 0.
 #   e2e_window.sh PROGRAM LIBRARY FRAMES_DIRECTORY
 set -euo pipefail
+source "$(dirname "$0")/../support/real_window.sh"
 
 if [ "${4:-}" != "--on-display" ]; then
   exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "$3" --on-display
@@ -20,24 +21,12 @@ fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 60 "$work/stderr"
 
 # Pixels of a region of a screenshot as "#RRGGBB" lines.
 pixels() { convert "$1" -crop "$2" +repage txt:- | grep -o '#[0-9A-F]\{6\}'; }
-# Text in the result label's dark red, anti-aliased or not.
-dark_red() {
-  convert "$1" -crop 161x17+26+288 +repage -depth 8 txt:- |
-    sed -n 's/^[^(]*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
-    awk '$1 >= 96 && $2 < 80 && $3 < 80 { n++ } END { print n + 0 }'
-}
-# The test frame's interior starts one pixel inside its border at (194, 136).
-green() { pixels "$1" 158x118+195+137 | grep -c '#00C800' || true; }
+green() { tirvel_green_marks "$1"; }
+dark_red() { tirvel_message_pixels "$1"; }
 
 "$work/tirvel" 2>"$work/stderr" &
 program=$!
-window=""
-for _ in $(seq 50); do
-  window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || fail "no window titled Tirvel"
+window=$(tirvel_window)
 xdotool windowfocus --sync "$window"
 sleep 0.5
 
@@ -79,13 +68,5 @@ done
 echo "6.bmp as a named pipe reported"
 xdotool windowfocus --sync "$window"
 
-xdotool key --window "$window" alt+e
-for _ in $(seq 50); do
-  kill -0 "$program" 2>/dev/null || break
-  sleep 0.2
-done
-kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
-status=0
-wait "$program" || status=$?
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
+tirvel_exit "$window" "$program"
 echo "1 passed, 0 failed"

@@ -1,0 +1,41 @@
+# Shared by the scripts that drive the real program on an X display. Source it; do not run.
+# The caller defines fail MESSAGE, which must not return.
+
+# Prints the id of the program's window once it is mapped, waiting up to ten seconds; a window is
+# named before it is mapped, and focusing it then fails.
+tirvel_window() {
+  local window="" _
+  for _ in $(seq 50); do
+    window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    sleep 0.2
+  done
+  [ -n "$window" ] || fail "no window titled Tirvel"
+  echo "$window"
+}
+
+# Presses Alt+E in the window and fails unless the program ends with status 0.
+tirvel_exit() {
+  local window=$1 program=$2 status=0 _
+  xdotool key --window "$window" alt+e
+  for _ in $(seq 50); do
+    kill -0 "$program" 2>/dev/null || break
+    sleep 0.2
+  done
+  kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
+  wait "$program" || status=$?
+  [ "$status" -eq 0 ] || fail "the program ended with status $status"
+}
+
+# Green marks in the test frame of a window screenshot; its interior starts one pixel inside its
+# border at (194, 136).
+tirvel_green_marks() {
+  convert "$1" -crop 158x118+195+137 +repage txt:- | grep -c '#00C800' || true
+}
+
+# Pixels of the result label's dark red text, anti-aliased or not.
+tirvel_message_pixels() {
+  convert "$1" -crop 161x17+26+288 +repage -depth 8 txt:- |
+    sed -n 's/^[^(]*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
+    awk '$1 >= 96 && $2 < 80 && $3 < 80 { n++ } END { print n + 0 }'
+}
