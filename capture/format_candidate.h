@@ -31,8 +31,8 @@ std::optional<qsizetype> chooseStartFormat(const QList<FormatCandidate> &formats
 
 // The frame-size command's choice, as a position in formats: the command's size if offered, else
 // the smallest resolution covering it in both dimensions, else the largest of the rest. Among
-// formats of that resolution the current pixel format wins, then uncompressed, then the earliest. Formats with an
-// empty resolution are never chosen; nothing is chosen from an empty list.
+// formats of that resolution the current pixel format wins, then uncompressed, then the earliest.
+// Formats with an empty resolution are never chosen; nothing is chosen from an empty list.
 std::optional<qsizetype> chooseFrameSizeFormat(
     const QList<FormatCandidate> &formats, const FormatCandidate &current);
 
