@@ -60,7 +60,7 @@ public:
 
     // Whether a camera's picture is on show rather than the placeholder.
     bool isShowingVideo() const { return !m_picture.isNull(); }
-    QString placeholderText() const;
+    QString placeholderText() const override;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

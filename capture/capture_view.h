@@ -19,6 +19,9 @@ public:
     // Requests five frames a second.
     virtual void frameRateCommand() = 0;
 
+    // Why no picture shows, as the view says it on screen; empty while a picture shows.
+    virtual QString placeholderText() const { return {}; }
+
 Q_SIGNALS:
     // Something the person at the screen must hear of, such as a frame file that cannot be
     // written; the view goes on working.

@@ -27,12 +27,31 @@ public:
     }
 };
 
+// A screen reader hears why the live view shows no picture, which a sighted user reads in it.
+class AccessibleLiveView : public QAccessibleWidget
+{
+public:
+    explicit AccessibleLiveView(CaptureView *view)
+        : QAccessibleWidget(view, QAccessible::Graphic)
+    {
+    }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        const QString placeholder = static_cast<const CaptureView *>(widget())->placeholderText();
+        if (kind == QAccessible::Description && !placeholder.isEmpty())
+            return placeholder;
+        return QAccessibleWidget::text(kind);
+    }
+};
+
 QAccessibleInterface *tirvelInterface(const QString &className, QObject *object)
 {
     if (className == QLatin1String(AlertLabel::staticMetaObject.className()))
         return new AccessibleAlert(static_cast<AlertLabel *>(object));
-    if (className == QLatin1String(PictureBox::staticMetaObject.className())
-        || className == QLatin1String(CaptureView::staticMetaObject.className()))
+    if (auto *view = qobject_cast<CaptureView *>(object))
+        return new AccessibleLiveView(view);
+    if (className == QLatin1String(PictureBox::staticMetaObject.className()))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Graphic);
     return nullptr;
 }

@@ -16,8 +16,10 @@ public:
 
     void frameSizeCommand() override { log << QStringLiteral("frameSizeCommand"); }
     void frameRateCommand() override { log << QStringLiteral("frameRateCommand"); }
+    QString placeholderText() const override { return placeholder; }
 
     QStringList log;
+    QString placeholder;
 };
 
 } // namespace tirvel::testing

@@ -5,6 +5,7 @@
 #include "picture_box.h"
 #include "test_main.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -150,6 +151,18 @@ private slots:
         QSignalSpy clicks(control<QPushButton>(button), &QPushButton::clicked);
         QTest::keyClick(m_window->windowHandle(), key, Qt::AltModifier);
         QTRY_COMPARE_WITH_TIMEOUT(clicks.size(), 1, 2000);
+    }
+
+    void liveViewTellsWhyNoPictureShows()
+    {
+        auto *view = m_window->findChild<FakeCaptureView *>();
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(view);
+        QVERIFY(accessible != nullptr);
+        view->placeholder = QStringLiteral("Ingen kamera");
+        QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("Ingen kamera"));
+        view->placeholder.clear();
+        QVERIFY(!accessible->text(QAccessible::Description).isEmpty());
+        QVERIFY(accessible->text(QAccessible::Description) != QStringLiteral("Ingen kamera"));
     }
 
     void startingSettings()
