@@ -1,10 +1,7 @@
 #include "test_scene_backend.h"
 
 #include "test_scene.h"
-
-#include <QVideoFrame>
-
-#include <cstring>
+#include "video_frame_from_image.h"
 
 namespace tirvel {
 
@@ -32,7 +29,7 @@ QList<FormatCandidate> TestSceneBackend::formats(const QString &deviceId) const
 {
     if (deviceId != QLatin1String(DEVICE_ID))
         return {};
-    return {{FRAME_SIZE, QVideoFrameFormat::Format_BGRX8888, 30, 30}};
+    return {{FRAME_SIZE, QVideoFrameFormat::Format_BGRA8888, 30, 30}};
 }
 
 void TestSceneBackend::start(const QString &deviceId, qsizetype)
@@ -53,17 +50,9 @@ QString TestSceneBackend::activeDeviceId() const
 
 void TestSceneBackend::sendFrame()
 {
-    const QImage picture = drawTestScene(FRAME_SIZE, m_clock.elapsed());
-    // Qt 6.4 cannot wrap an image in a frame; 32-bit RGB in memory is BGRX.
-    QVideoFrame frame(QVideoFrameFormat(FRAME_SIZE, QVideoFrameFormat::Format_BGRX8888));
-    if (!frame.map(QVideoFrame::WriteOnly))
-        return;
-    const qsizetype rowBytes = qsizetype(picture.width()) * 4;
-    for (int y = 0; y < picture.height(); ++y)
-        std::memcpy(frame.bits(0) + qsizetype(y) * frame.bytesPerLine(0), picture.constScanLine(y),
-            rowBytes);
-    frame.unmap();
-    Q_EMIT frameArrived(frame);
+    const QVideoFrame frame = videoFrameFromImage(drawTestScene(FRAME_SIZE, m_clock.elapsed()));
+    if (frame.isValid())
+        Q_EMIT frameArrived(frame);
 }
 
 } // namespace tirvel

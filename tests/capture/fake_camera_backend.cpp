@@ -1,9 +1,8 @@
 #include "fake_camera_backend.h"
 
-#include <QTimer>
-#include <QVideoFrame>
+#include "video_frame_from_image.h"
 
-#include <cstring>
+#include <QTimer>
 
 void FakeCameraBackend::plug(const Device &device)
 {
@@ -21,15 +20,9 @@ void FakeCameraBackend::unplug(const QString &id, bool leaveStale)
 
 void FakeCameraBackend::sendFrame(const QImage &image)
 {
-    // Qt 6.4 cannot wrap an image in a frame, so the pixels are copied into a mapped one.
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    QVideoFrame frame(QVideoFrameFormat(argb.size(), QVideoFrameFormat::Format_BGRA8888));
-    if (!frame.map(QVideoFrame::WriteOnly))
+    const QVideoFrame frame = tirvel::videoFrameFromImage(image);
+    if (!frame.isValid())
         qFatal("FakeCameraBackend: cannot map a video frame for writing");
-    const qsizetype rowBytes = qsizetype(argb.width()) * 4;
-    for (int y = 0; y < argb.height(); ++y)
-        std::memcpy(frame.bits(0) + y * frame.bytesPerLine(0), argb.constScanLine(y), rowBytes);
-    frame.unmap();
     if (!m_activeId.isEmpty())
         Q_EMIT frameArrived(frame);
 }

@@ -102,28 +102,11 @@ class=$(xprop -id "$window" WM_CLASS | sed -n 's/.*, "\(.*\)"$/\1/p')
 icon=$(xprop -id "$window" _NET_WM_ICON)
 grep -q 'Icon (48 x 48)' <<<"$icon" || fail "the window has no 48 pixel icon"
 
-for _ in $(seq 50); do
-  [ -s "$work/runtime/tirvel/5.bmp" ] && [ -s "$work/runtime/tirvel/6.bmp" ] && break
-  sleep 0.2
-done
-for frame in 5.bmp 6.bmp; do
-  [ -s "$work/runtime/tirvel/$frame" ] || fail "no $frame under \$XDG_RUNTIME_DIR/tirvel"
-done
+tirvel_wait_for_frames "$work/runtime/tirvel"
 
-# Two tests a second apart: the moving scene must be marked green in the test frame, whose
-# interior starts one pixel inside its border at (194, 136).
-xdotool windowfocus --sync "$window"
-xdotool key --window "$window" alt+t
-sleep 1.2
-xdotool key --window "$window" alt+t
-marks=0
-for _ in $(seq 25); do
-  sleep 0.2
-  import -window "$window" "$work/after.png"
-  marks=$(tirvel_green_marks "$work/after.png")
-  [ "$marks" -gt 100 ] && break
-done
-echo "green marks: $marks"
+# Two tests a second apart must mark the moving scene green.
+tirvel_test_twice "$window" 1.2 "$work/after.png"
+marks=$(tirvel_green_marks "$work/after.png")
 [ "$marks" -gt 100 ] || fail "expected green marks on the moving scene, found $marks"
 
 tirvel_exit "$window" "$program"

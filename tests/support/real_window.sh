@@ -39,3 +39,31 @@ tirvel_message_pixels() {
     sed -n 's/^[^(]*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' |
     awk '$1 >= 96 && $2 < 80 && $3 < 80 { n++ } END { print n + 0 }'
 }
+
+# Fails unless 5.bmp and 6.bmp appear in the folder within ten seconds.
+tirvel_wait_for_frames() {
+  local _
+  for _ in $(seq 50); do
+    [ -s "$1/5.bmp" ] && [ -s "$1/6.bmp" ] && return 0
+    sleep 0.2
+  done
+  fail "no 5.bmp and 6.bmp in $1"
+}
+
+# Presses Alt+T, waits the given seconds for the timer to read 5.bmp, presses it again, and saves
+# the window in the screenshot file once marks and message show, looking for up to five seconds
+# because a busy machine may take longer to draw them.
+tirvel_test_twice() {
+  local window=$1 pause=$2 shot=$3 _
+  xdotool windowfocus --sync "$window"
+  xdotool key --window "$window" alt+t
+  sleep "$pause"
+  xdotool key --window "$window" alt+t
+  for _ in $(seq 25); do
+    sleep 0.2
+    import -window "$window" "$shot"
+    [ "$(tirvel_green_marks "$shot")" -gt 100 ] && [ "$(tirvel_message_pixels "$shot")" -gt 20 ] &&
+      break
+  done
+  echo "green marks: $(tirvel_green_marks "$shot"), message pixels: $(tirvel_message_pixels "$shot")"
+}

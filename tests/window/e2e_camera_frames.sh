@@ -18,30 +18,14 @@ program=""
 trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
-green() { tirvel_green_marks "$1"; }
-dark_red() { tirvel_message_pixels "$1"; }
 
 "$1" --camera "$2" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
 program=$!
 window=$(tirvel_window)
-for _ in $(seq 50); do
-  [ -s "$frames/5.bmp" ] && [ -s "$frames/6.bmp" ] && break
-  sleep 0.2
-done
-[ -s "$frames/5.bmp" ] && [ -s "$frames/6.bmp" ] || fail "the camera's frames were not written"
-
-xdotool windowfocus --sync "$window"
-xdotool key --window "$window" alt+t
-sleep 1.2
-xdotool key --window "$window" alt+t
-for _ in $(seq 25); do
-  sleep 0.2
-  import -window "$window" "$work/after.png"
-  [ "$(green "$work/after.png")" -gt 100 ] && [ "$(dark_red "$work/after.png")" -gt 20 ] && break
-done
-echo "green marks: $(green "$work/after.png"), message pixels: $(dark_red "$work/after.png")"
-[ "$(green "$work/after.png")" -gt 100 ] || fail "no movement marked"
-[ "$(dark_red "$work/after.png")" -gt 20 ] || fail "the message is not shown"
+tirvel_wait_for_frames "$frames"
+tirvel_test_twice "$window" 1.2 "$work/after.png"
+[ "$(tirvel_green_marks "$work/after.png")" -gt 100 ] || fail "no movement marked"
+[ "$(tirvel_message_pixels "$work/after.png")" -gt 20 ] || fail "the message is not shown"
 grep -q "Run-time error" "$work/stderr" && fail "an error was reported"
 
 kill -TERM "$program"
