@@ -22,8 +22,6 @@ struct CommandLine
     QString frameDirectory;
 };
 
-inline constexpr const char *TEST_SCENE_CAMERA = "test-scene";
-
 // Reads the arguments (the program's name first) with QCommandLineParser. Frames live beside the
 // program, or with --frames-from-camera in a folder of the per-user runtime directory, made if
 // missing, because writing five frames a second must not wear a disk by default.

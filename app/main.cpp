@@ -1,11 +1,14 @@
 #include "alert_sound.h"
+#include "camera_supervisor.h"
 #include "camera_view.h"
 #include "colsum_library.h"
 #include "command_line.h"
+#include "demo_scene_camera.h"
+#include "detector.h"
 #include "frame_writer.h"
 #include "main_window.h"
 #include "qt_camera_backend.h"
-#include "test_scene_backend.h"
+#include "tirvel_error.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,7 +53,7 @@ int listCameras()
     const QtCameraBackend cameras;
     for (const CameraDevice &device : cameras.devices())
         std::printf("%s\t%s\n", qPrintable(device.id), qPrintable(device.description));
-    std::printf("%s\t%s\n", TEST_SCENE_CAMERA, "Built-in moving test scene");
+    std::printf("%s\t%s\n", DEMO_SCENE_ID, "Built-in moving test scene");
     return 0;
 }
 
@@ -119,24 +122,34 @@ int main(int argc, char *argv[])
     icon.addFile(QStringLiteral(":/icons/256.png"));
     QApplication::setWindowIcon(icon);
 
-    const bool testScene = options.cameraName == QLatin1String(TEST_SCENE_CAMERA);
+    const bool demoScene = options.cameraName == QLatin1String(DEMO_SCENE_ID);
     std::unique_ptr<CameraBackend> backend;
-    if (testScene)
-        backend = std::make_unique<TestSceneBackend>();
+    if (demoScene)
+        backend = std::make_unique<DemoSceneCamera>();
     else
         backend = std::make_unique<QtCameraBackend>();
-    auto *camera = new CameraView(std::move(backend));
-    if (!testScene)
-        camera->setCameraName(options.cameraName);
-    if (options.framesFromCamera)
-        camera->setFrameWriter(
-            std::make_unique<FrameWriter>(options.frameDirectory, camera->clock()));
+    // One clock keeps the camera's rate and the writer's in step.
+    const Clock clock = steadyClock();
+    CameraSupervisor camera(std::move(backend), clock);
+    if (!demoScene)
+        camera.setCameraName(options.cameraName);
 
     const QString programDirectory = QDir::toNativeSeparators(QApplication::applicationDirPath());
+    Detector detector(
+        options.frameDirectory, programDirectory + QDir::separator() + ColSumLibrary::fileName());
     AlertSound alert;
-    MainWindow window(options.frameDirectory,
-        programDirectory + QDir::separator() + ColSumLibrary::fileName(), camera,
-        [&alert] { alert.play(); });
+    MainWindow window(&detector, new CameraView(camera), [&alert] { alert.play(); });
+
+    std::unique_ptr<FrameWriter> writer;
+    if (options.framesFromCamera) {
+        writer = std::make_unique<FrameWriter>(options.frameDirectory, clock);
+        QObject::connect(
+            &camera, &CameraSupervisor::pictureChanged, writer.get(), &FrameWriter::write);
+        QObject::connect(
+            writer.get(), &FrameWriter::failed, &window, [&window](const QString &description) {
+                window.reportError(int(ErrorNumber::PathAccessError), description);
+            });
+    }
     closeOnTerminationSignals(window);
     window.show();
     return QApplication::exec();

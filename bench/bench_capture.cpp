@@ -1,8 +1,9 @@
 // What writing the live view's frames costs: one 160 x 120 picture encoded as a 24-bit bitmap and
 // put in place whole, as --frames-from-camera does up to five times a second.
 
+#include "capture_facts.h"
+#include "demo_scene.h"
 #include "frame_writer.h"
-#include "test_scene.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,7 +27,7 @@ void writeFrame(benchmark::State &state)
 {
     QTemporaryDir dir(memoryFolder() + QStringLiteral("tirvel-bench-XXXXXX"));
     const QString path = dir.filePath(QStringLiteral("6.bmp"));
-    const QImage picture = drawTestScene({160, 120}, 1234);
+    const QImage picture = drawDemoScene(DESIGN_SIZE, 1234);
     for (auto _ : state) {
         const QString problem = FrameWriter::storeWhole(path, FrameWriter::encode(picture));
         if (!problem.isEmpty())
@@ -37,7 +38,7 @@ BENCHMARK(writeFrame)->Unit(benchmark::kMicrosecond);
 
 void encodeFrame(benchmark::State &state)
 {
-    const QImage picture = drawTestScene({160, 120}, 1234);
+    const QImage picture = drawDemoScene(DESIGN_SIZE, 1234);
     for (auto _ : state)
         benchmark::DoNotOptimize(FrameWriter::encode(picture));
 }

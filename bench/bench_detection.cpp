@@ -2,8 +2,11 @@
 
 #include "colsum_library.h"
 #include "detection_state.h"
+#include "detector.h"
+#include "frame_files.h"
 #include "picture_surface.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -36,18 +39,18 @@ QImage frame(int width, int height, bool withObject)
 struct Frames
 {
     QTemporaryDir dir;
-    QString timedPath = dir.filePath(QStringLiteral("5.bmp"));
-    QString testPath = dir.filePath(QStringLiteral("6.bmp"));
-    PictureSurface timed {2, 0x00C8D0D4};
-    PictureSurface test {1, 0x00FFFFFF};
+    QString timedPath = dir.filePath(TIMED_FRAME_FILE);
+    QString testPath = dir.filePath(TEST_FRAME_FILE);
+    PictureSurface timed {0x00C8D0D4};
+    PictureSurface test {0x00FFFFFF};
 
-    // Both surfaces take the same outer size, as the window gives them at start-up.
+    // The test frame's border is a pixel narrower than the timed frame's, as in the window.
     Frames(int width, int height)
     {
         frame(width + 4, height + 4, true).save(timedPath, "BMP");
         frame(width + 4, height + 4, false).save(testPath, "BMP");
-        for (PictureSurface *surface : {&timed, &test})
-            surface->setOuterSize({width + 4, height + 4});
+        timed.setInteriorSize({width, height});
+        test.setInteriorSize({width + 2, height + 2});
         timed.load(timedPath);
         test.load(testPath);
     }
@@ -106,24 +109,34 @@ void loadFrame(benchmark::State &state)
 }
 BENCHMARK(loadFrame)->Unit(benchmark::kMicrosecond);
 
-// What one click of the test button costs: load the test frame, scan, decide.
+// What one click of the test button costs the detector: load the test frame, scan, decide, and
+// hand the marked frame and the result on.
 void testClick(benchmark::State &state)
 {
     Frames frames(156, 116);
-    ColSumLibrary colSum(QStringLiteral(COLORSUM_PATH));
-    DetectionState detection;
-    detection.setScanBounds({156, 116});
+    Detector detector(frames.dir.path(), QStringLiteral(COLORSUM_PATH));
+    detector.setFrames({{156, 116}, 0x00C8D0D4}, {{158, 118}, 0x00FFFFFF});
+    detector.setSensitivity(50);
+    detector.tick();
     int detections = 0;
-    for (auto _ : state) {
-        frames.test.load(frames.testPath);
-        detection.scan(frames.timed, frames.test, colSum);
-        detections += beatsSensitivity(detection.changeCount(), 50) ? 1 : 0;
-        detection.emptyCount();
-    }
+    QObject::connect(&detector, &Detector::tested,
+        [&detections](int, bool detected) { detections += detected ? 1 : 0; });
+    for (auto _ : state)
+        detector.test();
     benchmark::DoNotOptimize(detections);
 }
 BENCHMARK(testClick)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char *argv[])
+{
+    // The detector's tick is a timer, which needs an application.
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

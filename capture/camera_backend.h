@@ -25,10 +25,10 @@ struct CameraDevice
     QString description;
 };
 
-// What the camera view needs from a camera: which devices exist, their formats, one device
+// What the camera supervisor needs from a camera: which devices exist, their formats, one device
 // running at a time, and its frames. A backend need not report failures at all (Qt 6.4's
-// GStreamer camera reports none): the view watches the frames and asks diagnose() when they do
-// not come. Nothing is ever reported from inside a call; stop() is always safe.
+// GStreamer camera reports none): the supervisor watches the frames and asks diagnose() when they
+// do not come. Nothing is ever reported from inside a call; stop() is always safe.
 class CameraBackend : public QObject
 {
     Q_OBJECT
@@ -46,8 +46,6 @@ public:
     // because switching a running pipeline can stall it.
     virtual void start(const QString &deviceId, qsizetype format) = 0;
     virtual void stop() = 0;
-    // Empty while no device runs.
-    virtual QString activeDeviceId() const = 0;
 
     // Finds out, in the background, why a stopped device gave no picture; answers with
     // diagnosed().

@@ -5,8 +5,8 @@
 namespace tirvel {
 
 // The live camera rectangle of the main window, seen as the window sees it: a widget whose size
-// the picture boxes follow, two commands, and errors for the window to report. How it reaches a
-// camera is its own business, so the window and its tests can hold any implementation.
+// the picture boxes follow, and two commands. How it reaches a camera is its own business, so the
+// window and its tests can hold any implementation.
 class CaptureView : public QWidget
 {
     Q_OBJECT
@@ -21,11 +21,6 @@ public:
 
     // Why no picture shows, as the view says it on screen; empty while a picture shows.
     virtual QString placeholderText() const { return {}; }
-
-Q_SIGNALS:
-    // Something the person at the screen must hear of, such as a frame file that cannot be
-    // written; the view goes on working.
-    void errorOccurred(const QString &description);
 };
 
 } // namespace tirvel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture_facts.h"
+
 #include <QList>
 #include <QSize>
 #include <QVideoFrameFormat>
@@ -21,8 +23,8 @@ struct FormatCandidate
     bool operator==(const FormatCandidate &) const = default;
 };
 
-inline constexpr QSize COMMAND_FRAME_SIZE {160, 120};
-inline constexpr float COMMAND_FRAME_RATE = 5.0f;
+inline constexpr QSize COMMAND_FRAME_SIZE = DESIGN_SIZE;
+inline constexpr float COMMAND_FRAME_RATE = 1000.0f / float(FIVE_A_SECOND_MS);
 
 // The format a camera starts in: the smallest resolution covering the view, else the largest;
 // among those YUYV first, then other uncompressed formats, because decoding JPEG costs more than

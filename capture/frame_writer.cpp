@@ -1,14 +1,15 @@
 #include "frame_writer.h"
 
+#include "capture_facts.h"
+#include "frame_files.h"
+
 #include <QBuffer>
-#include <QDir>
 #include <QSaveFile>
 
 namespace tirvel {
 
 namespace {
 
-constexpr qint64 TEST_FRAME_INTERVAL_MS = 200;
 constexpr qint64 TIMED_FRAME_INTERVAL_MS = 1000;
 
 } // namespace
@@ -24,14 +25,16 @@ FrameWriter::FrameWriter(const QString &directory, Clock clock, Store store, QOb
     , m_clock(std::move(clock))
     , m_store(std::move(store))
 {
-    // The same rule as the view's own throttle, so at five frames a second every shown frame
-    // is written.
-    m_testFrames.setInterval(TEST_FRAME_INTERVAL_MS);
+    // The same rule as the camera's own throttle, so at five frames a second every picture
+    // shown is written.
+    m_testFrames.setInterval(FIVE_A_SECOND_MS);
     m_timedFrames.setInterval(TIMED_FRAME_INTERVAL_MS);
 }
 
 void FrameWriter::write(const QImage &picture)
 {
+    if (picture.isNull())
+        return;
     const qint64 now = m_clock();
     const bool test = m_testFrames.admit(now);
     const bool timed = m_timedFrames.admit(now);
@@ -39,9 +42,9 @@ void FrameWriter::write(const QImage &picture)
         return;
     const QByteArray bytes = encode(picture);
     if (test)
-        store(QStringLiteral("6.bmp"), bytes);
+        store(TEST_FRAME_FILE, bytes);
     if (timed)
-        store(QStringLiteral("5.bmp"), bytes);
+        store(TIMED_FRAME_FILE, bytes);
 }
 
 QByteArray FrameWriter::encode(const QImage &picture)
@@ -64,7 +67,7 @@ QString FrameWriter::storeWhole(const QString &path, const QByteArray &bytes)
 
 void FrameWriter::store(const QString &name, const QByteArray &bytes)
 {
-    const QString path = m_directory + QDir::separator() + name;
+    const QString path = framePath(m_directory, name);
     const QString problem = m_store(path, bytes);
     if (problem.isEmpty()) {
         m_failureReported = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "clock.h"
 #include "frame_throttle.h"
 
 #include <QImage>
@@ -10,8 +11,8 @@
 
 namespace tirvel {
 
-// Puts the pictures the live view shows into the two frame files: the test frame 6.bmp at most
-// five times a second and the timed frame 5.bmp once a second, as 24-bit bitmaps. Each file is
+// Puts the camera's pictures into the two frame files: the test frame 6.bmp at most five times a
+// second and the timed frame 5.bmp once a second, as 24-bit bitmaps. Each file is
 // written whole beside its place and renamed over it, so no reader ever sees half a frame. A
 // failing write is reported once; another failure is reported only after a write has succeeded.
 class FrameWriter : public QObject
@@ -19,14 +20,13 @@ class FrameWriter : public QObject
     Q_OBJECT
 
 public:
-    // Monotonic milliseconds.
-    using Clock = std::function<qint64()>;
     // Puts bytes at path in one step; answers an empty string, or what went wrong.
     using Store = std::function<QString(const QString &path, const QByteArray &bytes)>;
 
     FrameWriter(const QString &directory, Clock clock, QObject *parent = nullptr);
     FrameWriter(const QString &directory, Clock clock, Store store, QObject *parent = nullptr);
 
+    // A null picture, which the camera gives when its picture goes, is not written.
     void write(const QImage &picture);
 
     static QByteArray encode(const QImage &picture);

@@ -149,11 +149,6 @@ void QtCameraBackend::stop()
     release(Release::Later);
 }
 
-QString QtCameraBackend::activeDeviceId() const
-{
-    return m_deviceId;
-}
-
 void QtCameraBackend::diagnose(const QString &deviceId)
 {
     QString description;

@@ -18,8 +18,8 @@ namespace tirvel {
 
 // The camera as Qt Multimedia offers it. Each started device gets a capture session and a video
 // sink of its own, so nothing from a stopped device can reach the next one. Everything Qt says
-// reaches the view through the event loop, never from inside a Qt call: Qt 6.4 announces a camera
-// present at start from inside its first device listing, while holding a lock that a second
+// reaches the supervisor through the event loop, never from inside a Qt call: Qt 6.4 announces a
+// camera present at start from inside its first device listing, while holding a lock that a second
 // listing would wait on forever.
 class QtCameraBackend : public CameraBackend
 {
@@ -34,7 +34,6 @@ public:
 
     void start(const QString &deviceId, qsizetype format) override;
     void stop() override;
-    QString activeDeviceId() const override;
 
     void diagnose(const QString &deviceId) override;
 

@@ -1,5 +1,7 @@
 #include "bmp_check.h"
 
+#include "picture_file.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstdlib>

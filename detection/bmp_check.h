@@ -3,13 +3,9 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include <cstdint>
 #include <optional>
 
 namespace tirvel {
-
-// Larger than any frame by far; a header that claims more is a broken or hostile file.
-inline constexpr std::int64_t MAX_PICTURE_PIXELS = 64LL * 1024 * 1024;
 
 // Checks that a Windows bitmap describes every one of its pixels, in a way Qt's reader decodes
 // exactly, before that reader sees it. Qt's reader fills what is missing with zeros or stale

@@ -4,7 +4,12 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+
 namespace tirvel {
+
+// Larger than any frame by far; a picture that claims more is a broken or hostile file.
+inline constexpr std::int64_t MAX_PICTURE_PIXELS = 64LL * 1024 * 1024;
 
 // Reads a picture file whole, so that it is decoded as one snapshot even while another program
 // rewrites it. Only regular files are opened, so a pipe or a device never blocks the caller, and

@@ -14,9 +14,8 @@ constexpr int MAX_INTERIOR_PIXELS = 16384;
 
 } // namespace
 
-PictureSurface::PictureSurface(int borderWidth, ColourValue background)
-    : m_borderWidth(std::max(0, borderWidth))
-    , m_background(background)
+PictureSurface::PictureSurface(ColourValue background)
+    : m_background(background)
 {
     repaint();
 }
@@ -28,15 +27,10 @@ void PictureSurface::load(const QString &path)
     repaint();
 }
 
-void PictureSurface::setOuterSize(QSize outer)
+void PictureSurface::setInteriorSize(QSize interior)
 {
-    m_outer = outer;
+    m_interior = interior;
     repaint();
-}
-
-int PictureSurface::interiorPixels(int outer) const noexcept
-{
-    return std::max(0, std::min(outer, MAX_INTERIOR_PIXELS) - 2 * m_borderWidth);
 }
 
 QImage PictureSurface::pixelLayer() const
@@ -53,8 +47,8 @@ void PictureSurface::detachLayer()
 
 void PictureSurface::repaint()
 {
-    QImage layer(
-        interiorPixels(m_outer.width()), interiorPixels(m_outer.height()), QImage::Format_RGB32);
+    const auto pixels = [](int length) { return std::clamp(length, 0, MAX_INTERIOR_PIXELS); };
+    QImage layer(pixels(m_interior.width()), pixels(m_interior.height()), QImage::Format_RGB32);
     layer.fill(rgb32FromColour(m_background));
     const int width = std::min(layer.width(), m_picture.width());
     const int height = std::min(layer.height(), m_picture.height());

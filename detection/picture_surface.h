@@ -10,16 +10,16 @@
 
 namespace tirvel {
 
-// What one picture box shows: a background, a picture drawn at its natural size from the top-left
-// of the interior, and single pixels written over them. The pixel layer is the only copy of the
+// What one picture box shows inside its border: a background, a picture drawn at its natural size
+// from the top-left, and single pixels written over them. The pixel layer is the only copy of the
 // drawing, so a write lasts until the next load or change of size repaints the layer from
 // background and picture. Pixel access is kept inline and cheap because the change scan calls it
 // for every sample point.
 class PictureSurface
 {
 public:
-    // The interior is the outer size less borderWidth pixels on every side.
-    PictureSurface(int borderWidth, ColourValue background);
+    // Empty until given a size; a point the picture does not cover reads as the background.
+    explicit PictureSurface(ColourValue background);
 
     // Reads a bitmap file, makes it the picture and repaints the layer. Throws TirvelError and
     // leaves picture and pixels as they were when the file is missing, unreadable or not a whole
@@ -42,11 +42,9 @@ public:
         m_pixels[static_cast<qsizetype>(y) * m_stride + x] = rgb32FromColour(colour);
     }
 
-    void setOuterSize(QSize outer);
-    QSize outerSize() const noexcept { return m_outer; }
+    void setInteriorSize(QSize interior);
     QSize interiorSize() const noexcept { return {m_width, m_height}; }
 
-    int borderWidth() const noexcept { return m_borderWidth; }
     ColourValue background() const noexcept { return m_background; }
     // What the box shows, interior only, for drawing on the screen. The copy is cheap and does
     // not change with later writes.
@@ -58,13 +56,11 @@ private:
         return static_cast<unsigned>(x) < static_cast<unsigned>(m_width)
             && static_cast<unsigned>(y) < static_cast<unsigned>(m_height);
     }
-    int interiorPixels(int outer) const noexcept;
     void repaint();
     void detachLayer();
 
-    int m_borderWidth;
     ColourValue m_background;
-    QSize m_outer {0, 0};
+    QSize m_interior {0, 0};
     QImage m_picture;
     QImage m_layer;
     // The layer's geometry, kept beside it because QImage's own accessors are not inline.

@@ -1,6 +1,6 @@
 // Draws the timed frame's start picture: a 160 x 120, 8-bit bitmap with a 256-entry palette in
-// which four colours occur. Run it once and commit its output to window/resources/start.bmp:
-//   make_start_picture window/resources/start.bmp
+// which four colours occur. Run it once and commit its output to detection/resources/start.bmp:
+//   make_start_picture detection/resources/start.bmp
 
 #include <QImage>
 #include <QList>

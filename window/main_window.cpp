@@ -3,17 +3,16 @@
 #include "accessibility.h"
 #include "alert_label.h"
 #include "capture_view.h"
+#include "colour_value.h"
+#include "detector.h"
 #include "picture_box.h"
-#include "tirvel_error.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
-#include <QTimer>
 
 #include <utility>
 
@@ -22,18 +21,14 @@ namespace tirvel {
 namespace {
 
 constexpr QSize CLIENT_SIZE(362, 445);
-constexpr int TICK_MILLISECONDS = 1000;
-const QString START_PICTURE = QStringLiteral(":/tirvel/start.bmp");
-const QString TIMED_FRAME = QStringLiteral("5.bmp");
-const QString TEST_FRAME = QStringLiteral("6.bmp");
 // Shown when the count beats the sensitivity.
 const QString DETECTION_MESSAGE = QStringLiteral("Rörelse har detekterats !");
 // Red 128 on 0x00BBGGRR's terms: a dark red.
 const QColor RESULT_COLOUR(0x80, 0x00, 0x00);
 
-ColourValue colourOf(const QColor &colour)
+FrameLayout layoutOf(const PictureBox &box)
 {
-    return colourFromRgb32(colour.rgb());
+    return {box.interiorSize(), colourFromRgb32(box.background().rgb())};
 }
 
 QPushButton *button(QWidget *parent, const char *name, const QString &text, const QRect &geometry)
@@ -55,14 +50,13 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QRec
 
 } // namespace
 
-MainWindow::MainWindow(const QString &frameDirectory, const QString &colourLibrary,
-    CaptureView *liveView, std::function<void()> beep, QWidget *parent)
+MainWindow::MainWindow(
+    Detector *detector, CaptureView *liveView, std::function<void()> beep, QWidget *parent)
     : QWidget(parent,
         Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
             | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
-    , m_frameDirectory(frameDirectory)
+    , m_detector(detector)
     , m_beep(std::move(beep))
-    , m_colSum(colourLibrary)
     , m_liveView(liveView)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -86,15 +80,11 @@ void MainWindow::createControls()
     m_testButton = button(this, "Command1", QStringLiteral("&Test"), {18, 32, 73, 25});
     m_testButton->setDefault(true);
 
-    m_timedFrame = new PictureBox(
-        PictureBox::Frame::Sunken, colourOf(colours.color(QPalette::Button)), this);
+    m_timedFrame = new PictureBox(PictureBox::Frame::Sunken, colours.color(QPalette::Button), this);
     m_timedFrame->setObjectName(QStringLiteral("picBild"));
     m_timedFrame->move(18, 312);
-    // The start picture is built in; a failure here is a broken build, not a user's file.
-    m_timedFrame->surface().load(START_PICTURE);
 
-    m_testFrame
-        = new PictureBox(PictureBox::Frame::Flat, colourOf(colours.color(QPalette::Base)), this);
+    m_testFrame = new PictureBox(PictureBox::Frame::Flat, colours.color(QPalette::Base), this);
     m_testFrame->setObjectName(QStringLiteral("picBild2"));
     m_testFrame->move(194, 136);
 
@@ -124,16 +114,9 @@ void MainWindow::createControls()
     m_liveView->setObjectName(QStringLiteral("ezVidCap1"));
     m_liveView->move(18, 136);
     m_liveView->setFocusPolicy(Qt::NoFocus);
-    connect(m_liveView, &CaptureView::errorOccurred, this, [this](const QString &description) {
-        reportError(int(ErrorNumber::PathAccessError), description);
-    });
 
     m_liveViewLabel
         = label(this, "Label1", QStringLiteral("Videokamera fönster"), {24, 118, 157, 15});
-
-    m_tickTimer = new QTimer(this);
-    m_tickTimer->setObjectName(QStringLiteral("Timer1"));
-    m_tickTimer->setInterval(TICK_MILLISECONDS);
 
     // The tab sequence keeps every control's place; those that take no focus are passed over.
     const QList<QWidget *> order {m_testButton, m_timedFrame, m_testFrame, m_frameSizeButton,
@@ -146,7 +129,12 @@ void MainWindow::createControls()
     connect(m_frameSizeButton, &QPushButton::clicked, this, &MainWindow::frameSize);
     connect(m_frameRateButton, &QPushButton::clicked, this, &MainWindow::frameRate);
     connect(m_exitButton, &QPushButton::clicked, this, &MainWindow::exitProgram);
-    connect(m_tickTimer, &QTimer::timeout, this, &MainWindow::tick);
+    connect(m_sensitivitySlider, &QSlider::valueChanged, m_detector, &Detector::setSensitivity);
+    connect(m_detector, &Detector::timedFrameChanged, m_timedFrame, &PictureBox::setPicture);
+    connect(m_detector, &Detector::testFrameChanged, m_testFrame, &PictureBox::setPicture);
+    connect(
+        m_detector, &Detector::tested, this, [this](int, bool detected) { showResult(detected); });
+    connect(m_detector, &Detector::failed, this, &MainWindow::reportError);
 }
 
 void MainWindow::describeControls()
@@ -176,53 +164,36 @@ void MainWindow::describeControls()
         control->setAccessibleDescription(QString::fromUtf8(description));
 }
 
-QString MainWindow::frameFile(const QString &name) const
-{
-    return m_frameDirectory + QDir::separator() + name;
-}
-
 void MainWindow::startUp()
 {
-    runHandler([this] {
-        m_timedFrame->setOuterSize(m_liveView->size());
-        m_testFrame->setOuterSize(m_liveView->size());
-        m_state.setScanBounds(m_timedFrame->surface().interiorSize());
-    });
+    m_timedFrame->resize(m_liveView->size());
+    m_testFrame->resize(m_liveView->size());
+    m_detector->setFrames(layoutOf(*m_timedFrame), layoutOf(*m_testFrame));
+    m_detector->setSensitivity(m_sensitivitySlider->value());
 }
 
 void MainWindow::test()
 {
-    runHandler([this] {
-        // Enabling again must not restart the countdown, or quick clicks would hold off the tick
-        // that empties the count.
-        if (!m_tickTimer->isActive())
-            m_tickTimer->start();
-        m_testFrame->surface().load(frameFile(TEST_FRAME));
-        m_state.scan(m_timedFrame->surface(), m_testFrame->surface(), m_colSum);
-        m_resultLabel->setMessage(QString());
-        if (beatsSensitivity(m_state.changeCount(), m_sensitivitySlider->value())) {
-            m_resultLabel->setMessage(DETECTION_MESSAGE);
-            m_beep();
-        }
-    });
+    m_detector->test();
 }
 
-void MainWindow::tick()
+void MainWindow::showResult(bool detected)
 {
-    runHandler([this] {
-        m_state.emptyCount();
-        m_timedFrame->surface().load(frameFile(TIMED_FRAME));
-    });
+    m_resultLabel->setMessage(QString());
+    if (detected) {
+        m_resultLabel->setMessage(DETECTION_MESSAGE);
+        m_beep();
+    }
 }
 
 void MainWindow::frameSize()
 {
-    runHandler([this] { m_liveView->frameSizeCommand(); });
+    m_liveView->frameSizeCommand();
 }
 
 void MainWindow::frameRate()
 {
-    runHandler([this] { m_liveView->frameRateCommand(); });
+    m_liveView->frameRateCommand();
 }
 
 void MainWindow::exitProgram()
@@ -233,7 +204,7 @@ void MainWindow::exitProgram()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Nothing of the program runs while the window goes.
-    m_tickTimer->stop();
+    m_detector->stop();
     if (m_errorReport)
         m_errorReport->close();
     event->accept();
@@ -249,20 +220,6 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-void MainWindow::runHandler(const std::function<void()> &steps)
-{
-    try {
-        steps();
-    } catch (const TirvelError &error) {
-        reportError(int(error.number()), error.description());
-    } catch (const std::bad_alloc &) {
-        reportError(int(ErrorNumber::OutOfMemory), QStringLiteral("Out of memory"));
-    }
-    // Whatever the steps reached, the boxes show it.
-    m_timedFrame->update();
-    m_testFrame->update();
 }
 
 void MainWindow::reportError(int number, const QString &description)

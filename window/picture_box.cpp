@@ -1,34 +1,31 @@
 #include "picture_box.h"
 
 #include <QPainter>
-#include <QResizeEvent>
 #include <qdrawutil.h>
+
+#include <algorithm>
 
 namespace tirvel {
 
-PictureBox::PictureBox(Frame frame, ColourValue background, QWidget *parent)
+PictureBox::PictureBox(Frame frame, QColor background, QWidget *parent)
     : QWidget(parent)
     , m_frame(frame)
-    , m_surface(frame == Frame::Sunken ? 2 : 1, background)
+    , m_background(background)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
 }
 
-void PictureBox::setOuterSize(QSize outer)
+QSize PictureBox::interiorSize() const
 {
-    m_surface.setOuterSize(outer);
-    resize(outer);
-    update();
+    const int border = 2 * borderWidth();
+    return {std::max(0, width() - border), std::max(0, height() - border)};
 }
 
-void PictureBox::resizeEvent(QResizeEvent *event)
+void PictureBox::setPicture(const QImage &picture)
 {
-    // A resize from outside (a layout, a test) must reach the surface too; one that came from
-    // setOuterSize() already matches and leaves the marks alone.
-    if (event->size() != m_surface.outerSize())
-        m_surface.setOuterSize(event->size());
-    QWidget::resizeEvent(event);
+    m_picture = picture;
+    update();
 }
 
 void PictureBox::paintEvent(QPaintEvent *)
@@ -41,10 +38,11 @@ void PictureBox::paintEvent(QPaintEvent *)
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawRect(outer.adjusted(0, 0, -1, -1));
     }
-    const int inset = m_surface.borderWidth();
+    const int inset = borderWidth();
     const QRect interior = outer.adjusted(inset, inset, -inset, -inset);
-    painter.fillRect(interior, QColor::fromRgb(rgb32FromColour(m_surface.background())));
-    painter.drawImage(interior.topLeft(), m_surface.pixelLayer());
+    painter.fillRect(interior, m_background);
+    painter.setClipRect(interior);
+    painter.drawImage(interior.topLeft(), m_picture);
 }
 
 } // namespace tirvel

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "picture_surface.h"
-
+#include <QImage>
 #include <QWidget>
 
 namespace tirvel {
 
-// A picture box of the main window: a border and, inside it, a PictureSurface drawn one to one.
-// The widget's size is the surface's outer size. The box always draws the surface's pixel layer
-// as it stands, so marks written into it survive the window being covered or minimised; only a
-// load or a change of size repaints the layer.
+// A picture box of the main window: a border and, inside it, a picture drawn one to one from the
+// interior's top-left, on the box's background where the picture does not reach. It draws the
+// picture it was last given, so marks in it survive the window being covered or minimised.
 class PictureBox : public QWidget
 {
     Q_OBJECT
@@ -20,22 +18,22 @@ public:
         Flat, // a one-pixel line
     };
 
-    PictureBox(Frame frame, ColourValue background, QWidget *parent = nullptr);
+    PictureBox(Frame frame, QColor background, QWidget *parent = nullptr);
 
-    Frame frame() const noexcept { return m_frame; }
-    PictureSurface &surface() noexcept { return m_surface; }
-    const PictureSurface &surface() const noexcept { return m_surface; }
-
-    // Sizes widget and surface at once; a hidden widget would only hear of a resize when shown.
-    void setOuterSize(QSize outer);
+    QColor background() const { return m_background; }
+    // The widget's size less the border on every side.
+    QSize interiorSize() const;
+    void setPicture(const QImage &picture);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    int borderWidth() const noexcept { return m_frame == Frame::Sunken ? 2 : 1; }
+
     Frame m_frame;
-    PictureSurface m_surface;
+    QColor m_background;
+    QImage m_picture;
 };
 
 } // namespace tirvel

@@ -26,7 +26,7 @@ public:
     void plug(const Device &device);
     // A stale entry stays listed, as Qt 6.4 keeps one of the two it made for a camera.
     void unplug(const QString &id, bool leaveStale = false);
-    // Reaches the view only from the running device.
+    // Reaches the supervisor only from the running device.
     void sendFrame(const QImage &image);
 
     // Each start as the device and the position of its format.
@@ -37,7 +37,8 @@ public:
     QList<tirvel::FormatCandidate> formats(const QString &deviceId) const override;
     void start(const QString &deviceId, qsizetype format) override;
     void stop() override;
-    QString activeDeviceId() const override { return m_activeId; }
+    // Empty while no device runs.
+    QString activeDeviceId() const { return m_activeId; }
     void diagnose(const QString &deviceId) override;
 
 private:

@@ -1,11 +1,11 @@
-#include "camera_view.h"
+#include "camera_supervisor.h"
+#include "demo_scene.h"
 #include "detection_state.h"
 #include "fake_camera_backend.h"
 #include "frame_writer.h"
 #include "picture_file.h"
 #include "picture_surface.h"
 #include "test_main.h"
-#include "test_scene.h"
 #include "tirvel_error.h"
 
 #include <QDir>
@@ -26,7 +26,7 @@ struct Stored
     QRgb colour;
 };
 
-FakeCameraBackend::Device camera()
+FakeCameraBackend::Device fakeCamera()
 {
     return {QStringLiteral("cam0"),
         {FormatCandidate {QSize(160, 120), QVideoFrameFormat::Format_YUYV, 0, 30}}, {}};
@@ -50,17 +50,20 @@ private:
     QList<Stored> m_stored;
     int m_failuresToCome = 0;
 
-    // A view on a fake camera whose writer records instead of writing, failing when told.
-    std::unique_ptr<CameraView> makeView(FakeCameraBackend *&fake)
+    std::unique_ptr<FrameWriter> m_writer;
+
+    // A fake camera feeding a writer that records instead of writing, failing when told, wired
+    // as the program wires them, on one clock.
+    std::unique_ptr<CameraSupervisor> makeCamera(FakeCameraBackend *&fake)
     {
         m_now = 0;
         m_stored.clear();
         auto backend = std::make_unique<FakeCameraBackend>();
         fake = backend.get();
-        auto view = std::make_unique<CameraView>(
-            std::move(backend), [this] { return m_now; }, CameraView::Timing {});
-        view->setFrameWriter(std::make_unique<FrameWriter>(QStringLiteral("/frames"), view->clock(),
-            [this](const QString &path, const QByteArray &bytes) {
+        const Clock clock = [this] { return m_now; };
+        auto camera = std::make_unique<CameraSupervisor>(std::move(backend), clock);
+        m_writer = std::make_unique<FrameWriter>(
+            QStringLiteral("/frames"), clock, [this](const QString &path, const QByteArray &bytes) {
                 if (m_failuresToCome > 0) {
                     --m_failuresToCome;
                     return QStringLiteral("No space left on device");
@@ -68,9 +71,11 @@ private:
                 const QImage image = QImage::fromData(bytes, "BMP");
                 m_stored.append({QFileInfo(path).fileName(), m_now, image.pixel(80, 60)});
                 return QString();
-            }));
-        fake->plug(camera());
-        return view;
+            });
+        connect(
+            camera.get(), &CameraSupervisor::pictureChanged, m_writer.get(), &FrameWriter::write);
+        fake->plug(fakeCamera());
+        return camera;
     }
 
     QList<qint64> times(const QString &name) const
@@ -95,17 +100,17 @@ private slots:
     {
         QFETCH(bool, fiveFramesASecond);
         FakeCameraBackend *fake = nullptr;
-        const auto view = makeView(fake);
+        const auto camera = makeCamera(fake);
         QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
         if (fiveFramesASecond)
-            view->frameRateCommand();
+            camera->frameRateCommand();
 
         // Ten seconds of a camera at 30 frames a second, each frame its own colour.
         QList<QRgb> shown;
         for (m_now = 0; m_now < 10'000; m_now += 33) {
             const QRgb colour = qRgb(int(m_now / 33 % 256), 40, 90);
             fake->sendFrame(solid(colour));
-            if (view->grab().toImage().pixel(80, 60) == colour)
+            if (camera->picture().pixel(80, 60) == colour)
                 shown << colour;
         }
         const QList<qint64> test = times("6.bmp");
@@ -127,9 +132,9 @@ private slots:
     void failureReportedOnceUntilAWriteSucceeds()
     {
         FakeCameraBackend *fake = nullptr;
-        const auto view = makeView(fake);
+        const auto camera = makeCamera(fake);
         QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
-        QSignalSpy reports(view.get(), &CaptureView::errorOccurred);
+        QSignalSpy reports(m_writer.get(), &FrameWriter::failed);
 
         m_failuresToCome = 6;
         for (m_now = 0; m_now <= 1000; m_now += 200)
@@ -147,7 +152,7 @@ private slots:
     void nothingWrittenWithoutACamera()
     {
         FakeCameraBackend *fake = nullptr;
-        const auto view = makeView(fake);
+        const auto camera = makeCamera(fake);
         QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
         fake->unplug(QStringLiteral("cam0"));
         QTRY_VERIFY_WITH_TIMEOUT(fake->activeDeviceId().isEmpty(), 2000);
@@ -211,9 +216,9 @@ private slots:
         QCOMPARE(QImage::fromData(bytes).pixel(5, 5), qRgb(10, 20, 30));
     }
 
-    // Any two pictures of the test scene between 0.2 and 3 seconds apart, the earlier as timed
+    // Any two pictures of the demo scene between 0.2 and 3 seconds apart, the earlier as timed
     // frame, show movement at the starting sensitivity with room to spare.
-    void testSceneAlwaysShowsMovement()
+    void demoSceneAlwaysShowsMovement()
     {
         QTemporaryDir dir;
         const auto surface = [&](qint64 at, int border) {
@@ -221,13 +226,13 @@ private slots:
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly))
                 qFatal("cannot write %s", qPrintable(path));
-            file.write(FrameWriter::encode(drawTestScene({160, 120}, at)));
+            file.write(FrameWriter::encode(drawDemoScene({160, 120}, at)));
             // Dated back, so the loader sees a frame at rest and takes it at once.
             file.setFileTime(
                 QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime);
             file.close();
-            PictureSurface picture(border, 0);
-            picture.setOuterSize({160, 120});
+            PictureSurface picture(0);
+            picture.setInteriorSize({160 - 2 * border, 120 - 2 * border});
             picture.load(path);
             return picture;
         };

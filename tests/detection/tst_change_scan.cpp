@@ -20,8 +20,8 @@ std::int32_t redMeasure(ColourValue colour)
 // A flat-bordered surface with the given interior, showing one colour.
 PictureSurface filledSurface(int width, int height, ColourValue colour)
 {
-    PictureSurface surface(1, colour);
-    surface.setOuterSize({width + 2, height + 2});
+    PictureSurface surface(colour);
+    surface.setInteriorSize({width, height});
     return surface;
 }
 

@@ -30,10 +30,10 @@ namespace {
 
 constexpr ColourValue BACKGROUND = 0x00D8E9EC;
 
-PictureSurface surfaceWithInterior(int width, int height, int borderWidth = 1)
+PictureSurface surfaceWithInterior(int width, int height)
 {
-    PictureSurface surface(borderWidth, BACKGROUND);
-    surface.setOuterSize({width + 2 * borderWidth, height + 2 * borderWidth});
+    PictureSurface surface(BACKGROUND);
+    surface.setInteriorSize({width, height});
     return surface;
 }
 
@@ -102,27 +102,21 @@ private slots:
 
     void sizes_data()
     {
-        QTest::addColumn<int>("borderWidth");
-        QTest::addColumn<QSize>("outer");
+        QTest::addColumn<QSize>("asked");
         QTest::addColumn<QSize>("interior");
 
-        QTest::newRow("two-pixel border at the live view's size")
-            << 2 << QSize(160, 120) << QSize(156, 116);
-        QTest::newRow("one-pixel border at the live view's size")
-            << 1 << QSize(160, 120) << QSize(158, 118);
-        QTest::newRow("no larger than its border") << 2 << QSize(4, 3) << QSize(0, 0);
-        QTest::newRow("one pixel inside") << 1 << QSize(3, 3) << QSize(1, 1);
-        QTest::newRow("zero") << 1 << QSize(0, 0) << QSize(0, 0);
-        QTest::newRow("negative") << 1 << QSize(-20, -1) << QSize(0, 0);
+        QTest::newRow("the timed frame's at the design size") << QSize(156, 116) << QSize(156, 116);
+        QTest::newRow("one pixel") << QSize(1, 1) << QSize(1, 1);
+        QTest::newRow("zero") << QSize(0, 0) << QSize(0, 0);
+        QTest::newRow("negative") << QSize(-20, -1) << QSize(0, 0);
     }
 
     void sizes()
     {
-        QFETCH(int, borderWidth);
-        QFETCH(QSize, outer);
+        QFETCH(QSize, asked);
 
-        PictureSurface surface(borderWidth, BACKGROUND);
-        surface.setOuterSize(outer);
+        PictureSurface surface(BACKGROUND);
+        surface.setInteriorSize(asked);
         QTEST(surface.interiorSize(), "interior");
         QCOMPARE(surface.pixelLayer().size(), surface.interiorSize());
     }
@@ -131,7 +125,7 @@ private slots:
     {
         const QImage picture = patternImage(160, 120);
         const QString path = fileWith("pattern.bmp", writeBmp(picture));
-        PictureSurface surface = surfaceWithInterior(156, 116, 2);
+        PictureSurface surface = surfaceWithInterior(156, 116);
         surface.load(path);
 
         QCOMPARE(surface.readPixel(0, 0), colourAt(picture, 0, 0));
@@ -220,7 +214,7 @@ private slots:
 
         // A change of size repaints too, and keeps the picture.
         surface.writePixel(3, 4, MARK_COLOUR);
-        surface.setOuterSize({102, 120});
+        surface.setInteriorSize({100, 118});
         QCOMPARE(surface.interiorSize(), QSize(100, 118));
         QCOMPARE(surface.readPixel(3, 4), colourAt(picture, 3, 4));
         QCOMPARE(surface.readPixel(99, 117), colourAt(picture, 99, 117));
@@ -598,7 +592,7 @@ private slots:
             writerProcess.waitForFinished();
         });
         writerProcess.start(
-            QStringLiteral(FRAME_WRITER_PATH), writer + QStringList {path, "1000000"} + sources);
+            QStringLiteral(FRAME_REWRITER_PATH), writer + QStringList {path, "1000000"} + sources);
         QVERIFY(writerProcess.waitForStarted());
 
         PictureSurface surface = surfaceWithInterior(160, 120);

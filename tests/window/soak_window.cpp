@@ -1,11 +1,12 @@
-// Runs the window's real handlers for many cycles of test and tick, with frames read from disk,
-// the real colour library, and a missing or half-written frame every hundredth cycle, and checks
-// that memory stays flat once warmed up. Under AddressSanitizer the leak check at exit does that
-// job instead.
+// Runs the detector and the window showing it for many cycles of test and tick, with frames read
+// from disk, the real colour library, and a missing or half-written frame every hundredth cycle,
+// and checks that memory stays flat once warmed up. Under AddressSanitizer the leak check at exit
+// does that job instead.
 //   soak_window [CYCLES]
 
 #include "bmp_writer.h"
 #include "colsum_library.h"
+#include "detector.h"
 #include "fake_capture_view.h"
 #include "main_window.h"
 
@@ -91,8 +92,8 @@ int main(int argc, char *argv[])
     }
 
     // A view with no camera behind it, so the soak measures the window and not a camera stack.
-    MainWindow window(
-        directory.path(), QStringLiteral(COLORSUM_PATH), new testing::FakeCaptureView, [] {});
+    Detector detector(directory.path(), QStringLiteral(COLORSUM_PATH));
+    MainWindow window(&detector, new testing::FakeCaptureView, [] {});
     window.show();
     long baseline = 0;
     for (long cycle = 0; cycle < cycles; ++cycle) {
@@ -105,7 +106,7 @@ int main(int argc, char *argv[])
                 testing::saveFile(timedPath, timed.left(timed.size() / 2));
         }
         window.test();
-        window.tick();
+        detector.tick();
         if (broken) {
             testing::saveFile(testPath, test);
             testing::saveFile(timedPath, timed);

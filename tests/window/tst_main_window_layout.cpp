@@ -1,5 +1,6 @@
 #include "bmp_writer.h"
 #include "detection_state.h"
+#include "detector.h"
 #include "fake_capture_view.h"
 #include "main_window.h"
 #include "picture_box.h"
@@ -40,6 +41,7 @@ class TestMainWindowLayout : public QObject
 
 private:
     QTemporaryDir m_dir;
+    std::unique_ptr<Detector> m_detector;
     std::unique_ptr<MainWindow> m_window;
 
     template <typename T = QWidget> T *control(const QString &name)
@@ -50,11 +52,15 @@ private:
 private slots:
     void init()
     {
-        m_window
-            = std::make_unique<MainWindow>(m_dir.path(), QString(), new FakeCaptureView, [] {});
+        m_detector = std::make_unique<Detector>(m_dir.path(), QString());
+        m_window = std::make_unique<MainWindow>(m_detector.get(), new FakeCaptureView, [] {});
     }
 
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        m_detector.reset();
+    }
 
     void window()
     {
@@ -174,7 +180,7 @@ private slots:
         QCOMPARE(slider->value(), 50);
         QCOMPARE(slider->tickPosition(), QSlider::TicksBelow);
 
-        auto *timer = m_window->findChild<QTimer *>(QStringLiteral("Timer1"));
+        auto *timer = m_detector->findChild<QTimer *>(QStringLiteral("Timer1"));
         QVERIFY(timer != nullptr);
         QCOMPARE(timer->interval(), 1000);
         QVERIFY(!timer->isActive());
@@ -185,16 +191,18 @@ private slots:
         auto *result = control<QLabel>("lblTirvelDe");
         QCOMPARE(result->text(), QString());
         QCOMPARE(result->palette().color(QPalette::WindowText), QColor(0x80, 0x00, 0x00));
-        QCOMPARE(m_window->detectionState().changeCount(), 0);
+        QCOMPARE(m_detector->changeCount(), 0);
     }
 
     void pictureBoxesAtStart()
     {
-        const PictureSurface &timed = control<PictureBox>("picBild")->surface();
-        const PictureSurface &test = control<PictureBox>("picBild2")->surface();
+        const PictureSurface &timed = m_detector->timedFrame();
+        const PictureSurface &test = m_detector->testFrame();
 
         // The test frame shows its window-background colour everywhere.
         const ColourValue base = colourFromRgb32(m_window->palette().color(QPalette::Base).rgb());
+        QCOMPARE(control<PictureBox>("picBild2")->background(),
+            m_window->palette().color(QPalette::Base));
         QCOMPARE(test.background(), base);
         for (int y = 0; y < test.interiorSize().height(); y += 3) {
             for (int x = 0; x < test.interiorSize().width(); x += 3)
@@ -221,7 +229,10 @@ private slots:
     void marksSurviveRepaints()
     {
         auto *box = control<PictureBox>("picBild2");
-        box->surface().writePixel(40, 30, MARK_COLOUR);
+        QImage marked(158, 118, QImage::Format_RGB32);
+        marked.fill(Qt::white);
+        marked.setPixel(40, 30, rgb32FromColour(MARK_COLOUR));
+        box->setPicture(marked);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         for (int round = 0; round < 2; ++round) {

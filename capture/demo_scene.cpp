@@ -1,4 +1,4 @@
-#include "test_scene.h"
+#include "demo_scene.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -48,7 +48,7 @@ void drawLantern(QPainter &painter, qreal left)
 
 } // namespace
 
-QImage drawTestScene(QSize size, qint64 milliseconds)
+QImage drawDemoScene(QSize size, qint64 milliseconds)
 {
     QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);

@@ -1,6 +1,6 @@
 // Rewrites a frame file over and over, taking each time the next of the given source files, the
 // way a frame grabber does:
-//   frame_writer [--in-place | --rename] [--fps N] DESTINATION ROUNDS SOURCE...
+//   frame_rewriter [--in-place | --rename] [--fps N] DESTINATION ROUNDS SOURCE...
 // By default it truncates the file and writes it in 4 KiB chunks with pauses. --in-place writes
 // over the old frame without truncating it first, so the file always has a whole frame's size;
 // --rename writes a temporary file beside it and renames that over the destination, as the

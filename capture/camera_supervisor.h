@@ -1,0 +1,125 @@
+#pragma once
+
+#include "camera_backend.h"
+#include "capture_facts.h"
+#include "clock.h"
+#include "frame_throttle.h"
+
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QScopeGuard>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tirvel {
+
+// What the live view shows: a camera's picture, or why there is none.
+enum class CameraStatus {
+    Showing,
+    // No camera is there at all,
+    NoCamera,
+    // or none with the name asked for.
+    Waiting,
+    Starting,
+    Silent,
+    Busy,
+    AccessDenied,
+};
+
+// Keeps one camera giving pictures, with no window. It trusts no camera to report its own
+// failure: one that gives no picture for a while is stopped, the others are tried (the newest
+// first), and the failed ones are tried again now and then and whenever the devices change, so an
+// unplugged or busy camera comes back by itself. Formats are chosen before a camera starts, and a
+// command restarts the camera in its new format; the two requests outlive any one camera and
+// apply, in the order last asked for, to every camera started later. Each picture is composed at
+// the view's size, scaled to fit with the aspect kept, and held to five a second after
+// frameRateCommand().
+class CameraSupervisor : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Timing
+    {
+        // A started camera has this long to give its first picture,
+        int firstFrameMs = 3000;
+        // and a running one this long between pictures.
+        int stallMs = 2000;
+        // How often failed cameras are tried again while no picture shows.
+        int retryMs = 5000;
+    };
+
+    CameraSupervisor(
+        std::unique_ptr<CameraBackend> backend, Clock clock, QObject *parent = nullptr);
+    CameraSupervisor(std::unique_ptr<CameraBackend> backend, Clock clock, Timing timing,
+        QObject *parent = nullptr);
+    ~CameraSupervisor() override;
+
+    // Only cameras whose id or description holds the name, in any case, are started.
+    void setCameraName(const QString &name);
+    const QString &cameraName() const { return m_cameraName; }
+    // The size pictures are composed at, and formats chosen to cover.
+    void setViewSize(QSize size);
+
+    void frameSizeCommand();
+    void frameRateCommand();
+
+    // Null while no picture shows.
+    const QImage &picture() const { return m_picture; }
+    CameraStatus status() const { return m_picture.isNull() ? m_reason : CameraStatus::Showing; }
+
+Q_SIGNALS:
+    // Every new picture, at the view's size; a null one when the picture goes.
+    void pictureChanged(const QImage &picture);
+    void statusChanged(tirvel::CameraStatus status);
+
+private:
+    enum class Command { FrameSize, FrameRate };
+
+    void onDevicesChanged();
+    void onFrameArrived(const QVideoFrame &frame);
+    void onFailed(const QString &deviceId, CameraFault fault);
+    void onDiagnosed(const QString &deviceId, CameraFault fault);
+    void startNext(bool includingFailed);
+    void startCamera(const QString &deviceId);
+    void stopCamera();
+    void request(Command command);
+    std::optional<qsizetype> formatFor(const QList<FormatCandidate> &formats) const;
+    QList<CameraDevice> wantedDevices() const;
+    void compose();
+    // Says statusChanged() when it goes out of scope, if the status changed meanwhile.
+    [[nodiscard]] QScopeGuard<std::function<void()>> statusGuard();
+
+    std::unique_ptr<CameraBackend> m_backend;
+    Clock m_clock;
+    Timing m_timing;
+    FrameThrottle m_throttle;
+    QList<Command> m_requests;
+    QString m_cameraName;
+    QSize m_viewSize = DESIGN_SIZE;
+    QImage m_frame;
+    QImage m_picture;
+    // Why no picture shows, kept while one does.
+    CameraStatus m_reason = CameraStatus::NoCamera;
+
+    QTimer m_watchdog;
+    QTimer m_retry;
+    // The running camera and its format; the format is empty while nothing runs.
+    QString m_activeId;
+    std::optional<FormatCandidate> m_activeFormat;
+    bool m_frameSinceStart = false;
+    // When each device was first seen, so the newest is tried first.
+    QHash<QString, quint64> m_seen;
+    quint64 m_seenCounter = 0;
+    // Devices that failed, with the order of their failure, so the oldest is retried first.
+    QHash<QString, quint64> m_failed;
+    quint64 m_failureCounter = 0;
+};
+
+} // namespace tirvel
+
+Q_DECLARE_METATYPE(tirvel::CameraStatus)
