@@ -14,6 +14,11 @@ tirvel_window() {
   echo "$window"
 }
 
+# Prints the ids of visible error reports: windows with the program's title besides its own.
+tirvel_reports() {
+  xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | grep -vx "$1" || true
+}
+
 # Presses Alt+E in the window and fails unless the program ends with status 0.
 tirvel_exit() {
   local window=$1 program=$2 status=0 _

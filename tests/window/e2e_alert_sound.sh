@@ -79,5 +79,5 @@ alert=$(rms "$work/alert.raw")
 echo "RMS amplitude without a detection: $quiet, after a detection: $alert"
 awk -v r="$quiet" 'BEGIN { exit !(r < 0.001) }' || fail "sound without a detection"
 awk -v r="$alert" 'BEGIN { exit !(r > 0.01) }' || fail "no sound after a detection"
-grep -q "Run-time error" "$work/stderr" && fail "an error was reported"
+[ -z "$(tirvel_reports "$window")" ] || fail "an error was reported"
 echo "1 passed, 0 failed"

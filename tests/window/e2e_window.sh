@@ -43,17 +43,15 @@ marks=$(green "$work/after.png")
 [ "$(pixels "$work/after.png" 1x1+215+247)" != "#00C800" ] || fail "the timed frame is not 5.bmp"
 [ "$(dark_red "$work/after.png")" -gt 20 ] || fail "the message is not shown"
 
-# The error report is a second visible window with the program's title.
-reports() { xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | grep -vx "$window" || true; }
-[ -z "$(reports)" ] || fail "an error report before the pipe"
+[ -z "$(tirvel_reports "$window")" ] || fail "an error report before the pipe"
 rm "$work/6.bmp"
 mkfifo "$work/6.bmp"
 xdotool key --window "$window" alt+t
 for _ in $(seq 25); do
   sleep 0.2
-  [ -n "$(reports)" ] && break
+  [ -n "$(tirvel_reports "$window")" ] && break
 done
-[ -n "$(reports)" ] || fail "no error report for 6.bmp as a named pipe"
+[ -n "$(tirvel_reports "$window")" ] || fail "no error report for 6.bmp as a named pipe"
 echo "6.bmp as a named pipe reported"
 xdotool windowfocus --sync "$window"
 
