@@ -14,9 +14,11 @@
 #include <QDir>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,6 +27,9 @@ using namespace tirvel;
 namespace {
 
 int g_signalSocket[2] = {-1, -1};
+
+// How long an ending program waits for the detector to finish what it does.
+constexpr int EXIT_WAIT_MS = 500;
 
 // GStreamer's device monitor, which Qt 6.4 runs over every kind of device, frees memory still in
 // use when an audio device goes; the camera needs none of them.
@@ -57,9 +62,9 @@ int listCameras()
     return 0;
 }
 
-// A terminal's Ctrl+C, or a service manager's stop, ends the program the way Exit does, so the
-// camera is let go and no half-written frame is left behind. The handler only writes a byte; the
-// event loop does the rest.
+// A terminal's Ctrl+C or its closing, or a service manager's stop, ends the program the way Exit
+// does, so the camera is let go and no half-written frame is left behind. The handler only writes a
+// byte; the event loop does the rest.
 void closeOnTerminationSignals(QWidget &window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalSocket) != 0)
@@ -79,8 +84,8 @@ void closeOnTerminationSignals(QWidget &window)
     };
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 } // namespace
@@ -97,6 +102,10 @@ int main(int argc, char *argv[])
     {
         const QCoreApplication core(argc, argv);
         setApplicationFacts();
+        if (const auto problem = findNonUtf8Argument(argc, argv)) {
+            std::fprintf(stderr, "tirvel: %s\n", qPrintable(*problem));
+            return 2;
+        }
         options = parseCommandLine(QCoreApplication::arguments(),
             QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
         switch (options.action) {
@@ -128,29 +137,48 @@ int main(int argc, char *argv[])
         backend = std::make_unique<DemoSceneCamera>();
     else
         backend = std::make_unique<QtCameraBackend>();
-    // One clock keeps the camera's rate and the writer's in step.
-    const Clock clock = steadyClock();
-    CameraSupervisor camera(std::move(backend), clock);
-    if (!demoScene)
-        camera.setCameraName(options.cameraName);
 
+    // The detector reads and decodes the frame files on a thread of its own, so that a file that
+    // is slow, huge or never comes holds up a result, never the window.
+    QThread detection;
+    detection.setObjectName(QStringLiteral("detection"));
     const QString programDirectory = QDir::toNativeSeparators(QApplication::applicationDirPath());
-    Detector detector(
+    auto *detector = new Detector(
         options.frameDirectory, programDirectory + QDir::separator() + ColSumLibrary::fileName());
-    AlertSound alert;
-    MainWindow window(&detector, new CameraView(camera), [&alert] { alert.play(); });
+    detector->moveToThread(&detection);
+    QObject::connect(&detection, &QThread::finished, detector, &QObject::deleteLater);
+    detection.start();
 
-    std::unique_ptr<FrameWriter> writer;
-    if (options.framesFromCamera) {
-        writer = std::make_unique<FrameWriter>(options.frameDirectory, clock);
-        QObject::connect(
-            &camera, &CameraSupervisor::pictureChanged, writer.get(), &FrameWriter::write);
-        QObject::connect(
-            writer.get(), &FrameWriter::failed, &window, [&window](const QString &description) {
-                window.reportError(int(ErrorNumber::PathAccessError), description);
-            });
+    int status = 0;
+    {
+        // One clock keeps the camera's rate and the writer's in step.
+        const Clock clock = steadyClock();
+        CameraSupervisor camera(std::move(backend), clock);
+        if (!demoScene)
+            camera.setCameraName(options.cameraName);
+        AlertSound alert;
+        MainWindow window(detector, new CameraView(camera), [&alert] { alert.play(); });
+
+        std::unique_ptr<FrameWriter> writer;
+        if (options.framesFromCamera) {
+            writer = std::make_unique<FrameWriter>(options.frameDirectory, clock);
+            QObject::connect(
+                &camera, &CameraSupervisor::pictureChanged, writer.get(), &FrameWriter::write);
+            QObject::connect(
+                writer.get(), &FrameWriter::failed, &window, [&window](const QString &description) {
+                    window.reportError(int(ErrorNumber::PathAccessError), description);
+                });
+        }
+        closeOnTerminationSignals(window);
+        window.show();
+        status = QApplication::exec();
     }
-    closeOnTerminationSignals(window);
-    window.show();
-    return QApplication::exec();
+    detection.quit();
+    // A frame file that hangs (a stalled network folder, say) leaves the detector stuck in a
+    // read that nothing can interrupt; the program ends all the same, and promptly.
+    if (!detection.wait(QDeadlineTimer(EXIT_WAIT_MS))) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

@@ -214,7 +214,7 @@ std::optional<QString> findBmpFault(QByteArrayView file)
         return QStringLiteral("the picture has no pixels");
     const std::int64_t rows = std::llabs(header.height);
     if (header.width * rows > MAX_PICTURE_PIXELS)
-        return QStringLiteral("the picture claims %1 x %2 pixels").arg(header.width).arg(rows);
+        return tooLargeText(header.width, rows);
 
     switch (header.bitsPerPixel) {
     case 1:

@@ -3,6 +3,8 @@
 #include "frame_files.h"
 #include "tirvel_error.h"
 
+#include <algorithm>
+
 namespace tirvel {
 
 namespace {
@@ -12,9 +14,11 @@ const QString START_PICTURE = QStringLiteral(":/tirvel/start.bmp");
 
 } // namespace
 
-Detector::Detector(const QString &frameDirectory, const QString &colourLibrary, QObject *parent)
+Detector::Detector(const QString &frameDirectory, const QString &colourLibrary, FrameLoader loader,
+    QObject *parent)
     : QObject(parent)
     , m_frameDirectory(frameDirectory)
+    , m_loader(std::move(loader))
     , m_colSum(colourLibrary)
     , m_timed(0)
     , m_test(0)
@@ -47,7 +51,7 @@ void Detector::test()
 {
     if (!m_tick.isActive())
         m_tick.start();
-    if (!attempt([this] { m_test.load(framePath(m_frameDirectory, TEST_FRAME_FILE)); }))
+    if (!attempt([this] { m_test.setPicture(load(TEST_FRAME_FILE, m_test)); }))
         return;
     const bool scanned = attempt([this] { m_state.scan(m_timed, m_test, m_colSum); });
     // Marks made before a failing measure stay, and show.
@@ -60,13 +64,25 @@ void Detector::test()
 void Detector::tick()
 {
     m_state.emptyCount();
-    if (attempt([this] { m_timed.load(framePath(m_frameDirectory, TIMED_FRAME_FILE)); }))
+    if (attempt([this] { m_timed.setPicture(load(TIMED_FRAME_FILE, m_timed)); }))
         Q_EMIT timedFrameChanged(m_timed.pixelLayer());
 }
 
 void Detector::stop()
 {
     m_tick.stop();
+}
+
+QImage Detector::load(const QString &name, const PictureSurface &frame) const
+{
+    // Only what the frame can show is kept: a 4K camera's frames would otherwise take 35 MB
+    // each for as long as they are on show.
+    const QImage picture = m_loader(framePath(m_frameDirectory, name));
+    const QSize interior = frame.interiorSize();
+    if (picture.width() <= interior.width() && picture.height() <= interior.height())
+        return picture;
+    return picture.copy(0, 0, std::min(picture.width(), interior.width()),
+        std::min(picture.height(), interior.height()));
 }
 
 bool Detector::attempt(const std::function<void()> &step)

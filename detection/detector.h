@@ -2,6 +2,7 @@
 
 #include "colsum_library.h"
 #include "detection_state.h"
+#include "picture_file.h"
 #include "picture_surface.h"
 
 #include <QImage>
@@ -27,14 +28,21 @@ struct FrameLayout
 // however fast tests come; then it loads 6.bmp, scans and decides. A tick empties the count and
 // loads 5.bmp. A failing step stops its handler there, is said once through failed(), and leaves
 // what was done before it.
+//
+// It needs no thread of its own, but the program gives it one, so that a frame file that is slow
+// to read or decode never holds up the window: everything it is asked then runs there, in the
+// order asked, and what it says reaches the window queued.
 class Detector : public QObject
 {
     Q_OBJECT
 
 public:
+    // Reads and decodes one frame file, throwing TirvelError.
+    using FrameLoader = std::function<QImage(const QString &path)>;
+
     // The frames are looked for in frameDirectory, the colour measure in colourLibrary.
-    Detector(
-        const QString &frameDirectory, const QString &colourLibrary, QObject *parent = nullptr);
+    Detector(const QString &frameDirectory, const QString &colourLibrary,
+        FrameLoader loader = loadPicture, QObject *parent = nullptr);
 
     // Starts both frames afresh at these sizes, the timed frame with the start picture, and scans
     // the timed frame's interior from then on. Called once, before the first test.
@@ -60,10 +68,12 @@ Q_SIGNALS:
     void failed(int number, const QString &description);
 
 private:
+    QImage load(const QString &name, const PictureSurface &frame) const;
     // Runs one step; false, after failed(), when it threw.
     bool attempt(const std::function<void()> &step);
 
     QString m_frameDirectory;
+    FrameLoader m_loader;
     ColSumLibrary m_colSum;
     PictureSurface m_timed;
     PictureSurface m_test;

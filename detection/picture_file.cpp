@@ -54,6 +54,12 @@ QString quoted(const QString &path)
             .arg(quoted(path), QString::fromLocal8Bit(std::strerror(error))));
 }
 
+QString fileTooLargeText()
+{
+    return QStringLiteral("the file is too large: a frame takes at most %1 MB")
+        .arg(MAX_FILE_BYTES / (1024 * 1024));
+}
+
 void refuseIfNotRegular(const QString &path, mode_t mode)
 {
     if (S_ISREG(mode))
@@ -117,7 +123,7 @@ Snapshot snapshotOf(int fd, const QString &path)
         throwUnreadable(path, errno);
     refuseIfNotRegular(path, status.st_mode);
     if (status.st_size > MAX_FILE_BYTES)
-        throwInvalid(path, QStringLiteral("the file is too large for a picture"));
+        throwInvalid(path, fileTooLargeText());
     return {status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
 }
 
@@ -141,7 +147,7 @@ QByteArray readToLimit(int fd, const QString &path, qint64 claimedSize)
     for (;;) {
         if (filled == bytes.size()) {
             if (filled > MAX_FILE_BYTES)
-                throwInvalid(path, QStringLiteral("the file is too large for a picture"));
+                throwInvalid(path, fileTooLargeText());
             bytes.resize(std::min(2 * filled, MAX_FILE_BYTES + CHUNK));
         }
         const ssize_t got
@@ -159,6 +165,14 @@ QByteArray readToLimit(int fd, const QString &path, qint64 claimedSize)
 }
 
 } // namespace
+
+QString tooLargeText(std::int64_t width, std::int64_t height)
+{
+    return QStringLiteral("the picture is too large: %1 x %2 pixels, more than the %3 of a frame")
+        .arg(width)
+        .arg(height)
+        .arg(MAX_PICTURE_PIXELS);
+}
 
 QByteArray readPictureFile(const QString &path)
 {
@@ -219,14 +233,17 @@ QImage decodePicture(const QByteArray &bytes, const QString &path)
     QImageReader reader(&buffer);
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > MAX_PICTURE_PIXELS)
-        throwInvalid(path,
-            QStringLiteral("the picture claims %1 x %2 pixels")
-                .arg(size.width())
-                .arg(size.height()));
+        throwInvalid(path, tooLargeText(size.width(), size.height()));
     QImage image = reader.read();
     if (image.isNull())
         throwInvalid(path, reader.errorString());
     return image.convertToFormat(QImage::Format_RGB32);
+}
+
+QImage loadPicture(const QString &path)
+{
+    // Decoded from memory, so the picture is the one snapshot the read accepted.
+    return decodePicture(readPictureFile(path), path);
 }
 
 } // namespace tirvel

@@ -8,8 +8,13 @@
 
 namespace tirvel {
 
-// Larger than any frame by far; a picture that claims more is a broken or hostile file.
-inline constexpr std::int64_t MAX_PICTURE_PIXELS = 64LL * 1024 * 1024;
+// A camera's largest frame, 4096 x 2160, with room to spare. Anything up to it decodes in a
+// fraction of a second within Qt's own allocation limit; a picture that claims more is refused
+// before it is decoded.
+inline constexpr std::int64_t MAX_PICTURE_PIXELS = 4096LL * 2304;
+
+// Why a picture of that many pixels is refused.
+QString tooLargeText(std::int64_t width, std::int64_t height);
 
 // Reads a picture file whole, so that it is decoded as one snapshot even while another program
 // rewrites it. Only regular files are opened, so a pipe or a device never blocks the caller, and
@@ -23,5 +28,8 @@ QByteArray readPictureFile(const QString &path);
 // a header check first, so that a file that does not describe every one of its pixels is an
 // error. Throws TirvelError (invalid picture) naming the path.
 QImage decodePicture(const QByteArray &bytes, const QString &path);
+
+// Reads and decodes a picture file, as above.
+QImage loadPicture(const QString &path);
 
 } // namespace tirvel

@@ -22,8 +22,12 @@ PictureSurface::PictureSurface(ColourValue background)
 
 void PictureSurface::load(const QString &path)
 {
-    // Decoded from memory, so the picture is the one snapshot the read accepted.
-    m_picture = decodePicture(readPictureFile(path), path);
+    setPicture(loadPicture(path));
+}
+
+void PictureSurface::setPicture(const QImage &picture)
+{
+    m_picture = picture.convertToFormat(QImage::Format_RGB32);
     repaint();
 }
 

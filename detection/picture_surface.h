@@ -25,6 +25,8 @@ public:
     // leaves picture and pixels as they were when the file is missing, unreadable or not a whole
     // picture.
     void load(const QString &path);
+    // Makes the picture, already decoded to 32-bit RGB, the surface's own and repaints the layer.
+    void setPicture(const QImage &picture);
 
     ColourValue readPixel(int x, int y) const noexcept
     {

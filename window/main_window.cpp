@@ -168,13 +168,23 @@ void MainWindow::startUp()
 {
     m_timedFrame->resize(m_liveView->size());
     m_testFrame->resize(m_liveView->size());
-    m_detector->setFrames(layoutOf(*m_timedFrame), layoutOf(*m_testFrame));
-    m_detector->setSensitivity(m_sensitivitySlider->value());
+    ask([detector = m_detector, timed = layoutOf(*m_timedFrame), test = layoutOf(*m_testFrame),
+            sensitivity = m_sensitivitySlider->value()] {
+        detector->setFrames(timed, test);
+        detector->setSensitivity(sensitivity);
+    });
 }
 
 void MainWindow::test()
 {
-    m_detector->test();
+    ask([detector = m_detector] { detector->test(); });
+}
+
+void MainWindow::ask(std::function<void()> call)
+{
+    // Run where the detector lives: queued behind what it was asked before when that is a thread
+    // of its own, at once otherwise.
+    QMetaObject::invokeMethod(m_detector, std::move(call));
 }
 
 void MainWindow::showResult(bool detected)
@@ -204,7 +214,7 @@ void MainWindow::exitProgram()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Nothing of the program runs while the window goes.
-    m_detector->stop();
+    ask([detector = m_detector] { detector->stop(); });
     if (m_errorReport)
         m_errorReport->close();
     event->accept();

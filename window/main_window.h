@@ -22,7 +22,8 @@ class PictureBox;
 // the test frame, the sensitivity slider and the result. It hands the buttons and the slider on,
 // shows the frames and results the detector gives, beeps on a detection, and reports errors
 // without closing, because the frame files are written by another program and are sometimes
-// missing or half-written.
+// missing or half-written. The detector may live on a thread of its own; the window never waits
+// for it.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -49,6 +50,7 @@ private:
     void describeControls();
     void startUp();
     void showResult(bool detected);
+    void ask(std::function<void()> call);
 
     Detector *m_detector;
     std::function<void()> m_beep;

@@ -379,6 +379,46 @@ private slots:
         }
     }
 
+    void frameSizeLimit_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("a 4K camera's frame") << QSize(4096, 2160) << QByteArray("BMP") << true;
+        // Claimed by the header, with no pixels behind it: refused before anything is decoded.
+        QTest::newRow("a row past the limit, bitmap") << QSize(4096, 2305) << QByteArray() << false;
+        QTest::newRow("a row past the limit, PNG")
+            << QSize(4096, 2305) << QByteArray("PNG") << false;
+    }
+
+    void frameSizeLimit()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QByteArray, format);
+        QFETCH(bool, loads);
+        QByteArray bytes;
+        if (format.isEmpty()) {
+            bytes = writeBmp(patternImage(16, 2));
+            putU32(bytes, bmp::WIDTH, std::uint32_t(size.width()));
+            putU32(bytes, bmp::HEIGHT, std::uint32_t(size.height()));
+        } else {
+            QImage picture(size, QImage::Format_RGB32);
+            picture.fill(0xFF336699);
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QVERIFY(picture.save(&buffer, format.constData()));
+        }
+        PictureSurface surface = surfaceWithInterior(8, 8);
+        try {
+            surface.load(fileWith("limit." + format.toLower(), bytes));
+            QVERIFY2(loads, "a picture past the limit loaded");
+            QCOMPARE(surface.readPixel(7, 7), 0x00996633u);
+        } catch (const TirvelError &error) {
+            QVERIFY2(!loads, qPrintable(error.description()));
+            QVERIFY2(error.description().contains("too large"), qPrintable(error.description()));
+        }
+    }
+
     void failedLoadKeepsPictureAndMarks()
     {
         QFETCH(QString, name);

@@ -3,14 +3,15 @@
 # colour library and the two demo frames; Alt+T tests (twice: the first test compares with the
 # start picture, the second with 5.bmp once the timer has read it); green marks must appear where
 # the ball stood and the message must show. Then 6.bmp becomes a named pipe: the next test must
-# report it at once rather than wait for a writer, and Alt+E must still end the program with
+# report it at once rather than wait for a writer. Last, the read of 6.bmp hangs (HOLD_READS, a
+# library preloaded into the program), and Alt+E must still end the program within a second, with
 # status 0.
-#   e2e_window.sh PROGRAM LIBRARY FRAMES_DIRECTORY
+#   e2e_window.sh PROGRAM LIBRARY FRAMES_DIRECTORY HOLD_READS
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${4:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "$3" --on-display
+if [ "${5:-}" != "--on-display" ]; then
+  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "$3" "$4" --on-display
 fi
 
 work=$(mktemp -d)
@@ -24,7 +25,10 @@ pixels() { convert "$1" -crop "$2" +repage txt:- | grep -o '#[0-9A-F]\{6\}'; }
 green() { tirvel_green_marks "$1"; }
 dark_red() { tirvel_message_pixels "$1"; }
 
-"$work/tirvel" 2>"$work/stderr" &
+# AddressSanitizer wants to come first; the preloaded library uses nothing it watches.
+LD_PRELOAD=$4 HOLD_READS_OF=/6.bmp HOLD_READS_WHILE="$work/hold" \
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+  "$work/tirvel" 2>"$work/stderr" &
 program=$!
 window=$(tirvel_window)
 xdotool windowfocus --sync "$window"
@@ -55,5 +59,14 @@ done
 echo "6.bmp as a named pipe reported"
 xdotool windowfocus --sync "$window"
 
+rm "$work/6.bmp"
+cp "$3/6.bmp" "$work/6.bmp"
+touch "$work/hold"
+xdotool key --window "$window" alt+t
+sleep 0.5
+started=$(date +%s%N)
 tirvel_exit "$window" "$program"
+took=$((($(date +%s%N) - started) / 1000000))
+echo "Exit while the read of 6.bmp hangs: ended in $took ms"
+[ "$took" -le 1000 ] || fail "the program took $took ms to end"
 echo "1 passed, 0 failed"

@@ -1,20 +1,28 @@
 #include "block_frames.h"
 #include "bmp_writer.h"
+#include "camera_supervisor.h"
+#include "camera_view.h"
 #include "colsum_library.h"
+#include "demo_scene_camera.h"
 #include "detection_state.h"
 #include "detector.h"
 #include "fake_capture_view.h"
 #include "main_window.h"
 #include "picture_box.h"
 #include "test_main.h"
+#include "tirvel_error.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 using namespace tirvel;
@@ -235,6 +243,61 @@ private slots:
         QCOMPARE(visibleReports(), reports);
         QVERIFY(reports.first()->text().contains(m_dir->filePath("5.bmp")));
         QVERIFY(m_form->isVisible());
+    }
+
+    // The detector on a thread of its own, as the program runs it, with loads of 6.bmp that wait
+    // until the test lets each one through.
+    void aBlockedLoadHoldsUpOnlyItsResult()
+    {
+        cleanup();
+        createForm();
+        m_form.reset();
+        QSemaphore letThrough;
+        auto *detector = new Detector(m_dir->path(), m_dir->filePath(ColSumLibrary::fileName()),
+            [&letThrough](const QString &path) {
+                if (path.endsWith(QStringLiteral("6.bmp")) && !letThrough.tryAcquire(1, 10000))
+                    throw TirvelError(ErrorNumber::PathAccessError, QStringLiteral("held"));
+                return loadPicture(path);
+            });
+        QThread thread;
+        detector->moveToThread(&thread);
+        connect(&thread, &QThread::finished, detector, &QObject::deleteLater);
+        thread.start();
+        const auto stopThread = qScopeGuard([&] {
+            letThrough.release(10);
+            thread.quit();
+            thread.wait();
+        });
+        CameraSupervisor camera(std::make_unique<DemoSceneCamera>(), steadyClock());
+        MainWindow window(detector, new CameraView(camera), [this] { ++m_beeps; });
+        QList<QVariantList> results;
+        connect(detector, &Detector::tested, &window, [&results](int count, bool detected) {
+            results.append({count, detected});
+        });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QMetaObject::invokeMethod(detector, &Detector::tick);
+
+        auto *test = window.findChild<QPushButton *>(QStringLiteral("Command1"));
+        QTest::mouseClick(test, Qt::LeftButton);
+        QTest::mouseClick(test, Qt::LeftButton);
+        QSignalSpy livePictures(&camera, &CameraSupervisor::pictureChanged);
+        QTest::qWait(400);
+        QVERIFY2(livePictures.size() >= 5, "the live view stood still");
+        QVERIFY(results.isEmpty());
+
+        // Both tests run, in the order clicked, on the count of both.
+        letThrough.release(2);
+        QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 5000);
+        QCOMPARE(
+            results, (QList<QVariantList> {{POINTS_PER_TEST, false}, {2 * POINTS_PER_TEST, true}}));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            window.findChild<QLabel *>(QStringLiteral("lblTirvelDe"))->text(), MESSAGE, 2000);
+
+        QTest::mouseClick(test, Qt::LeftButton);
+        QTest::mouseClick(
+            window.findChild<QPushButton *>(QStringLiteral("cmdExit")), Qt::LeftButton);
+        QVERIFY(!window.isVisible());
     }
 
     void exitClosesTheWindowAndStopsTheTimer()
