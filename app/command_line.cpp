@@ -1,10 +1,13 @@
 #include "command_line.h"
 
+#include "private_folder.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 namespace tirvel {
 
@@ -18,14 +21,46 @@ CommandLine failure(const QString &message)
     return failed;
 }
 
+QStringList *g_qtWarnings = nullptr;
+
+// Qt tells why it refuses the runtime folder only as a warning.
+QString runtimeLocation(QString &whyNot)
+{
+    QStringList warnings;
+    g_qtWarnings = &warnings;
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+              g_qtWarnings->append(message);
+          });
+    QString location = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    qInstallMessageHandler(previous);
+    g_qtWarnings = nullptr;
+    whyNot = warnings.join(QStringLiteral("; "));
+    return location;
+}
+
 } // namespace
+
+std::optional<QString> findNonUtf8Argument(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = utf8(QByteArrayView(argv[i]));
+        if (utf8.hasError())
+            return QStringLiteral("'%1' is not valid UTF-8; names must be.").arg(decoded);
+    }
+    return std::nullopt;
+}
 
 CommandLine parseCommandLine(const QStringList &arguments, const QString &programDirectory)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Watches a scene through a camera and tells when something has changed."));
-    const QCommandLineOption help = parser.addHelpOption();
+    // Not addHelpOption(): its --help-all would offer Qt's own options, which are not taken.
+    const QCommandLineOption help(
+        {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Displays this help."));
+    parser.addOption(help);
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption framesFromCamera(QStringLiteral("frames-from-camera"),
         QStringLiteral("Write the live picture into 6.bmp (up to five times a second) and 5.bmp "
@@ -78,12 +113,20 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
         if (!chosen.isDir())
             return failure(QStringLiteral("'%1' is not a directory.").arg(chosen.filePath()));
         result.frameDirectory = QDir::toNativeSeparators(chosen.absoluteFilePath());
+        if (result.framesFromCamera) {
+            if (const auto problem = claimPrivateFolder(result.frameDirectory, false))
+                return failure(*problem);
+        }
     } else if (result.framesFromCamera) {
-        const QString runtimeDirectory
-            = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        QString whyNot;
+        const QString runtimeDirectory = runtimeLocation(whyNot);
+        if (runtimeDirectory.isEmpty())
+            return failure(QStringLiteral("No runtime folder for the frames: %1")
+                               .arg(whyNot.isEmpty() ? QStringLiteral("XDG_RUNTIME_DIR is not set.")
+                                                     : whyNot));
         const QString frames = QDir(runtimeDirectory).filePath(QStringLiteral("tirvel"));
-        if (runtimeDirectory.isEmpty() || !QDir().mkpath(frames))
-            return failure(QStringLiteral("Cannot make the frame directory '%1'.").arg(frames));
+        if (const auto problem = claimPrivateFolder(frames, true))
+            return failure(*problem);
         result.frameDirectory = QDir::toNativeSeparators(frames);
     } else {
         result.frameDirectory = programDirectory;

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace tirvel {
 
 // What the command line asks for. Started without options the program reads 5.bmp and 6.bmp
@@ -22,9 +24,13 @@ struct CommandLine
     QString frameDirectory;
 };
 
+// What to say of the first argument that is not UTF-8, which no name can be turned back into.
+std::optional<QString> findNonUtf8Argument(int argc, char *argv[]);
+
 // Reads the arguments (the program's name first) with QCommandLineParser. Frames live beside the
 // program, or with --frames-from-camera in a folder of the per-user runtime directory, made if
-// missing, because writing five frames a second must not wear a disk by default.
+// missing, because writing five frames a second must not wear a disk by default. A folder that
+// frames are written into must be the user's own and writable by nobody else.
 CommandLine parseCommandLine(const QStringList &arguments, const QString &programDirectory);
 
 } // namespace tirvel

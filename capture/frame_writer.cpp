@@ -4,13 +4,24 @@
 #include "frame_files.h"
 
 #include <QBuffer>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace tirvel {
 
 namespace {
 
 constexpr qint64 TIMED_FRAME_INTERVAL_MS = 1000;
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 } // namespace
 
@@ -59,9 +70,29 @@ QByteArray FrameWriter::encode(const QImage &picture)
 
 QString FrameWriter::storeWhole(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    // The frame's own name is never opened: whatever stands there, a link another user planted
+    // included, is replaced by rename(), which never follows a link. The file is made beside it
+    // under a name nobody can guess, exclusively and 0600 whatever the umask.
+    const QFileInfo frame(path);
+    QTemporaryFile file(
+        frame.path() + QStringLiteral("/.") + frame.fileName() + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         return file.errorString();
+    // Written through the descriptor, because Qt reports a full disk as an unknown error.
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t count
+            = ::write(file.handle(), bytes.constData() + written, size_t(bytes.size() - written));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return systemError();
+        written += count;
+    }
+    if (::rename(
+            QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData())
+        != 0)
+        return systemError();
+    file.setAutoRemove(false);
     return {};
 }
 
@@ -69,13 +100,15 @@ void FrameWriter::store(const QString &name, const QByteArray &bytes)
 {
     const QString path = framePath(m_directory, name);
     const QString problem = m_store(path, bytes);
+    // One report for each file that goes on failing, so a working 6.bmp cannot bring back the
+    // report of a failing 5.bmp every second.
     if (problem.isEmpty()) {
-        m_failureReported = false;
+        m_failing.remove(name);
         return;
     }
-    if (m_failureReported)
+    if (m_failing.contains(name))
         return;
-    m_failureReported = true;
+    m_failing.insert(name);
     Q_EMIT failed(QStringLiteral("Cannot write '%1': %2").arg(path, problem));
 }
 

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -12,9 +13,10 @@
 namespace tirvel {
 
 // Puts the camera's pictures into the two frame files: the test frame 6.bmp at most five times a
-// second and the timed frame 5.bmp once a second, as 24-bit bitmaps. Each file is
-// written whole beside its place and renamed over it, so no reader ever sees half a frame. A
-// failing write is reported once; another failure is reported only after a write has succeeded.
+// second and the timed frame 5.bmp once a second, as 24-bit bitmaps, readable by this user only.
+// Each file is written whole beside its place and renamed over it, so no reader ever sees half a
+// frame. A file that cannot be written is reported once, and again only after it has been
+// written since.
 class FrameWriter : public QObject
 {
     Q_OBJECT
@@ -43,7 +45,8 @@ private:
     Store m_store;
     FrameThrottle m_testFrames;
     FrameThrottle m_timedFrames;
-    bool m_failureReported = false;
+    // Files whose failure has been reported and that have not been written since.
+    QSet<QString> m_failing;
 };
 
 } // namespace tirvel

@@ -124,6 +124,9 @@ private slots:
                               << "";
         QTest::newRow("unknown option") << QStringList {"--fast"} << 2 << ""
                                         << "tirvel: Unknown option 'fast'.\n";
+        // It would offer Qt's own options, which are not taken.
+        QTest::newRow("help with Qt's options") << QStringList {"--help-all"} << 2 << ""
+                                                << "tirvel: Unknown option 'help-all'.\n";
     }
 
     void withoutDisplay()

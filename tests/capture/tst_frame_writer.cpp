@@ -12,6 +12,13 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <QScopeGuard>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstring>
+
 #include <atomic>
 #include <thread>
 
@@ -48,7 +55,7 @@ class TestFrameWriter : public QObject
 private:
     qint64 m_now = 0;
     QList<Stored> m_stored;
-    int m_failuresToCome = 0;
+    QStringList m_failingFiles;
 
     std::unique_ptr<FrameWriter> m_writer;
 
@@ -64,10 +71,8 @@ private:
         auto camera = std::make_unique<CameraSupervisor>(std::move(backend), clock);
         m_writer = std::make_unique<FrameWriter>(
             QStringLiteral("/frames"), clock, [this](const QString &path, const QByteArray &bytes) {
-                if (m_failuresToCome > 0) {
-                    --m_failuresToCome;
+                if (m_failingFiles.contains(QFileInfo(path).fileName()))
                     return QStringLiteral("No space left on device");
-                }
                 const QImage image = QImage::fromData(bytes, "BMP");
                 m_stored.append({QFileInfo(path).fileName(), m_now, image.pixel(80, 60)});
                 return QString();
@@ -129,24 +134,41 @@ private slots:
         }
     }
 
-    void failureReportedOnceUntilAWriteSucceeds()
+    void eachFailingFileReportedOnceUntilWritten_data()
     {
+        QTest::addColumn<QStringList>("failing");
+        QTest::newRow("5.bmp, while 6.bmp is written") << QStringList {"5.bmp"};
+        QTest::newRow("6.bmp, while 5.bmp is written") << QStringList {"6.bmp"};
+        QTest::newRow("both") << QStringList {"5.bmp", "6.bmp"};
+    }
+
+    void eachFailingFileReportedOnceUntilWritten()
+    {
+        QFETCH(QStringList, failing);
         FakeCameraBackend *fake = nullptr;
         const auto camera = makeCamera(fake);
         QTRY_VERIFY_WITH_TIMEOUT(!fake->activeDeviceId().isEmpty(), 2000);
         QSignalSpy reports(m_writer.get(), &FrameWriter::failed);
 
-        m_failuresToCome = 6;
-        for (m_now = 0; m_now <= 1000; m_now += 200)
+        // Five seconds of a camera at 30 frames a second.
+        m_failingFiles = failing;
+        for (m_now = 0; m_now <= 5000; m_now += 33)
             fake->sendFrame(solid(qRgb(1, 2, 3)));
-        QCOMPARE(reports.size(), 1);
-        QVERIFY(reports.first().first().toString().contains("No space left on device"));
-        QVERIFY(!m_stored.isEmpty());
+        QCOMPARE(reports.size(), failing.size());
+        for (const QString &file : failing) {
+            QVERIFY(std::any_of(reports.cbegin(), reports.cend(), [&](const QVariantList &report) {
+                return report.first().toString().contains("/frames/" + file + "': No space");
+            }));
+        }
 
-        m_failuresToCome = 1;
-        m_now += 200;
+        // Written once, a file that fails again is reported again.
+        m_failingFiles.clear();
+        m_now += 1000;
         fake->sendFrame(solid(qRgb(1, 2, 3)));
-        QCOMPARE(reports.size(), 2);
+        m_failingFiles = failing;
+        m_now += 1000;
+        fake->sendFrame(solid(qRgb(1, 2, 3)));
+        QCOMPARE(reports.size(), 2 * failing.size());
     }
 
     void nothingWrittenWithoutACamera()
@@ -196,16 +218,54 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), (QStringList {"5.bmp", "6.bmp"}));
     }
 
-    void realFailureNamesTheFile()
+    void realFailuresNameTheReason_data()
     {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("6.bmp is a folder") << "folder"
+                                           << "Is a directory";
+        QTest::newRow("full disk") << "full"
+                                   << "No space left on device";
+        QTest::newRow("read-only file system") << "read-only"
+                                               << "Read-only file system";
+    }
+
+    // The file systems come from a mount namespace that ctest's `unshare -m` made for this run.
+    void realFailuresNameTheReason()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir("6.bmp"));
+        const QByteArray mountPoint = QFile::encodeName(dir.path());
+        if (fault == "folder") {
+            QVERIFY(QDir(dir.path()).mkdir("6.bmp"));
+        } else {
+            // Never the machine's: only a namespace that the launcher made for this run.
+            char own[64] = {};
+            char launchers[64] = {};
+            const QByteArray launcher = "/proc/" + QByteArray::number(::getppid()) + "/ns/mnt";
+            if (::readlink("/proc/self/ns/mnt", own, sizeof own - 1) <= 0
+                || ::readlink(launcher.constData(), launchers, sizeof launchers - 1) <= 0
+                || std::strcmp(own, launchers) == 0)
+                QSKIP("not in a mount namespace of its own");
+            QVERIFY(::mount("tirvel-test", mountPoint, "tmpfs", 0, "size=64k,mode=0700") == 0);
+            if (fault == "read-only")
+                QVERIFY(
+                    ::mount(nullptr, mountPoint, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        }
+        const auto unmount = qScopeGuard([&] { ::umount2(mountPoint, MNT_DETACH); });
         FrameWriter writer(dir.path(), [] { return 0; });
         QSignalSpy reports(&writer, &FrameWriter::failed);
         writer.write(solid(qRgb(1, 2, 3)));
-        QCOMPARE(reports.size(), 1);
-        QVERIFY(reports.first().first().toString().contains(dir.filePath("6.bmp")));
-        QVERIFY(QFile::exists(dir.filePath("5.bmp")));
+        // 6.bmp is written first, and fits on the small disk where 5.bmp does not.
+        const QString failing = dir.filePath(fault == "full" ? "5.bmp" : "6.bmp");
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.first().first().toString(),
+            QStringLiteral("Cannot write '%1': %2").arg(failing, reason));
+        // A failed write leaves nothing behind.
+        const QStringList written = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(written.isEmpty() || written == QStringList {fault == "full" ? "6.bmp" : "5.bmp"},
+            qPrintable(written.join(' ')));
     }
 
     void writtenAsTwentyFourBitBitmaps()
