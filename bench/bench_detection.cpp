@@ -6,10 +6,15 @@
 #include "frame_files.h"
 #include "picture_surface.h"
 
+#include "bmp_writer.h"
+#include "picture_file.h"
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <benchmark/benchmark.h>
 
@@ -126,6 +131,60 @@ void testClick(benchmark::State &state)
     benchmark::DoNotOptimize(detections);
 }
 BENCHMARK(testClick)->Unit(benchmark::kMicrosecond);
+
+// One test from the click to the result in the window's thread, with the detector on a thread
+// of its own as the program runs it: the request crosses to the detector, the frame is loaded and
+// scanned, and the marked frame and the result cross back.
+void clickToResult(benchmark::State &state)
+{
+    Frames frames(156, 116);
+    QThread thread;
+    auto *detector = new Detector(frames.dir.path(), QStringLiteral(COLORSUM_PATH));
+    detector->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::finished, detector, &QObject::deleteLater);
+    thread.start();
+    QMetaObject::invokeMethod(detector, [detector] {
+        detector->setFrames({{156, 116}, 0x00C8D0D4}, {{158, 118}, 0x00FFFFFF});
+        detector->tick();
+    });
+    QEventLoop loop;
+    QImage shown;
+    QObject receiver;
+    QObject::connect(detector, &Detector::testFrameChanged, &receiver,
+        [&shown](const QImage &picture) { shown = picture; });
+    QObject::connect(detector, &Detector::tested, &loop, &QEventLoop::quit);
+    for (auto _ : state) {
+        QMetaObject::invokeMethod(detector, &Detector::test);
+        loop.exec();
+    }
+    benchmark::DoNotOptimize(shown);
+    thread.quit();
+    thread.wait();
+}
+BENCHMARK(clickToResult)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Reading and decoding a frame at the pixel limit, off the window's thread but still the wait for
+// a result; every depth, since the narrow ones are expanded pixel by pixel.
+void loadLargestFrame(benchmark::State &state)
+{
+    const int bits = int(state.range(0));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(TEST_FRAME_FILE);
+    QImage picture(4096, int(MAX_PICTURE_PIXELS / 4096), QImage::Format_RGB32);
+    picture.fill(qRgb(40, 80, 120));
+    if (!testing::saveFile(path, testing::writeBmp(picture, bits)))
+        state.SkipWithError("cannot write the frame");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(loadPicture(path));
+}
+BENCHMARK(loadLargestFrame)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(8)
+    ->Arg(16)
+    ->Arg(24)
+    ->Arg(32)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
