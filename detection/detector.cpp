@@ -77,7 +77,7 @@ QImage Detector::load(const QString &name, const PictureSurface &frame) const
 {
     // Only what the frame can show is kept: a 4K camera's frames would otherwise take 35 MB
     // each for as long as they are on show.
-    const QImage picture = m_loader(framePath(m_frameDirectory, name));
+    QImage picture = m_loader(framePath(m_frameDirectory, name));
     const QSize interior = frame.interiorSize();
     if (picture.width() <= interior.width() && picture.height() <= interior.height())
         return picture;
