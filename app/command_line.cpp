@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QStringDecoder>
 
@@ -20,6 +21,8 @@ CommandLine failure(const QString &message)
     failed.message = message;
     return failed;
 }
+
+const QString FRAME_FOLDER = QStringLiteral("frame folder");
 
 QStringList *g_qtWarnings = nullptr;
 
@@ -37,6 +40,88 @@ QString runtimeLocation(QString &whyNot)
     g_qtWarnings = nullptr;
     whyNot = warnings.join(QStringLiteral("; "));
     return location;
+}
+
+struct WatchOptions
+{
+    QCommandLineOption watch {QStringLiteral("watch"),
+        QStringLiteral("Watch: test by itself once a second and record every event.")};
+    QCommandLineOption events {QStringLiteral("events"),
+        QStringLiteral("Keep the pictures and the log of events in <dir> (default: a Tirvel "
+                       "folder in your pictures folder)."),
+        QStringLiteral("dir")};
+    QCommandLineOption gap {QStringLiteral("event-gap"),
+        QStringLiteral("An event ends when <seconds> pass without a detection (1 to 3600, "
+                       "default 10)."),
+        QStringLiteral("seconds"), QStringLiteral("10")};
+    QCommandLineOption keep {QStringLiteral("keep-events"),
+        QStringLiteral("Keep the pictures of the newest <n> events (1 to 100000, default 1000)."),
+        QStringLiteral("n"), QStringLiteral("1000")};
+    QCommandLineOption command {QStringLiteral("on-event"),
+        QStringLiteral("Run <command> at each event, never through a shell: spaces separate its "
+                       "words and double quotes group them. TIRVEL_EVENT, TIRVEL_TIME, "
+                       "TIRVEL_COUNT and TIRVEL_PICTURE tell what happened."),
+        QStringLiteral("command")};
+};
+
+WatchOptions addWatchOptions(QCommandLineParser &parser)
+{
+    WatchOptions options;
+    parser.addOptions({options.watch, options.events, options.gap, options.keep, options.command});
+    return options;
+}
+
+std::optional<int> wholeNumber(const QString &text, int least, int most)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < least || number > most)
+        return std::nullopt;
+    return number;
+}
+
+std::optional<QString> readWatchOptions(
+    const QCommandLineParser &parser, const WatchOptions &options, CommandLine &result)
+{
+    result.watch = parser.isSet(options.watch);
+    const auto gap = wholeNumber(parser.value(options.gap), 1, 3600);
+    if (!gap)
+        return QStringLiteral("--event-gap takes whole seconds from 1 to 3600, not '%1'.")
+            .arg(parser.value(options.gap));
+    result.eventGapSeconds = *gap;
+    const auto keep = wholeNumber(parser.value(options.keep), 1, 100000);
+    if (!keep)
+        return QStringLiteral("--keep-events takes a number from 1 to 100000, not '%1'.")
+            .arg(parser.value(options.keep));
+    result.keepEvents = *keep;
+
+    if (parser.isSet(options.command)) {
+        result.eventCommand = QProcess::splitCommand(parser.value(options.command));
+        if (result.eventCommand.isEmpty())
+            return QStringLiteral("The command of --on-event is empty.");
+        const QString program = result.eventCommand.constFirst();
+        const QFileInfo file(
+            program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program));
+        if (!file.isFile() || !file.isExecutable())
+            return QStringLiteral(
+                "The command '%1' of --on-event is not a program that can be run.")
+                .arg(program);
+    }
+
+    const bool chosen = parser.isSet(options.events);
+    result.eventFolder = chosen
+        ? parser.value(options.events)
+        : QDir(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation))
+              .filePath(QStringLiteral("Tirvel"));
+    if (result.eventFolder.isEmpty())
+        return QStringLiteral("The event folder is empty.");
+    result.eventFolder = QDir::toNativeSeparators(QFileInfo(result.eventFolder).absoluteFilePath());
+    if (!result.watch)
+        return std::nullopt;
+    // The pictures folder itself may not be there yet; the event folder is made by claiming it.
+    if (!chosen)
+        QDir().mkpath(QFileInfo(result.eventFolder).path());
+    return claimPrivateFolder(QStringLiteral("event folder"), result.eventFolder, true);
 }
 
 } // namespace
@@ -76,6 +161,7 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
     const QCommandLineOption listCameras(
         QStringLiteral("list-cameras"), QStringLiteral("List the cameras and exit."));
     parser.addOptions({framesFromCamera, directory, camera, listCameras});
+    const WatchOptions watchOptions = addWatchOptions(parser);
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -114,7 +200,7 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
             return failure(QStringLiteral("'%1' is not a directory.").arg(chosen.filePath()));
         result.frameDirectory = QDir::toNativeSeparators(chosen.absoluteFilePath());
         if (result.framesFromCamera) {
-            if (const auto problem = claimPrivateFolder(result.frameDirectory, false))
+            if (const auto problem = claimPrivateFolder(FRAME_FOLDER, result.frameDirectory, false))
                 return failure(*problem);
         }
     } else if (result.framesFromCamera) {
@@ -125,12 +211,14 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
                                .arg(whyNot.isEmpty() ? QStringLiteral("XDG_RUNTIME_DIR is not set.")
                                                      : whyNot));
         const QString frames = QDir(runtimeDirectory).filePath(QStringLiteral("tirvel"));
-        if (const auto problem = claimPrivateFolder(frames, true))
+        if (const auto problem = claimPrivateFolder(FRAME_FOLDER, frames, true))
             return failure(*problem);
         result.frameDirectory = QDir::toNativeSeparators(frames);
     } else {
         result.frameDirectory = programDirectory;
     }
+    if (const auto problem = readWatchOptions(parser, watchOptions, result))
+        return failure(*problem);
     return result;
 }
 

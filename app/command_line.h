@@ -22,6 +22,15 @@ struct CommandLine
     QString cameraName;
     // Where 5.bmp and 6.bmp are read, and written.
     QString frameDirectory;
+
+    // Watching from the start.
+    bool watch = false;
+    // Where the pictures and the log of events go.
+    QString eventFolder;
+    int eventGapSeconds = 10;
+    int keepEvents = 1000;
+    // The program to run at each event, and its arguments; empty for none.
+    QStringList eventCommand;
 };
 
 // What to say of the first argument that is not UTF-8, which no name can be turned back into.

@@ -48,7 +48,7 @@ void FrameWriter::write(const QImage &picture)
         return;
     const qint64 now = m_clock();
     const bool test = m_testFrames.admit(now);
-    const bool timed = m_timedFrames.admit(now);
+    const bool timed = !m_timedFramesGiven && m_timedFrames.admit(now);
     if (!test && !timed)
         return;
     const QByteArray bytes = encode(picture);
@@ -56,6 +56,20 @@ void FrameWriter::write(const QImage &picture)
         store(TEST_FRAME_FILE, bytes);
     if (timed)
         store(TIMED_FRAME_FILE, bytes);
+}
+
+void FrameWriter::setTimedFramesFromTests(bool fromTests)
+{
+    m_timedFramesFromTests = fromTests;
+    m_timedFramesGiven = false;
+}
+
+void FrameWriter::writeTimedFrame(const QImage &picture)
+{
+    if (!m_timedFramesFromTests || picture.isNull())
+        return;
+    m_timedFramesGiven = true;
+    store(TIMED_FRAME_FILE, encode(picture));
 }
 
 QByteArray FrameWriter::encode(const QImage &picture)

@@ -30,6 +30,11 @@ public:
 
     // A null picture, which the camera gives when its picture goes, is not written.
     void write(const QImage &picture);
+    // Watching, each test's 6.bmp becomes the next 5.bmp, so that every picture is compared with
+    // the one before and no change falls between two tests: 5.bmp is then written only by
+    // writeTimedFrame(), once one has come.
+    void setTimedFramesFromTests(bool fromTests);
+    void writeTimedFrame(const QImage &picture);
 
     static QByteArray encode(const QImage &picture);
     static QString storeWhole(const QString &path, const QByteArray &bytes);
@@ -47,6 +52,8 @@ private:
     FrameThrottle m_timedFrames;
     // Files whose failure has been reported and that have not been written since.
     QSet<QString> m_failing;
+    bool m_timedFramesFromTests = false;
+    bool m_timedFramesGiven = false;
 };
 
 } // namespace tirvel

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -42,7 +43,8 @@ public:
 
     // The frames are looked for in frameDirectory, the colour measure in colourLibrary.
     Detector(const QString &frameDirectory, const QString &colourLibrary,
-        FrameLoader loader = loadPicture, QObject *parent = nullptr);
+        FrameLoader loader = [](const QString &path) { return loadPicture(path); },
+        QObject *parent = nullptr);
 
     // Starts both frames afresh at these sizes, the timed frame with the start picture, and scans
     // the timed frame's interior from then on. Called once, before the first test.
@@ -55,6 +57,13 @@ public:
     // No tick comes after this.
     void stop();
 
+    // While watching, the tick runs, and half a second after each tick that read 5.bmp the
+    // detector tests by itself, so the start picture is never compared; a failing frame file is
+    // said once, and again only after it has been read since.
+    void setWatching(bool watching);
+    // Holds back the tests it would make by itself, while its frames are known to be stale.
+    void setAutomaticTestsPaused(bool paused);
+
     std::int32_t changeCount() const noexcept { return m_state.changeCount(); }
     QSize scanBounds() const noexcept { return m_state.scanBounds(); }
     const PictureSurface &timedFrame() const noexcept { return m_timed; }
@@ -65,12 +74,14 @@ Q_SIGNALS:
     void tested(int count, bool detected);
     void timedFrameChanged(const QImage &picture);
     void testFrameChanged(const QImage &picture);
+    // The whole picture a test read from 6.bmp, before its marks.
+    void testFrameRead(const QImage &picture);
     void failed(int number, const QString &description);
 
 private:
-    QImage load(const QString &name, const PictureSurface &frame) const;
-    // Runs one step; false, after failed(), when it threw.
-    bool attempt(const std::function<void()> &step);
+    // Runs one step; false, after failed(), when it threw. A failure to read the named file is
+    // said once while watching, until the file has been read again.
+    bool attempt(const std::function<void()> &step, const QString &file = {});
 
     QString m_frameDirectory;
     FrameLoader m_loader;
@@ -80,6 +91,10 @@ private:
     DetectionState m_state;
     int m_sensitivity = 0;
     QTimer m_tick;
+    QTimer m_automaticTest;
+    bool m_watching = false;
+    bool m_automaticTestsPaused = false;
+    QSet<QString> m_failingFiles;
 };
 
 } // namespace tirvel

@@ -7,6 +7,7 @@
 #include "detector.h"
 #include "picture_box.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <cstdio>
 #include <utility>
 
 namespace tirvel {
@@ -23,6 +25,8 @@ namespace {
 constexpr QSize CLIENT_SIZE(362, 445);
 // Shown when the count beats the sensitivity.
 const QString DETECTION_MESSAGE = QStringLiteral("Rörelse har detekterats !");
+const QString TITLE = QStringLiteral("Tirvel");
+const QString WATCHING_TITLE = QStringLiteral("Tirvel – bevakar");
 // Red 128 on 0x00BBGGRR's terms: a dark red.
 const QColor RESULT_COLOUR(0x80, 0x00, 0x00);
 
@@ -60,7 +64,7 @@ MainWindow::MainWindow(
     , m_liveView(liveView)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Tirvel"));
+    setWindowTitle(TITLE);
     setFixedSize(CLIENT_SIZE);
     // The layout's small buttons were measured for an 8-point face.
     QFont face = font();
@@ -135,6 +139,20 @@ void MainWindow::createControls()
     connect(
         m_detector, &Detector::tested, this, [this](int, bool detected) { showResult(detected); });
     connect(m_detector, &Detector::failed, this, &MainWindow::reportError);
+
+    // In the context menu, so that the window looks as it always has.
+    m_watchAction = new QAction(QStringLiteral("Bevaka"), this);
+    m_watchAction->setObjectName(QStringLiteral("watchAction"));
+    m_watchAction->setCheckable(true);
+    addAction(m_watchAction);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(m_watchAction, &QAction::triggered, this, &MainWindow::watchRequested);
+}
+
+void MainWindow::setWatching(bool watching)
+{
+    m_watchAction->setChecked(watching);
+    setWindowTitle(watching ? WATCHING_TITLE : TITLE);
 }
 
 void MainWindow::describeControls()
@@ -237,6 +255,8 @@ void MainWindow::reportError(int number, const QString &description)
     // One report at a time, never modal: a missing timed frame fails every second, and the
     // window must go on taking ticks and clicks while the report is open.
     const QString text = QStringLiteral("Run-time error '%1':\n\n%2").arg(number).arg(description);
+    if (m_echoReports)
+        std::fprintf(stderr, "tirvel: error %d: %s\n", number, qPrintable(description));
     if (m_errorReport) {
         m_errorReport->setText(text);
         m_errorReport->raise();

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class QAction;
 class QLabel;
 class QMessageBox;
 class QPushButton;
@@ -40,6 +41,14 @@ public slots:
     void exitProgram();
     // One report at a time, the newest error's text in it.
     void reportError(int number, const QString &description);
+    // Shows whether Tirvel watches by itself, in the title and the context menu.
+    void setWatching(bool watching);
+    // Each report also goes to standard error, for a window nobody may be looking at.
+    void echoReports(bool echo) { m_echoReports = echo; }
+
+signals:
+    // The person asks to start or stop watching, from the context menu.
+    void watchRequested(bool watching);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -67,6 +76,8 @@ private:
     CaptureView *m_liveView = nullptr;
     QLabel *m_liveViewLabel = nullptr;
     QPointer<QMessageBox> m_errorReport;
+    QAction *m_watchAction = nullptr;
+    bool m_echoReports = false;
 };
 
 } // namespace tirvel

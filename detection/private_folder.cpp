@@ -10,11 +10,11 @@
 
 namespace tirvel {
 
-std::optional<QString> claimPrivateFolder(const QString &path, bool create)
+std::optional<QString> claimPrivateFolder(const QString &what, const QString &path, bool create)
 {
     const QByteArray name = QFile::encodeName(path);
     const auto refuse = [&](const QString &why) {
-        return QStringLiteral("The frame folder '%1' %2.").arg(path, why);
+        return QStringLiteral("The %1 '%2' %3.").arg(what, path, why);
     };
     // mkdir() applies the umask, which can only take bits away from 0700.
     if (create && ::mkdir(name.constData(), S_IRWXU) != 0 && errno != EEXIST)
