@@ -15,6 +15,8 @@ struct FrameGate
     // The first element the device ever made, the one a freeze-first camera freezes.
     bool first = false;
     std::atomic<std::uint64_t> delivered = 0;
+    // Touched by the streaming thread only.
+    bool still = false;
 };
 
 struct FakeCameraSource
@@ -25,12 +27,24 @@ struct FakeCameraSource
 
 GstElementClass *sourceParentClass = nullptr;
 
-GstPadProbeReturn passOrDrop(GstPad *, GstPadProbeInfo *, gpointer data)
+// Pixels a frame the test pattern moves by.
+constexpr int PATTERN_SPEED = 4;
+
+GstPadProbeReturn passOrDrop(GstPad *pad, GstPadProbeInfo *, gpointer data)
 {
     FrameGate &gate = *static_cast<FrameGate *>(data);
     FakeCameraState &camera = *gate.camera;
     if (!camera.present)
         return GST_PAD_PROBE_DROP;
+    // The pattern slides sideways unless the scene is to stand still.
+    const bool still = camera.mode == FakeCameraMode::Still;
+    if (still != gate.still) {
+        gate.still = still;
+        if (GstObject *pattern = gst_pad_get_parent(pad)) {
+            g_object_set(pattern, "horizontal-speed", still ? 0 : PATTERN_SPEED, nullptr);
+            gst_object_unref(pattern);
+        }
+    }
     switch (camera.mode.load()) {
     case FakeCameraMode::Silent:
         return GST_PAD_PROBE_DROP;
@@ -109,7 +123,9 @@ GstElement *makeElement(const char *factory, const char *name)
 GstElement *createFakeCameraSource(std::shared_ptr<FakeCameraState> camera, const gchar *name)
 {
     GstElement *pattern = makeElement("videotestsrc", "pattern");
-    g_object_set(pattern, "is-live", TRUE, "horizontal-speed", 4, nullptr);
+    g_object_set(pattern, "is-live", TRUE, "horizontal-speed", PATTERN_SPEED, nullptr);
+    // Colour bars without the snow of the usual pattern, so that a still camera is still.
+    gst_util_set_object_arg(G_OBJECT(pattern), "pattern", "smpte100");
     GstElement *filter = makeElement("capsfilter", "device-caps");
     // A format the camera does not offer fails to negotiate, as it would with a real one.
     g_object_set(filter, "caps", camera->caps, nullptr);

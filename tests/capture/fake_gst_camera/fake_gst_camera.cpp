@@ -20,6 +20,7 @@ constexpr std::array MODE_NAMES {
     std::pair {"silent", FakeCameraMode::Silent},
     std::pair {"busy", FakeCameraMode::Busy},
     std::pair {"denied", FakeCameraMode::Denied},
+    std::pair {"still", FakeCameraMode::Still},
 };
 
 void initGStreamer()

@@ -23,9 +23,11 @@ enum class FakeCameraMode {
     Busy,
     // Fails NULL->READY with permission denied, like a /dev/video node one may not open.
     Denied,
+    // Frames at 30 a second of a picture that stands still: a scene where nothing moves.
+    Still,
 };
 
-// "working", "freeze-first", "silent", "busy", "denied".
+// "working", "freeze-first", "silent", "busy", "denied", "still".
 std::optional<FakeCameraMode> fakeCameraModeFromName(std::string_view name);
 
 // What a device offers unless told otherwise: YUY2 at 640x480 and 160x120, 30 frames a second.

@@ -4,8 +4,12 @@
 //   TIRVEL_FAKE_CAMERAS="Fake Camera A=working;Fake Camera B=silent;Small=working=320x240,160x120"
 //
 // Cameras are separated by ';', each NAME[=MODE[=SIZES]]. MODE is working (the default),
-// freeze-first, silent, busy or denied; SIZES, WIDTHxHEIGHT separated by ',', replace the
+// freeze-first, silent, busy, denied or still; SIZES, WIDTHxHEIGHT separated by ',', replace the
 // default formats with YUY2 at those sizes, 30 frames a second.
+//
+// TIRVEL_FAKE_CAMERA_CONTROL names a file a test rewrites while the program runs: whenever it
+// changes, each of its lines, NAME=MODE, NAME=pulled or NAME=plugged, is carried out, from the
+// program's main loop.
 
 #include "fake_camera_provider.h"
 #include "fake_gst_camera.h"
@@ -67,10 +71,41 @@ void plugIn(const std::string &entry)
         fields[0], mode, fields.size() > 2 ? capsForSizes(fields[2]) : defaultFakeCameraCaps());
 }
 
+gboolean followControlFile(gpointer path)
+{
+    static std::string seen;
+    gchar *contents = nullptr;
+    if (!g_file_get_contents(static_cast<const char *>(path), &contents, nullptr, nullptr))
+        return G_SOURCE_CONTINUE;
+    const std::string text(contents);
+    g_free(contents);
+    if (text == seen)
+        return G_SOURCE_CONTINUE;
+    seen = text;
+    for (const std::string &line : split(text, '\n')) {
+        const std::vector<std::string> fields = split(line, '=');
+        if (fields.size() != 2)
+            continue;
+        try {
+            if (fields[1] == "pulled")
+                removeFakeCamera(fields[0]);
+            else if (fields[1] == "plugged")
+                addFakeCamera(fields[0]);
+            else if (const auto mode = fakeCameraModeFromName(fields[1]))
+                setFakeCameraMode(fields[0], *mode);
+        } catch (const std::exception &error) {
+            g_warning("TIRVEL_FAKE_CAMERA_CONTROL: \"%s\": %s", line.c_str(), error.what());
+        }
+    }
+    return G_SOURCE_CONTINUE;
+}
+
 gboolean initPlugin(GstPlugin *plugin)
 {
     if (!registerFakeCameraFeatures(plugin))
         return FALSE;
+    if (const char *control = g_getenv("TIRVEL_FAKE_CAMERA_CONTROL"))
+        g_timeout_add(200, followControlFile, g_strdup(control));
     const char *cameras = g_getenv("TIRVEL_FAKE_CAMERAS");
     if (!cameras || !*cameras)
         return TRUE;
