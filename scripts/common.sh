@@ -23,6 +23,8 @@ TIRVEL_PACKAGES=(
   pulseaudio pulseaudio-utils sox
   # The screen-reader test: a session bus, an accessibility bus and an AT-SPI client.
   dbus-daemon at-spi2-core python3-pyatspi
+  # The watching test: a desktop notification service, started on the test's own bus.
+  dunst
 )
 
 tirvel_as_root() {

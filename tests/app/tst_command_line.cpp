@@ -77,6 +77,18 @@ private slots:
             << "";
         QTest::newRow("stray argument") << QStringList {"6.bmp"} << A::Fail << false << ""
                                         << "";
+        for (const QStringList &watch : {QStringList {"--event-gap", "0"},
+                 QStringList {"--event-gap", "3601"}, QStringList {"--keep-events", "-1"},
+                 QStringList {"--on-event", "no-such-program --now"},
+                 QStringList {"--on-event", "\"\""},
+                 QStringList {"--watch", "--events", "<dir>/file"}})
+            QTest::addRow("watching: %s", qPrintable(watch.join(' ')))
+                << watch << A::Fail << false << ""
+                << "";
+        QTest::newRow("watching, into a new event folder") << QStringList {"--watch", "--events",
+            "<dir>/events", "--event-gap", "3600", "--keep-events", "1", "--on-event",
+            "\"/bin/echo\" \"a b\""} << A::Run << false << ""
+                                                           << "<program>";
     }
 
     void options()
@@ -106,6 +118,10 @@ private slots:
                                      .replace("<dir>", m_dir.path());
         QCOMPARE(parsed.frameDirectory, expected);
         QVERIFY(QFileInfo(parsed.frameDirectory).isDir() || directory == "<program>");
+        if (parsed.watch) {
+            QCOMPARE(parsed.eventCommand, (QStringList {"/bin/echo", "a b"}));
+            QCOMPARE(QFileInfo(parsed.eventFolder).permissions() & 0x0077, 0);
+        }
     }
 
     // The real program, as from a terminal without a display.

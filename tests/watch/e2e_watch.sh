@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# The program left to keep watch, on a fake webcam that a control file switches between a still
+# and a moving scene, pulls out and plugs in again, on an X display with a session bus of the
+# test's own where Debian's dunst shows the notifications (read back with dunstctl). A still
+# scene must give no event; motion exactly one, with its picture, its log lines, one notification
+# and the command run with the event in its environment; pulling the camera out a camera-lost
+# event within 5 seconds, plugging it back camera-back. Then, on a bus with no notification
+# service at all, motion must still be recorded, and the missing service said once.
+#   e2e_watch.sh PROGRAM
+set -euo pipefail
+source "$(dirname "$0")/../support/real_window.sh"
+
+if [ "${2:-}" != "--on-display" ]; then
+  exec xvfb-run -a -s '-screen 0 640x520x24' dbus-run-session -- "$0" "$1" --on-display
+fi
+
+work=$(mktemp -d)
+pids=()
+trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; tail -n 20 "$work"/*.err "$work/events/events.jsonl" >&2 2>/dev/null; exit 1; }
+mkdir -m 700 "$work/home" "$work/frames" "$work/events" "$work/events2"
+export HOME=$work/home
+camera="Watch Cam"
+control=$work/control
+log=$work/events/events.jsonl
+
+# Waits up to SECONDS for a line of the log with the event; prints how long it took in ms.
+wait_for_event() {
+  local event=$1 seconds=$2 started _
+  started=$(date +%s%N)
+  for _ in $(seq $((seconds * 10))); do
+    grep -q "\"event\":\"$event\"" "$log" 2>/dev/null && break
+    sleep 0.1
+  done
+  grep -q "\"event\":\"$event\"" "$log" 2>/dev/null || fail "no $event within $seconds s"
+  echo $((($(date +%s%N) - started) / 1000000))
+}
+count() {
+  local n
+  n=$(grep -c "\"event\":\"$1\"" "$log" 2>/dev/null) || true
+  echo "${n:-0}"
+}
+
+dunst 2>"$work/dunst.err" &
+pids+=($!)
+
+echo "$camera=still" >"$control"
+TIRVEL_FAKE_CAMERAS="$camera=still" TIRVEL_FAKE_CAMERA_CONTROL=$control \
+  "$1" --watch --frames-from-camera --camera "$camera" --directory "$work/frames" \
+  --events "$work/events" --event-gap 2 --on-event "env" >"$work/command.out" 2>"$work/tirvel.err" &
+program=$!
+pids+=("$program")
+window=""
+for _ in $(seq 50); do
+  window=$(xdotool search --onlyvisible --name '^Tirvel – bevakar$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || fail "no window titled Tirvel – bevakar"
+tirvel_wait_for_frames "$work/frames"
+
+sleep 4
+[ "$(count motion-start)" -eq 0 ] || fail "an event in a still scene"
+echo "still scene: no event"
+
+echo "$camera=working" >"$control"
+echo "motion to motion-start: $(wait_for_event motion-start 5) ms"
+sleep 1
+echo "$camera=still" >"$control"
+wait_for_event motion-end 6 >/dev/null
+[ "$(count motion-start)" -eq 1 ] && [ "$(count motion-end)" -eq 1 ] ||
+  fail "not exactly one event: $(cat "$log")"
+picture=$(sed -n 's/.*"picture":"\([^"]*\)".*/\1/p' "$log")
+[ "$(cd "$work/events" && ls *.png)" = "$picture" ] || fail "not one picture, the event's"
+[ "$(stat -c %a "$work/events/$picture")" = 600 ] || fail "the picture is not private"
+[ "$(identify -format %m "$work/events/$picture")" = PNG ] || fail "the picture is not a PNG"
+
+grep -q "^TIRVEL_EVENT=motion-start$" "$work/command.out" &&
+  grep -q "^TIRVEL_PICTURE=$work/events/$picture$" "$work/command.out" &&
+  grep -q "^TIRVEL_COUNT=[1-9][0-9]*$" "$work/command.out" &&
+  grep -q "^TIRVEL_TIME=20" "$work/command.out" &&
+  grep -q "^TIRVEL_EVENT=motion-end$" "$work/command.out" ||
+  fail "the command did not run with the event: $(grep TIRVEL_ "$work/command.out")"
+
+dunstctl close-all
+notifications=$(dunstctl history | python3 -c '
+import json, sys
+for n in json.load(sys.stdin)["data"][0]:
+    print(n["summary"]["data"] + "|" + n["icon_path"]["data"])')
+[ "$notifications" = "Rörelse har detekterats !|$work/events/$picture" ] ||
+  fail "not one notification with the picture: $notifications"
+echo "one event: its picture, two log lines, one notification, the command"
+
+echo "$camera=pulled" >"$control"
+echo "camera pulled to camera-lost: $(wait_for_event camera-lost 5) ms"
+echo "$camera=plugged" >"$control"
+echo "camera plugged to camera-back: $(wait_for_event camera-back 10) ms"
+
+xdotool windowfocus --sync "$window"
+tirvel_exit "$window" "$program"
+
+# A bus of its own with no services at all: dunst, being activatable, would come otherwise.
+cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$work</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" &
+pids+=($!)
+for _ in $(seq 50); do
+  [ -s "$work/address" ] && break
+  sleep 0.1
+done
+log=$work/events2/events.jsonl
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address") TIRVEL_FAKE_CAMERAS="$camera=working" \
+  "$1" --watch --frames-from-camera --camera "$camera" --directory "$work/frames" \
+  --events "$work/events2" 2>"$work/alone.err" &
+program=$!
+pids+=("$program")
+wait_for_event motion-start 10 >/dev/null
+sleep 1
+kill -TERM "$program"
+wait "$program" || fail "the program ended with status $?"
+[ "$(grep -c 'desktop notifications cannot be shown' "$work/alone.err")" -eq 1 ] ||
+  fail "the missing notification service was not said once"
+echo "without a notification service: the event recorded, and said once"
+echo "1 passed, 0 failed"
