@@ -9,6 +9,7 @@
 #include "main_window.h"
 #include "qt_camera_backend.h"
 #include "tirvel_error.h"
+#include "watch_wiring.h"
 #include "watcher.h"
 
 #include <QApplication>
@@ -87,40 +88,6 @@ void closeOnTerminationSignals(QWidget &window)
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
-}
-
-// The watcher hears what the detector and the camera say, holds back the detector's own tests
-// while the camera is lost, and is started and stopped from the window.
-void watchOver(Watcher &watcher, Detector &detector, CameraSupervisor &camera, MainWindow &window,
-    FrameWriter *writer)
-{
-    QObject::connect(
-        &detector, &Detector::timedFrameChanged, &watcher, &Watcher::timedFrameChanged);
-    QObject::connect(&detector, &Detector::testFrameChanged, &watcher, &Watcher::testFrameChanged);
-    QObject::connect(&detector, &Detector::testFrameRead, &watcher, &Watcher::testFrameRead);
-    QObject::connect(&detector, &Detector::tested, &watcher, &Watcher::tested);
-    QObject::connect(
-        &camera, &CameraSupervisor::statusChanged, &watcher, &Watcher::cameraStatusChanged);
-    watcher.cameraStatusChanged(camera.status());
-    QObject::connect(&window, &MainWindow::watchRequested, &watcher, &Watcher::setWatching);
-    QObject::connect(&watcher, &Watcher::watchingChanged, &window, &MainWindow::setWatching);
-    QObject::connect(&watcher, &Watcher::watchingChanged, &detector,
-        [&detector](bool watching) { detector.setWatching(watching); });
-    QObject::connect(&watcher, &Watcher::automaticTestsPaused, &detector,
-        [&detector](bool paused) { detector.setAutomaticTestsPaused(paused); });
-    QObject::connect(&watcher, &Watcher::problem, &window, [&window](const QString &description) {
-        window.reportError(int(ErrorNumber::PathAccessError), description);
-    });
-    QObject::connect(&watcher, &Watcher::notificationsUnavailable, [](const QString &why) {
-        std::fprintf(stderr,
-            "tirvel: desktop notifications cannot be shown (%s); events are still recorded\n",
-            qPrintable(why));
-    });
-    if (writer == nullptr)
-        return;
-    QObject::connect(
-        &watcher, &Watcher::watchingChanged, writer, &FrameWriter::setTimedFramesFromTests);
-    QObject::connect(&detector, &Detector::testFrameRead, writer, &FrameWriter::writeTimedFrame);
 }
 
 } // namespace

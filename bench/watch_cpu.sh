@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The CPU share of the real program left to watch the built-in scene on a virtual X display,
+# writing its frames and recording its events, over SECONDS (20 by default).
+#   watch_cpu.sh PROGRAM [SECONDS]
+set -euo pipefail
+
+if [ "${3:-}" != "--on-display" ]; then
+  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "${2:-20}" --on-display
+fi
+seconds=$2
+work=$(mktemp -d)
+program=""
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
+mkdir -m 700 "$work/frames" "$work/events"
+"$1" --camera test-scene --frames-from-camera --watch --directory "$work/frames" \
+  --events "$work/events" 2>"$work/stderr" &
+program=$!
+sleep 3
+ticks() { awk '{ print $14 + $15 }' "/proc/$program/stat"; }
+before=$(ticks)
+sleep "$seconds"
+after=$(ticks)
+share=$(awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v s="$seconds" \
+  'BEGIN { printf "%.1f", 100 * t / hz / s }')
+echo "watch_cpu: watching the demo scene: $share % of a core," \
+  "$(wc -l <"$work/events/events.jsonl") events logged"
