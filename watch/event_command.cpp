@@ -54,9 +54,9 @@ void EventCommand::end()
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
-    if (!m_process.waitForFinished(KILL_AFTER_MS)) {
+    if (!m_process.waitForFinished(END_WAIT_MS)) {
         m_process.kill();
-        m_process.waitForFinished(KILL_AFTER_MS);
+        m_process.waitForFinished(END_WAIT_MS);
     }
 }
 

@@ -18,6 +18,8 @@ class EventCommand : public QObject
 public:
     static constexpr int TIME_LIMIT_MS = 30000;
     static constexpr int KILL_AFTER_MS = 2000;
+    // As the program ends, a command is given less time.
+    static constexpr int END_WAIT_MS = 500;
 
     // The program and its arguments.
     explicit EventCommand(QStringList command, QObject *parent = nullptr);

@@ -98,7 +98,8 @@ void Watcher::testFrameRead(const QImage &picture)
 
 void Watcher::tested(int count, bool detected)
 {
-    if (!m_watching || !detected || m_cameraLost)
+    // Frames that no longer come tell nothing of the room.
+    if (!m_watching || !detected || m_cameraLost || m_framesStale)
         return;
     if (!m_motion.detected(count))
         return;
