@@ -2,15 +2,15 @@
 # The caller defines fail MESSAGE, which must not return.
 
 # Prints the id of the program's window once it is mapped, waiting up to ten seconds; a window is
-# named before it is mapped, and focusing it then fails.
+# named before it is mapped, and focusing it then fails. TITLE defaults to Tirvel's own.
 tirvel_window() {
-  local window="" _
+  local title=${1:-Tirvel} window="" _
   for _ in $(seq 50); do
-    window=$(xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | head -n 1 || true)
+    window=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     sleep 0.2
   done
-  [ -n "$window" ] || fail "no window titled Tirvel"
+  [ -n "$window" ] || fail "no window titled $title"
   echo "$window"
 }
 

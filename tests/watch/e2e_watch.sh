@@ -50,13 +50,7 @@ TIRVEL_FAKE_CAMERAS="$camera=still" TIRVEL_FAKE_CAMERA_CONTROL=$control \
   --events "$work/events" --event-gap 2 --on-event "env" >"$work/command.out" 2>"$work/tirvel.err" &
 program=$!
 pids+=("$program")
-window=""
-for _ in $(seq 50); do
-  window=$(xdotool search --onlyvisible --name '^Tirvel – bevakar$' 2>/dev/null | head -n 1 || true)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || fail "no window titled Tirvel – bevakar"
+window=$(tirvel_window "Tirvel – bevakar")
 tirvel_wait_for_frames "$work/frames"
 
 sleep 4
