@@ -1,6 +1,15 @@
+#include "event_log.h"
+#include "event_pictures.h"
 #include "motion_events.h"
 #include "test_main.h"
 
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+using tirvel::EventLog;
+using tirvel::EventPictures;
 using tirvel::MotionEvents;
 
 namespace {
@@ -9,7 +18,7 @@ constexpr qint64 GAP_MS = 10000;
 
 } // namespace
 
-class TestMotionEvents : public QObject
+class TestWatch : public QObject
 {
     Q_OBJECT
 
@@ -57,7 +66,47 @@ private slots:
         }
         QTEST(happened, "happened");
     }
+
+    // Past the number to keep, only Tirvel's own oldest pictures go; a second's second picture
+    // is newer than its first.
+    void onlyTheOldestOwnPicturesGo()
+    {
+        QTemporaryDir dir;
+        const QImage frame(8, 6, QImage::Format_RGB32);
+        for (const char *name : {"20261207T130305Z.png", "notes.png", "20261207T130305Z.png.txt"})
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(dir.filePath("notes.png"), dir.filePath("20261207T120000Z.png")));
+        EventPictures pictures(dir.path(), 2);
+        const QDateTime time = QDateTime::fromString("2026-12-07T13:03:05Z", Qt::ISODate);
+        QString problem;
+        QCOMPARE(pictures.save(frame, frame, time, problem), "20261207T130305Z-2.png");
+        QCOMPARE(pictures.save(frame, frame, time, problem), "20261207T130305Z-3.png");
+        QVERIFY(problem.isEmpty());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System, QDir::Name),
+            (QStringList {"20261207T120000Z.png", "20261207T130305Z-2.png",
+                "20261207T130305Z-3.png", "20261207T130305Z.png.txt", "notes.png"}));
+    }
+
+    void logLinesAreWholeAndTheLogTurnsOver()
+    {
+        QTemporaryDir dir;
+        EventLog log(dir.path());
+        QFile full(log.path());
+        QVERIFY(full.open(QIODevice::WriteOnly));
+        QVERIFY(full.resize(EventLog::ROTATE_BYTES));
+        full.close();
+        QCOMPARE(log.append({{"event", "motion-start"}, {"count", 51}}), QString());
+        QCOMPARE(log.append({{"event", "motion-end"}}), QString());
+        QCOMPARE(QFileInfo(log.path() + ".1").size(), EventLog::ROTATE_BYTES);
+        QFile fresh(log.path());
+        QVERIFY(fresh.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = fresh.readAll().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(QJsonDocument::fromJson(lines.at(0))["count"].toInt(), 51);
+        QCOMPARE(QJsonDocument::fromJson(lines.at(1))["event"].toString(), "motion-end");
+        QCOMPARE(fresh.permissions() & 0x0077, 0);
+    }
 };
 
-TIRVEL_TEST_MAIN(TestMotionEvents)
-#include "tst_motion_events.moc"
+TIRVEL_TEST_MAIN(TestWatch)
+#include "tst_watch.moc"
