@@ -51,8 +51,10 @@ report=$(desktop-file-validate "$entry" 2>&1) || true
 [ -z "$report" ] || fail "desktop-file-validate: $report"
 key() { sed -n "s/^$1=//p" "$entry"; }
 [ "$(key Icon)" = "$id" ] || fail "the desktop entry's icon is $(key Icon), not $id"
-command=$(key Exec | cut -d ' ' -f 1)
-[ -x "$root/usr/bin/$command" ] || fail "the desktop entry runs $command, which is not in usr/bin"
+# The entry and each of its actions.
+for command in $(key Exec | cut -d ' ' -f 1 | sort -u); do
+  [ -x "$root/usr/bin/$command" ] || fail "the desktop entry runs $command, which is not in usr/bin"
+done
 
 icons=$share/icons/hicolor
 grep -q '<svg' "$icons/scalable/apps/$id.svg" || fail "no scalable icon $id.svg"
