@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "mqtt_options.h"
 #include "private_folder.h"
 
 #include <QCommandLineParser>
@@ -162,6 +163,7 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
         QStringLiteral("list-cameras"), QStringLiteral("List the cameras and exit."));
     parser.addOptions({framesFromCamera, directory, camera, listCameras});
     const WatchOptions watchOptions = addWatchOptions(parser);
+    const MqttOptions mqttOptions = addMqttOptions(parser);
 
     if (!parser.parse(arguments))
         return failure(parser.errorText());
@@ -218,6 +220,8 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
         result.frameDirectory = programDirectory;
     }
     if (const auto problem = readWatchOptions(parser, watchOptions, result))
+        return failure(*problem);
+    if (const auto problem = readMqttOptions(parser, mqttOptions, result))
         return failure(*problem);
     return result;
 }

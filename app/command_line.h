@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt_target.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +33,16 @@ struct CommandLine
     int keepEvents = 1000;
     // The program to run at each event, and its arguments; empty for none.
     QStringList eventCommand;
+
+    // The MQTT broker, when one is given.
+    std::optional<MqttTarget> mqtt;
+    // Empty: the system's certificate authorities.
+    QString mqttCaFile;
+    // From --mqtt-password-file; TIRVEL_MQTT_PASSWORD is the program's to read.
+    QString mqttPassword;
+    QString mqttName;
+    // Empty for no discovery messages.
+    QString mqttDiscoveryPrefix = QStringLiteral("homeassistant");
 };
 
 // What to say of the first argument that is not UTF-8, which no name can be turned back into.

@@ -6,7 +6,10 @@
 #include "demo_scene_camera.h"
 #include "detector.h"
 #include "frame_writer.h"
+#include "home_assistant.h"
 #include "main_window.h"
+#include "mqtt_bridge.h"
+#include "mqtt_link.h"
 #include "qt_camera_backend.h"
 #include "tirvel_error.h"
 #include "watch_wiring.h"
@@ -88,6 +91,36 @@ void closeOnTerminationSignals(QWidget &window)
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
+}
+
+// With --mqtt, the watcher's events go to the broker too; its connection is made away from the
+// window's thread.
+std::pair<std::unique_ptr<MqttLink>, std::unique_ptr<MqttBridge>> joinBroker(
+    const CommandLine &options, Watcher &watcher, MainWindow &window)
+{
+    if (!options.mqtt)
+        return {};
+    MqttLink::Settings settings;
+    settings.target = *options.mqtt;
+    settings.clientId = QStringLiteral("tirvel-") + options.mqttName;
+    settings.password = options.mqttPassword.isEmpty()
+        ? qEnvironmentVariable("TIRVEL_MQTT_PASSWORD")
+        : options.mqttPassword;
+    settings.caFile = options.mqttCaFile;
+    settings.willTopic = tirvelTopic(options.mqttName, QStringLiteral("status"));
+    settings.willPayload = QByteArrayLiteral("offline");
+    auto link = std::make_unique<MqttLink>(settings);
+    auto bridge = std::make_unique<MqttBridge>(*link, watcher,
+        MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
+            QStringLiteral(TIRVEL_VERSION), options.eventFolder});
+    QObject::connect(
+        bridge.get(), &MqttBridge::problem, &window, [&window](const QString &description) {
+            window.reportError(int(ErrorNumber::PathAccessError), description);
+        });
+    QObject::connect(bridge.get(), &MqttBridge::note,
+        [](const QString &text) { std::fprintf(stderr, "tirvel: MQTT: %s\n", qPrintable(text)); });
+    link->start();
+    return {std::move(link), std::move(bridge)};
 }
 
 } // namespace
@@ -182,12 +215,15 @@ int main(int argc, char *argv[])
         Watcher watcher(settings, clock);
         watchOver(watcher, *detector, camera, window, writer.get());
         window.echoReports(options.watch);
+        const auto [link, bridge] = joinBroker(options, watcher, window);
         if (options.watch)
             watcher.setWatching(true);
 
         closeOnTerminationSignals(window);
         window.show();
         status = QApplication::exec();
+        if (bridge)
+            bridge->finish();
     }
     detection.quit();
     // A frame file that hangs (a stalled network folder, say) leaves the detector stuck in a

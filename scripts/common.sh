@@ -25,6 +25,9 @@ TIRVEL_PACKAGES=(
   dbus-daemon at-spi2-core python3-pyatspi
   # The watching test: a desktop notification service, started on the test's own bus.
   dunst
+  # Home automation: the MQTT client library; the tests' own broker's libraries and clients.
+  # The broker itself is unpacked, never installed, so no system service is ever enabled.
+  libmosquitto-dev mosquitto-clients libcjson1 libwrap0 libdlt2 openssl
 )
 
 tirvel_as_root() {
@@ -50,6 +53,19 @@ tirvel_install_missing() {
   tirvel_as_root apt-get update -qq >/dev/null &&
     tirvel_as_root env DEBIAN_FRONTEND=noninteractive \
       apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Unpacks Debian's mosquitto broker into build/mosquitto for the tests, without installing the
+# package, whose installation would enable a broker service on the machine.
+tirvel_unpack_broker() {
+  local root=$TIRVEL_ROOT/build/mosquitto deb
+  [ -x "$root/usr/sbin/mosquitto" ] && return 0
+  mkdir -p "$root"
+  deb=$(cd "$root/.." && apt-get download -q mosquitto >/dev/null 2>&1 &&
+    ls mosquitto_*.deb | head -n 1) ||
+    { echo "tirvel: cannot download the mosquitto package" >&2; return 1; }
+  dpkg-deb -x "$TIRVEL_ROOT/build/$deb" "$root"
+  rm -f "$TIRVEL_ROOT/build/$deb"
 }
 
 # Configures once and builds the given preset; prints the compiler's output only when it has

@@ -1,0 +1,52 @@
+#include "mqtt_options.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace tirvel {
+
+MqttOptions addMqttOptions(QCommandLineParser &parser)
+{
+    MqttOptions options;
+    parser.addOptions(
+        {options.url, options.ca, options.passwordFile, options.name, options.discovery});
+    return options;
+}
+
+std::optional<QString> readMqttOptions(
+    const QCommandLineParser &parser, const MqttOptions &options, CommandLine &result)
+{
+    if (!parser.isSet(options.url))
+        return std::nullopt;
+    QString problem;
+    result.mqtt = MqttTarget::parse(parser.value(options.url), problem);
+    if (!result.mqtt)
+        return problem;
+    if (parser.isSet(options.ca)) {
+        result.mqttCaFile = parser.value(options.ca);
+        if (!QFileInfo(result.mqttCaFile).isFile())
+            return QStringLiteral("The certificate authority '%1' is not a file.")
+                .arg(result.mqttCaFile);
+    }
+    if (parser.isSet(options.passwordFile)) {
+        QFile file(parser.value(options.passwordFile));
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("Cannot read the password file '%1': %2.")
+                .arg(file.fileName(), file.errorString());
+        result.mqttPassword = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n'));
+    }
+    result.mqttName = parser.isSet(options.name) ? parser.value(options.name) : defaultMqttName();
+    static const QRegularExpression ID(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    if (!ID.match(result.mqttName).hasMatch())
+        return QStringLiteral(
+            "The name '%1' for the broker may hold only letters, digits, _ and -.")
+            .arg(result.mqttName);
+    const QString prefix = parser.value(options.discovery);
+    result.mqttDiscoveryPrefix = prefix == QLatin1String("none") ? QString() : prefix;
+    if (prefix.isEmpty() || prefix.contains(QLatin1Char('#')) || prefix.contains(QLatin1Char('+')))
+        return QStringLiteral("The discovery prefix '%1' is not a topic.").arg(prefix);
+    return std::nullopt;
+}
+
+} // namespace tirvel

@@ -1,0 +1,117 @@
+#include "mqtt_bridge.h"
+
+#include "home_assistant.h"
+#include "watcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+
+namespace tirvel {
+
+namespace {
+
+constexpr int GOODBYE_WAIT_MS = 1000;
+
+QByteArray onOff(bool on)
+{
+    return on ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF");
+}
+
+} // namespace
+
+MqttBridge::MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent)
+    : QObject(parent)
+    , m_link(link)
+    , m_watcher(watcher)
+    , m_settings(std::move(settings))
+{
+    connect(&m_link, &MqttLink::connected, this, &MqttBridge::connected);
+    connect(&m_link, &MqttLink::refused, this, [this](const QString &why) {
+        if (m_saidRefusal)
+            return;
+        m_saidRefusal = true;
+        Q_EMIT problem(
+            QStringLiteral("The MQTT broker refused Tirvel: %1. Tirvel tries again.").arg(why));
+    });
+    connect(&m_link, &MqttLink::messageArrived, this, &MqttBridge::commandArrived);
+    connect(&m_watcher, &Watcher::recorded, this, &MqttBridge::recorded);
+    connect(&m_watcher, &Watcher::watchingChanged, this, [this](bool watching) {
+        m_link.publish(topic(QStringLiteral("watch")), onOff(watching), true);
+    });
+    m_link.subscribe(topic(QStringLiteral("watch/set")));
+}
+
+QString MqttBridge::topic(const QString &leaf) const
+{
+    return tirvelTopic(m_settings.name, leaf);
+}
+
+void MqttBridge::finish()
+{
+    m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"), GOODBYE_WAIT_MS);
+}
+
+void MqttBridge::connected()
+{
+    m_saidRefusal = false;
+    if (!m_settings.discoveryPrefix.isEmpty()) {
+        for (const DiscoveryMessage &message :
+            discoveryMessages(m_settings.discoveryPrefix, m_settings.name, m_settings.version))
+            m_link.publish(message.topic, message.payload, true);
+    }
+    m_link.publish(topic(QStringLiteral("status")), QByteArrayLiteral("online"), true);
+    publishState();
+}
+
+void MqttBridge::publishState()
+{
+    m_link.publish(topic(QStringLiteral("motion")), onOff(m_motion), true);
+    m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+    m_link.publish(topic(QStringLiteral("watch")), onOff(m_watcher.isWatching()), true);
+    if (!m_picture.isEmpty())
+        m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
+}
+
+void MqttBridge::recorded(const QJsonObject &event)
+{
+    const QString kind = event.value(QStringLiteral("event")).toString();
+    if (kind.startsWith(QLatin1String("command-")))
+        return;
+    m_link.publish(
+        topic(QStringLiteral("event")), QJsonDocument(event).toJson(QJsonDocument::Compact), false);
+    if (kind == QLatin1String("motion-start")) {
+        QFile picture(QDir(m_settings.eventFolder)
+                          .filePath(event.value(QStringLiteral("picture")).toString()));
+        if (picture.open(QIODevice::ReadOnly)) {
+            m_picture = picture.readAll();
+            m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
+        }
+    }
+    if (kind == QLatin1String("motion-start") || kind == QLatin1String("motion-end")) {
+        m_motion = kind == QLatin1String("motion-start");
+        m_link.publish(topic(QStringLiteral("motion")), onOff(m_motion), true);
+    } else {
+        m_camera = kind == QLatin1String("camera-back") || kind == QLatin1String("frames-back");
+        m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+    }
+}
+
+void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payload)
+{
+    if (arrivedOn != topic(QStringLiteral("watch/set")))
+        return;
+    if (payload == "ON" || payload == "OFF") {
+        m_watcher.setWatching(payload == "ON");
+        return;
+    }
+    if (m_saidBadCommand)
+        return;
+    m_saidBadCommand = true;
+    Q_EMIT note(QStringLiteral("ignored a message on %1 that is neither ON nor OFF (%2 bytes); "
+                               "others like it are ignored too")
+                    .arg(arrivedOn)
+                    .arg(payload.size()));
+}
+
+} // namespace tirvel

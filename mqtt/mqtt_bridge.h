@@ -1,0 +1,63 @@
+#pragma once
+
+#include "mqtt_link.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+namespace tirvel {
+
+class Watcher;
+
+// Tirvel on the broker, under tirvel/NAME/: status (online, retained; the last will says
+// offline), motion and camera (ON or OFF, retained), event (each event as the log has it),
+// picture (the PNG of each motion-start, retained), watch (ON or OFF, retained) and watch/set,
+// which starts and stops watching as the window's menu does. At every connection it sends Home
+// Assistant's discovery messages and the present state again, so a broker that was away learns
+// the present; what happened meanwhile is in the local log.
+class MqttBridge : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        QString name;
+        // Empty for no discovery.
+        QString discoveryPrefix;
+        QString version;
+        QString eventFolder;
+    };
+
+    static constexpr qsizetype MAX_COMMAND_BYTES = 16;
+
+    MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent = nullptr);
+
+    // Says offline, waiting at most a second for it to leave.
+    void finish();
+
+Q_SIGNALS:
+    // Something the person must hear of once, such as a password the broker refuses.
+    void problem(const QString &description);
+    // Something to note on standard error, once.
+    void note(const QString &text);
+
+private:
+    void connected();
+    void recorded(const QJsonObject &event);
+    void commandArrived(const QString &topic, const QByteArray &payload);
+    void publishState();
+    QString topic(const QString &leaf) const;
+
+    MqttLink &m_link;
+    Watcher &m_watcher;
+    Settings m_settings;
+    bool m_motion = false;
+    bool m_camera = true;
+    QByteArray m_picture;
+    bool m_saidRefusal = false;
+    bool m_saidBadCommand = false;
+};
+
+} // namespace tirvel
