@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package as a user receives it: lintian, desktop-file-validate and appstreamcli find
 # nothing to report; unpacked (never installed on this machine) it holds the layout a desktop
-# expects, under one id; and the unpacked program, started through its link in usr/bin by an
+# expects, under one id, and a user unit systemd reads without complaint; it depends on the MQTT
+# client library and on no broker; and the unpacked program, started through its link in usr/bin by an
 # unprivileged user on a virtual X display, shows its window, declares the class and icon its menu
 # entry promises, and ends with status 0 on Alt+E.
 #   package_test.sh PACKAGE.deb
@@ -65,6 +66,18 @@ for size in 48 256; do
 done
 
 gzip -t "$share/man/man1/tirvel.1.gz" || fail "no compressed manual page tirvel.1.gz"
+
+# The user unit as systemd reads it, with the unpacked program in the place of the installed one;
+# never enabled or started.
+unit=$root/usr/lib/systemd/user/tirvel-watch.service
+[ -f "$unit" ] || fail "no systemd user unit tirvel-watch.service"
+sed "s#/usr/bin/tirvel#$root/usr/bin/tirvel#" "$unit" >"$work/tirvel-watch.service"
+problems=$(systemd-analyze verify --man=no "$work/tirvel-watch.service" 2>&1) || fail "$problems"
+[ -z "$problems" ] || fail "systemd reads the unit so: $problems"
+# The MQTT client library, never a broker that would start on every user's machine.
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q 'libmosquitto1' <<<"$depends" || fail "no dependency on libmosquitto1: $depends"
+! grep -qw 'mosquitto' <<<"${depends//libmosquitto1/}" || fail "a dependency on a broker: $depends"
 [ -f "$share/doc/tirvel/copyright" ] || fail "no copyright file"
 
 # A relative link, so that this unpacked copy starts as an installed one would.
