@@ -26,8 +26,12 @@ Watcher::Watcher(WatchSettings settings, Clock clock, QObject *parent)
     , m_motion(clock, qint64(m_settings.eventGapSeconds) * 1000)
     , m_log(m_settings.eventFolder)
     , m_pictures(m_settings.eventFolder, m_settings.keepEvents)
-    , m_notifier(m_settings.desktopId)
+    , m_notifierThread(new QThread)
+    , m_notifier(new Notifier(m_settings.desktopId))
 {
+    m_notifier->moveToThread(m_notifierThread);
+    connect(m_notifierThread, &QThread::finished, m_notifier, &QObject::deleteLater);
+    m_notifierThread->start();
     if (!m_settings.command.isEmpty()) {
         m_command = std::make_unique<EventCommand>(m_settings.command);
         connect(m_command.get(), &EventCommand::failed, this, &Watcher::problem);
@@ -36,7 +40,7 @@ Watcher::Watcher(WatchSettings settings, Clock clock, QObject *parent)
         connect(m_command.get(), &EventCommand::timedOut, this,
             [this] { record(QStringLiteral("command-ended"), {}); });
     }
-    connect(&m_notifier, &Notifier::unavailable, this, &Watcher::notificationsUnavailable);
+    connect(m_notifier, &Notifier::unavailable, this, &Watcher::notificationsUnavailable);
     m_check.setInterval(CHECK_INTERVAL_MS);
     connect(&m_check, &QTimer::timeout, this, &Watcher::check);
 }
@@ -44,6 +48,18 @@ Watcher::Watcher(WatchSettings settings, Clock clock, QObject *parent)
 Watcher::~Watcher()
 {
     endCommand();
+    m_notifierThread->quit();
+    // A bus that never answers must not hold up the end: such a thread is left to the end of
+    // the process.
+    if (m_notifierThread->wait(500))
+        delete m_notifierThread;
+}
+
+void Watcher::notify(const QString &summary, const QString &body, const QString &imagePath)
+{
+    QMetaObject::invokeMethod(m_notifier, [notifier = m_notifier, summary, body, imagePath] {
+        notifier->notify(summary, body, imagePath);
+    });
 }
 
 void Watcher::endCommand()
@@ -115,7 +131,7 @@ void Watcher::tested(int count, bool detected)
     if (!picture.isEmpty())
         fields.insert(QStringLiteral("picture"), picture);
     record(QStringLiteral("motion-start"), fields, path);
-    m_notifier.notify(DETECTION_MESSAGE, QLocale().toString(now, QLocale::LongFormat), path);
+    notify(DETECTION_MESSAGE, QLocale().toString(now, QLocale::LongFormat), path);
 }
 
 void Watcher::cameraStatusChanged(CameraStatus status)
@@ -167,7 +183,7 @@ void Watcher::setCameraLost(bool lost)
         // Nothing can be seen; the event ends with the picture.
         endMotion();
         record(QStringLiteral("camera-lost"), {});
-        m_notifier.notify(QStringLiteral("Kameran ger ingen bild"),
+        notify(QStringLiteral("Kameran ger ingen bild"),
             QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
     } else {
         record(QStringLiteral("camera-back"), {});
@@ -184,7 +200,7 @@ void Watcher::setFramesStale(bool stale)
     if (stale) {
         endMotion();
         record(QStringLiteral("frames-stale"), {});
-        m_notifier.notify(QStringLiteral("Inga nya bilder"),
+        notify(QStringLiteral("Inga nya bilder"),
             QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
     } else {
         record(QStringLiteral("frames-back"), {});

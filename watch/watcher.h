@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QJsonObject>
 #include <QObject>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -76,13 +77,16 @@ private:
     void endMotion();
     void setCameraLost(bool lost);
     void setFramesStale(bool stale);
+    void notify(const QString &summary, const QString &body, const QString &imagePath = {});
 
     WatchSettings m_settings;
     Clock m_clock;
     MotionEvents m_motion;
     EventLog m_log;
     EventPictures m_pictures;
-    Notifier m_notifier;
+    // On a thread of its own: even connecting to the session bus is a wait.
+    QThread *m_notifierThread;
+    Notifier *m_notifier;
     std::unique_ptr<EventCommand> m_command;
     QTimer m_check;
     bool m_watching = false;
