@@ -16,6 +16,13 @@ EventCommand::EventCommand(QStringList command, QObject *parent)
     m_kill.setInterval(KILL_AFTER_MS);
     connect(&m_limit, &QTimer::timeout, this, [this] {
         Q_EMIT timedOut();
+        if (!m_saidFailure) {
+            m_saidFailure = true;
+            Q_EMIT failed(QStringLiteral("The command '%1' of --on-event ran for more than %2 "
+                                         "seconds and was ended.")
+                              .arg(m_command.join(QLatin1Char(' ')))
+                              .arg(TIME_LIMIT_MS / 1000));
+        }
         m_process.terminate();
         m_kill.start();
     });

@@ -13,6 +13,7 @@
 #include "tirvel_error.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -298,6 +299,24 @@ private slots:
         QTest::mouseClick(
             window.findChild<QPushButton *>(QStringLiteral("cmdExit")), Qt::LeftButton);
         QVERIFY(!window.isVisible());
+    }
+
+    void watchingIsInTheContextMenuAndTheTitle()
+    {
+        auto *watch = m_form->findChild<QAction *>(QStringLiteral("watchAction"));
+        QVERIFY(watch != nullptr && watch->isCheckable());
+        QCOMPARE(m_form->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QVERIFY(m_form->actions().contains(watch));
+        QSignalSpy requests(m_form.get(), &MainWindow::watchRequested);
+        watch->trigger();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.first().first().toBool(), true);
+        m_form->setWatching(true);
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Tirvel – bevakar"));
+        QVERIFY(watch->isChecked());
+        m_form->setWatching(false);
+        QCOMPARE(m_form->windowTitle(), QStringLiteral("Tirvel"));
+        QVERIFY(!watch->isChecked());
     }
 
     void exitClosesTheWindowAndStopsTheTimer()
