@@ -42,7 +42,8 @@ public:
     using FrameLoader = std::function<QImage(const QString &path)>;
 
     // The frames are looked for in frameDirectory, the colour measure in colourLibrary.
-    Detector(const QString &frameDirectory, const QString &colourLibrary,
+    Detector(
+        const QString &frameDirectory, const QString &colourLibrary,
         FrameLoader loader = [](const QString &path) { return loadPicture(path); },
         QObject *parent = nullptr);
 

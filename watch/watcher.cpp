@@ -173,38 +173,34 @@ void Watcher::endMotion()
 
 void Watcher::setCameraLost(bool lost)
 {
-    if (lost == m_cameraLost)
-        return;
-    m_cameraLost = lost;
-    Q_EMIT automaticTestsPaused(lost);
-    if (!m_watching)
-        return;
-    if (lost) {
-        // Nothing can be seen; the event ends with the picture.
-        endMotion();
-        record(QStringLiteral("camera-lost"), {});
-        notify(QStringLiteral("Kameran ger ingen bild"),
-            QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
-    } else {
-        record(QStringLiteral("camera-back"), {});
-    }
+    if (lost != m_cameraLost)
+        Q_EMIT automaticTestsPaused(lost);
+    setBlind(m_cameraLost, lost, QStringLiteral("camera-lost"), QStringLiteral("camera-back"),
+        QStringLiteral("Kameran ger ingen bild"));
 }
 
 void Watcher::setFramesStale(bool stale)
 {
-    if (stale == m_framesStale)
+    setBlind(m_framesStale, stale, QStringLiteral("frames-stale"), QStringLiteral("frames-back"),
+        QStringLiteral("Inga nya bilder"));
+}
+
+void Watcher::setBlind(bool &state, bool blind, const QString &goneKind, const QString &backKind,
+    const QString &summary)
+{
+    if (blind == state)
         return;
-    m_framesStale = stale;
+    state = blind;
     if (!m_watching)
         return;
-    if (stale) {
-        endMotion();
-        record(QStringLiteral("frames-stale"), {});
-        notify(QStringLiteral("Inga nya bilder"),
-            QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
-    } else {
-        record(QStringLiteral("frames-back"), {});
+    if (!blind) {
+        record(backKind, {});
+        return;
     }
+    // Nothing new can be seen; an open event ends here.
+    endMotion();
+    record(goneKind, {});
+    notify(summary, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
 }
 
 void Watcher::record(const QString &kind, QJsonObject fields, const QString &picturePath)

@@ -77,6 +77,9 @@ private:
     void endMotion();
     void setCameraLost(bool lost);
     void setFramesStale(bool stale);
+    // The camera lost, or the frames stale: said once each way while watching.
+    void setBlind(bool &state, bool blind, const QString &goneKind, const QString &backKind,
+        const QString &summary);
     void notify(const QString &summary, const QString &body, const QString &imagePath = {});
 
     WatchSettings m_settings;
