@@ -5,7 +5,8 @@
 # scene must give no event; motion exactly one, with its picture, its log lines, one notification
 # and the command run with the event in its environment; pulling the camera out a camera-lost
 # event within 5 seconds, plugging it back camera-back. Then, on a bus with no notification
-# service at all, motion must still be recorded, and the missing service said once.
+# service at all, motion must still be recorded, and the missing service said once; and frames
+# of another program that stop changing must be frames-stale, and a new one frames-back.
 #   e2e_watch.sh PROGRAM
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
@@ -127,4 +128,21 @@ wait "$program" || fail "the program ended with status $?"
 [ "$(grep -c 'desktop notifications cannot be shown' "$work/alone.err")" -eq 1 ] ||
   fail "the missing notification service was not said once"
 echo "without a notification service: the event recorded, and said once"
+
+# Another program's frames that stop changing, and then change again.
+mkdir -m 700 "$work/outside" "$work/events3"
+cp "$work/frames/5.bmp" "$work/frames/6.bmp" "$work/outside/"
+log=$work/events3/events.jsonl
+QT_QPA_PLATFORM=offscreen "$1" --watch --directory "$work/outside" --events "$work/events3" \
+  2>"$work/outside.err" &
+program=$!
+pids+=("$program")
+wait_for_event frames-stale 15 >/dev/null
+cp "$work/frames/5.bmp" "$work/outside/new.bmp"
+convert "$work/outside/new.bmp" -negate "BMP3:$work/outside/new.bmp"
+mv "$work/outside/new.bmp" "$work/outside/6.bmp"
+wait_for_event frames-back 5 >/dev/null
+kill -TERM "$program"
+wait "$program" || fail "the program ended with status $?"
+echo "another program's frames: stale after 10 s without a new 6.bmp, back with one"
 echo "1 passed, 0 failed"
