@@ -53,11 +53,13 @@ struct WatchOptions
         QStringLiteral("dir")};
     QCommandLineOption gap {QStringLiteral("event-gap"),
         QStringLiteral("An event ends when <seconds> pass without a detection (1 to 3600, "
-                       "default 10)."),
-        QStringLiteral("seconds"), QStringLiteral("10")};
+                       "default %1).")
+            .arg(CommandLine::DEFAULT_EVENT_GAP_SECONDS),
+        QStringLiteral("seconds"), QString::number(CommandLine::DEFAULT_EVENT_GAP_SECONDS)};
     QCommandLineOption keep {QStringLiteral("keep-events"),
-        QStringLiteral("Keep the pictures of the newest <n> events (1 to 100000, default 1000)."),
-        QStringLiteral("n"), QStringLiteral("1000")};
+        QStringLiteral("Keep the pictures of the newest <n> events (1 to 100000, default %1).")
+            .arg(CommandLine::DEFAULT_KEEP_EVENTS),
+        QStringLiteral("n"), QString::number(CommandLine::DEFAULT_KEEP_EVENTS)};
     QCommandLineOption command {QStringLiteral("on-event"),
         QStringLiteral("Run <command> at each event, never through a shell: spaces separate its "
                        "words and double quotes group them. TIRVEL_EVENT, TIRVEL_TIME, "

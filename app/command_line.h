@@ -29,8 +29,10 @@ struct CommandLine
     bool watch = false;
     // Where the pictures and the log of events go.
     QString eventFolder;
-    int eventGapSeconds = 10;
-    int keepEvents = 1000;
+    static constexpr int DEFAULT_EVENT_GAP_SECONDS = 10;
+    int eventGapSeconds = DEFAULT_EVENT_GAP_SECONDS;
+    static constexpr int DEFAULT_KEEP_EVENTS = 1000;
+    int keepEvents = DEFAULT_KEEP_EVENTS;
     // The program to run at each event, and its arguments; empty for none.
     QStringList eventCommand;
 

@@ -1,25 +1,13 @@
-#include "alert_sound.h"
-#include "camera_supervisor.h"
-#include "camera_view.h"
-#include "colsum_library.h"
+#include "camera_facts.h"
 #include "command_line.h"
-#include "demo_scene_camera.h"
-#include "detector.h"
-#include "frame_writer.h"
-#include "home_assistant.h"
 #include "main_window.h"
-#include "mqtt_bridge.h"
-#include "mqtt_link.h"
+#include "program.h"
 #include "qt_camera_backend.h"
-#include "tirvel_error.h"
-#include "watch_wiring.h"
-#include "watcher.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
 #include <QSocketNotifier>
-#include <QThread>
 
 #include <csignal>
 #include <cstdio>
@@ -32,9 +20,6 @@ using namespace tirvel;
 namespace {
 
 int g_signalSocket[2] = {-1, -1};
-
-// How long an ending program waits for the detector to finish what it does.
-constexpr int EXIT_WAIT_MS = 500;
 
 // GStreamer's device monitor, which Qt 6.4 runs over every kind of device, frees memory still in
 // use when an audio device goes; the camera needs none of them.
@@ -93,36 +78,6 @@ void closeOnTerminationSignals(QWidget &window)
         sigaction(signal, &action, nullptr);
 }
 
-// With --mqtt, the watcher's events go to the broker too; its connection is made away from the
-// window's thread.
-std::pair<std::unique_ptr<MqttLink>, std::unique_ptr<MqttBridge>> joinBroker(
-    const CommandLine &options, Watcher &watcher, MainWindow &window)
-{
-    if (!options.mqtt)
-        return {};
-    MqttLink::Settings settings;
-    settings.target = *options.mqtt;
-    settings.clientId = QStringLiteral("tirvel-") + options.mqttName;
-    settings.password = options.mqttPassword.isEmpty()
-        ? qEnvironmentVariable("TIRVEL_MQTT_PASSWORD")
-        : options.mqttPassword;
-    settings.caFile = options.mqttCaFile;
-    settings.willTopic = tirvelTopic(options.mqttName, QStringLiteral("status"));
-    settings.willPayload = QByteArrayLiteral("offline");
-    auto link = std::make_unique<MqttLink>(settings);
-    auto bridge = std::make_unique<MqttBridge>(*link, watcher,
-        MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
-            QStringLiteral(TIRVEL_VERSION), options.eventFolder});
-    QObject::connect(
-        bridge.get(), &MqttBridge::problem, &window, [&window](const QString &description) {
-            window.reportError(int(ErrorNumber::PathAccessError), description);
-        });
-    QObject::connect(bridge.get(), &MqttBridge::note,
-        [](const QString &text) { std::fprintf(stderr, "tirvel: MQTT: %s\n", qPrintable(text)); });
-    link->start();
-    return {std::move(link), std::move(bridge)};
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -166,69 +121,18 @@ int main(int argc, char *argv[])
     icon.addFile(QStringLiteral(":/icons/256.png"));
     QApplication::setWindowIcon(icon);
 
-    const bool demoScene = options.cameraName == QLatin1String(DEMO_SCENE_ID);
-    std::unique_ptr<CameraBackend> backend;
-    if (demoScene)
-        backend = std::make_unique<DemoSceneCamera>();
-    else
-        backend = std::make_unique<QtCameraBackend>();
-
-    // The detector reads and decodes the frame files on a thread of its own, so that a file that
-    // is slow, huge or never comes holds up a result, never the window.
-    QThread detection;
-    detection.setObjectName(QStringLiteral("detection"));
-    const QString programDirectory = QDir::toNativeSeparators(QApplication::applicationDirPath());
-    auto *detector = new Detector(
-        options.frameDirectory, programDirectory + QDir::separator() + ColSumLibrary::fileName());
-    detector->moveToThread(&detection);
-    QObject::connect(&detection, &QThread::finished, detector, &QObject::deleteLater);
-    detection.start();
-
     int status = 0;
+    bool ended = true;
     {
-        // One clock keeps the camera's rate and the writer's in step.
-        const Clock clock = steadyClock();
-        CameraSupervisor camera(std::move(backend), clock);
-        if (!demoScene)
-            camera.setCameraName(options.cameraName);
-        AlertSound alert;
-        MainWindow window(detector, new CameraView(camera), [&alert] { alert.play(); });
-
-        std::unique_ptr<FrameWriter> writer;
-        if (options.framesFromCamera) {
-            writer = std::make_unique<FrameWriter>(options.frameDirectory, clock);
-            QObject::connect(
-                &camera, &CameraSupervisor::pictureChanged, writer.get(), &FrameWriter::write);
-            QObject::connect(
-                writer.get(), &FrameWriter::failed, &window, [&window](const QString &description) {
-                    window.reportError(int(ErrorNumber::PathAccessError), description);
-                });
-        }
-        WatchSettings settings;
-        settings.eventFolder = options.eventFolder;
-        settings.eventGapSeconds = options.eventGapSeconds;
-        settings.keepEvents = options.keepEvents;
-        settings.command = options.eventCommand;
-        settings.ownCamera = options.framesFromCamera;
-        settings.desktopId = QStringLiteral(TIRVEL_APP_ID);
-        settings.cameraLostMs = CameraSupervisor::Timing {}.stallMs;
-        Watcher watcher(settings, clock);
-        watchOver(watcher, *detector, camera, window, writer.get());
-        window.echoReports(options.watch);
-        const auto [link, bridge] = joinBroker(options, watcher, window);
-        if (options.watch)
-            watcher.setWatching(true);
-
-        closeOnTerminationSignals(window);
-        window.show();
+        Program program(options, QDir::toNativeSeparators(QApplication::applicationDirPath()));
+        closeOnTerminationSignals(program.window());
+        program.start();
         status = QApplication::exec();
-        if (bridge)
-            bridge->finish();
+        ended = program.end();
     }
-    detection.quit();
-    // A frame file that hangs (a stalled network folder, say) leaves the detector stuck in a
-    // read that nothing can interrupt; the program ends all the same, and promptly.
-    if (!detection.wait(QDeadlineTimer(EXIT_WAIT_MS))) {
+    // A frame file that hangs (a stalled network folder, say) leaves a worker stuck in a call
+    // that nothing can interrupt; the program ends all the same, and promptly.
+    if (!ended) {
         std::fflush(nullptr);
         std::_Exit(status);
     }

@@ -1,7 +1,7 @@
 // What writing the live view's frames costs: one 160 x 120 picture encoded as a 24-bit bitmap and
 // put in place whole, as --frames-from-camera does up to five times a second.
 
-#include "capture_facts.h"
+#include "camera_facts.h"
 #include "demo_scene.h"
 #include "frame_writer.h"
 

@@ -119,13 +119,13 @@ BENCHMARK(loadFrame)->Unit(benchmark::kMicrosecond);
 void testClick(benchmark::State &state)
 {
     Frames frames(156, 116);
-    Detector detector(frames.dir.path(), QStringLiteral(COLORSUM_PATH));
+    Detector detector(framePaths(frames.dir.path()), QStringLiteral(COLORSUM_PATH));
     detector.setFrames({{156, 116}, 0x00C8D0D4}, {{158, 118}, 0x00FFFFFF});
     detector.setSensitivity(50);
     detector.tick();
     int detections = 0;
     QObject::connect(&detector, &Detector::tested,
-        [&detections](int, bool detected) { detections += detected ? 1 : 0; });
+        [&detections](const TestResult &result) { detections += result.detected ? 1 : 0; });
     for (auto _ : state)
         detector.test();
     benchmark::DoNotOptimize(detections);
@@ -139,7 +139,7 @@ void clickToResult(benchmark::State &state)
 {
     Frames frames(156, 116);
     QThread thread;
-    auto *detector = new Detector(frames.dir.path(), QStringLiteral(COLORSUM_PATH));
+    auto *detector = new Detector(framePaths(frames.dir.path()), QStringLiteral(COLORSUM_PATH));
     detector->moveToThread(&thread);
     QObject::connect(&thread, &QThread::finished, detector, &QObject::deleteLater);
     thread.start();

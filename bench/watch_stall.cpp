@@ -1,22 +1,16 @@
 // The window's thread while Tirvel keeps watch over its own camera, measured from inside: the
-// demo scene filmed, its frames written, tested every second and every detection recorded, as
-// `tirvel --watch --frames-from-camera --camera test-scene` does, offscreen. A timer due every
+// program built as `tirvel --watch --frames-from-camera --camera test-scene` builds it, offscreen,
+// with its frames written, tested every second and every detection recorded. A timer due every
 // 5 ms records how late it comes; the process's CPU time and peak memory are taken over the whole
 // run. With URL, every event also goes to that MQTT broker, as --mqtt URL does; a broker that is
-// not there, or does not answer, must change nothing.
-//   watch_stall [SECONDS [URL]]
+// not there, or does not answer, must change nothing. With --slow-disk MS, every frame, picture
+// and log line takes MS longer to write, as on a slow USB stick or network folder.
+//   watch_stall [--slow-disk MS] [SECONDS [URL]]
 
-#include "camera_supervisor.h"
-#include "camera_view.h"
-#include "clock.h"
-#include "demo_scene_camera.h"
-#include "detector.h"
-#include "frame_writer.h"
-#include "home_assistant.h"
+#include "command_line.h"
 #include "main_window.h"
-#include "mqtt_bridge.h"
 #include "mqtt_link.h"
-#include "watch_wiring.h"
+#include "program.h"
 #include "watcher.h"
 
 #include <QApplication>
@@ -54,46 +48,37 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
-    const QString url = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    QStringList arguments = QApplication::arguments().mid(1);
+    int slowDiskMs = 0;
+    if (arguments.value(0) == QLatin1String("--slow-disk")) {
+        slowDiskMs = arguments.value(1).toInt();
+        arguments = arguments.mid(2);
+    }
+    const int seconds = arguments.isEmpty() ? 20 : arguments.value(0).toInt();
+    const QString url = arguments.value(1);
     QTemporaryDir frames;
     QTemporaryDir events;
 
-    QThread thread;
-    auto *detector = new Detector(frames.path(), QStringLiteral(COLORSUM_PATH),
-        [](const QString &path) { return loadPicture(path, Settle::No); });
-    detector->moveToThread(&thread);
-    QObject::connect(&thread, &QThread::finished, detector, &QObject::deleteLater);
-    thread.start();
-    const Clock clock = steadyClock();
-    CameraSupervisor camera(std::make_unique<DemoSceneCamera>(), clock);
-    MainWindow window(detector, new CameraView(camera), [] {});
-    FrameWriter writer(frames.path(), clock);
-    QObject::connect(&camera, &CameraSupervisor::pictureChanged, &writer, &FrameWriter::write);
-    WatchSettings settings;
-    settings.eventFolder = events.path();
-    settings.ownCamera = true;
-    Watcher watcher(settings, clock);
-    watchOver(watcher, *detector, camera, window, &writer);
-    std::unique_ptr<MqttLink> link;
-    std::unique_ptr<MqttBridge> bridge;
-    if (!url.isEmpty()) {
-        QString problem;
-        MqttLink::Settings linkSettings;
-        linkSettings.target = MqttTarget::parse(url, problem).value_or(MqttTarget {});
-        linkSettings.clientId = QStringLiteral("tirvel-bench");
-        linkSettings.willTopic = tirvelTopic(QStringLiteral("bench"), QStringLiteral("status"));
-        linkSettings.willPayload = QByteArrayLiteral("offline");
-        link = std::make_unique<MqttLink>(linkSettings);
-        bridge = std::make_unique<MqttBridge>(*link, watcher,
-            MqttBridge::Settings {QStringLiteral("bench"), QStringLiteral("homeassistant"),
-                QStringLiteral("bench"), events.path()});
-        link->start();
+    QStringList line {QStringLiteral("tirvel"), QStringLiteral("--watch"),
+        QStringLiteral("--frames-from-camera"), QStringLiteral("--camera"),
+        QStringLiteral("test-scene"), QStringLiteral("--directory"), frames.path(),
+        QStringLiteral("--events"), events.path()};
+    if (!url.isEmpty())
+        line << QStringLiteral("--mqtt") << url << QStringLiteral("--mqtt-id")
+             << QStringLiteral("bench");
+    const CommandLine options = parseCommandLine(line, QStringLiteral(COLORSUM_DIR));
+    if (options.action != CommandLine::Action::Run) {
+        std::fprintf(stderr, "watch_stall: %s\n", qPrintable(options.message));
+        return 2;
     }
+    Program::Replacements replacements;
+    replacements.beep = [] {};
+    if (slowDiskMs > 0)
+        replacements.beforeEachWrite = [slowDiskMs] { QThread::msleep(slowDiskMs); };
+    Program program(options, QStringLiteral(COLORSUM_DIR), std::move(replacements));
     int recorded = 0;
-    QObject::connect(&watcher, &Watcher::recorded, [&recorded] { ++recorded; });
-    window.show();
-    watcher.setWatching(true);
+    QObject::connect(&program.watcher(), &Watcher::recorded, [&recorded] { ++recorded; });
+    program.start();
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -113,14 +98,13 @@ int main(int argc, char *argv[])
     QApplication::exec();
 
     const double share = 100 * (cpuSeconds() - cpuBefore) / (double(elapsed.elapsed()) / 1000);
-    std::printf("watching the demo scene for %d s%s%s%s: longest stall of the window's thread %lld "
-                "ms, %.1f %% of a core, peak resident memory %ld MB, %d events recorded\n",
+    MqttLink *link = program.link();
+    std::printf("watching the demo scene for %d s%s%s%s%s: longest stall of the window's thread "
+                "%lld ms, %.1f %% of a core, peak resident memory %ld MB, %d events recorded\n",
         seconds, url.isEmpty() ? "" : ", telling ", qPrintable(url),
         link && link->isConnected() ? " (connected)" : (link ? " (never connected)" : ""),
+        slowDiskMs > 0 ? qPrintable(QStringLiteral(", every write %1 ms slower").arg(slowDiskMs))
+                       : "",
         static_cast<long long>(longest), share, peakResidentKb() / 1024, recorded);
-    if (bridge)
-        bridge->finish();
-    thread.quit();
-    thread.wait();
-    return 0;
+    return program.end() ? 0 : 1;
 }

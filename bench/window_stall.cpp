@@ -94,7 +94,7 @@ int main(int argc, char *argv[])
     const int seconds = arguments.size() > 1 ? arguments.at(1).toInt() : 5;
 
     QThread thread;
-    auto *detector = new Detector(directory, QStringLiteral(COLORSUM_PATH));
+    auto *detector = new Detector(framePaths(directory), QStringLiteral(COLORSUM_PATH));
     if (!oneThread) {
         detector->moveToThread(&thread);
         QObject::connect(&thread, &QThread::finished, detector, &QObject::deleteLater);

@@ -1,7 +1,8 @@
 #include "detector.h"
 
-#include "frame_files.h"
 #include "tirvel_error.h"
+
+#include <QThread>
 
 #include <algorithm>
 
@@ -10,8 +11,6 @@ namespace tirvel {
 namespace {
 
 constexpr int TICK_MILLISECONDS = 1000;
-// Half-way between two ticks, so a test never meets a 5.bmp being read.
-constexpr int AUTOMATIC_TEST_DELAY_MS = 500;
 const QString START_PICTURE = QStringLiteral(":/tirvel/start.bmp");
 
 QImage shownPart(const QImage &picture, const PictureSurface &frame)
@@ -27,28 +26,24 @@ QImage shownPart(const QImage &picture, const PictureSurface &frame)
 
 } // namespace
 
-Detector::Detector(const QString &frameDirectory, const QString &colourLibrary, FrameLoader loader,
-    QObject *parent)
+Detector::Detector(
+    FramePaths frames, const QString &colourLibrary, FrameLoader loader, QObject *parent)
     : QObject(parent)
-    , m_frameDirectory(frameDirectory)
+    , m_paths(std::move(frames))
     , m_loader(std::move(loader))
     , m_colSum(colourLibrary)
     , m_timed(0)
     , m_test(0)
     , m_tick(this)
-    , m_automaticTest(this)
 {
     m_tick.setObjectName(QStringLiteral("Timer1"));
     m_tick.setInterval(TICK_MILLISECONDS);
     connect(&m_tick, &QTimer::timeout, this, &Detector::tick);
-    // One pending at most: a test that is still due when the next is asked for is the same one.
-    m_automaticTest.setSingleShot(true);
-    m_automaticTest.setInterval(AUTOMATIC_TEST_DELAY_MS);
-    connect(&m_automaticTest, &QTimer::timeout, this, &Detector::test);
 }
 
 void Detector::setFrames(FrameLayout timed, FrameLayout test)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_timed = PictureSurface(timed.background);
     // Built in; a failure here is a broken build, not a user's file.
     m_timed.load(START_PICTURE);
@@ -62,68 +57,58 @@ void Detector::setFrames(FrameLayout timed, FrameLayout test)
 
 void Detector::setSensitivity(int sensitivity)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_sensitivity = sensitivity;
 }
 
 void Detector::test()
 {
-    if (!m_tick.isActive())
-        m_tick.start();
+    Q_ASSERT(QThread::currentThread() == thread());
+    startTicks();
     QImage picture;
     const bool loaded = attempt(
         [this, &picture] {
-            picture = m_loader(framePath(m_frameDirectory, TEST_FRAME_FILE));
+            picture = m_loader(m_paths.test);
             m_test.setPicture(shownPart(picture, m_test));
         },
-        TEST_FRAME_FILE);
+        m_paths.test);
     if (!loaded)
         return;
-    Q_EMIT testFrameRead(picture);
     const bool scanned = attempt([this] { m_state.scan(m_timed, m_test, m_colSum); });
     // Marks made before a failing measure stay, and show.
     Q_EMIT testFrameChanged(m_test.pixelLayer());
-    if (scanned)
-        Q_EMIT tested(
-            m_state.changeCount(), beatsSensitivity(m_state.changeCount(), m_sensitivity));
+    if (!scanned)
+        return;
+    TestResult result;
+    result.count = m_state.changeCount();
+    result.detected = beatsSensitivity(result.count, m_sensitivity);
+    result.timed = m_timed.pixelLayer();
+    result.marked = m_test.pixelLayer();
+    result.read = picture;
+    Q_EMIT tested(result);
 }
 
 void Detector::tick()
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_state.emptyCount();
     const bool loaded = attempt(
-        [this] {
-            m_timed.setPicture(
-                shownPart(m_loader(framePath(m_frameDirectory, TIMED_FRAME_FILE)), m_timed));
-        },
-        TIMED_FRAME_FILE);
+        [this] { m_timed.setPicture(shownPart(m_loader(m_paths.timed), m_timed)); }, m_paths.timed);
     if (!loaded)
         return;
     Q_EMIT timedFrameChanged(m_timed.pixelLayer());
-    if (m_watching && !m_automaticTestsPaused)
-        m_automaticTest.start();
+    Q_EMIT ticked();
+}
+
+void Detector::startTicks()
+{
+    if (!m_tick.isActive())
+        m_tick.start();
 }
 
 void Detector::stop()
 {
     m_tick.stop();
-    m_automaticTest.stop();
-}
-
-void Detector::setWatching(bool watching)
-{
-    m_watching = watching;
-    m_failingFiles.clear();
-    if (!watching)
-        m_automaticTest.stop();
-    else if (!m_tick.isActive())
-        m_tick.start();
-}
-
-void Detector::setAutomaticTestsPaused(bool paused)
-{
-    m_automaticTestsPaused = paused;
-    if (paused)
-        m_automaticTest.stop();
 }
 
 bool Detector::attempt(const std::function<void()> &step, const QString &file)
@@ -132,7 +117,6 @@ bool Detector::attempt(const std::function<void()> &step, const QString &file)
     QString description;
     try {
         step();
-        m_failingFiles.remove(file);
         return true;
     } catch (const TirvelError &error) {
         number = int(error.number());
@@ -141,13 +125,7 @@ bool Detector::attempt(const std::function<void()> &step, const QString &file)
         number = int(ErrorNumber::OutOfMemory);
         description = QStringLiteral("Out of memory");
     }
-    // Watching, a file that stays missing would otherwise be reported every second.
-    if (m_watching && !file.isEmpty()) {
-        if (m_failingFiles.contains(file))
-            return false;
-        m_failingFiles.insert(file);
-    }
-    Q_EMIT failed(number, description);
+    Q_EMIT failed(number, description, file);
     return false;
 }
 

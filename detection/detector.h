@@ -4,10 +4,10 @@
 #include "detection_state.h"
 #include "picture_file.h"
 #include "picture_surface.h"
+#include "test_result.h"
 
 #include <QImage>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -23,12 +23,19 @@ struct FrameLayout
     ColourValue background = 0;
 };
 
+// Where the two frames are read from.
+struct FramePaths
+{
+    QString timed;
+    QString test;
+};
+
 // What a test and the one-second tick do, with no window. It owns the timed frame (the start
 // picture until a tick reads 5.bmp), the test frame, the change count, the colour measure and the
 // tick. A test starts the tick if it is idle, never restarting it, so the one-second rhythm holds
 // however fast tests come; then it loads 6.bmp, scans and decides. A tick empties the count and
-// loads 5.bmp. A failing step stops its handler there, is said once through failed(), and leaves
-// what was done before it.
+// loads 5.bmp. A failing step stops its handler there, is said through failed(), and leaves what
+// was done before it. When to test and what to make of a result is for others to decide.
 //
 // It needs no thread of its own, but the program gives it one, so that a frame file that is slow
 // to read or decode never holds up the window: everything it is asked then runs there, in the
@@ -41,9 +48,8 @@ public:
     // Reads and decodes one frame file, throwing TirvelError.
     using FrameLoader = std::function<QImage(const QString &path)>;
 
-    // The frames are looked for in frameDirectory, the colour measure in colourLibrary.
     Detector(
-        const QString &frameDirectory, const QString &colourLibrary,
+        FramePaths frames, const QString &colourLibrary,
         FrameLoader loader = [](const QString &path) { return loadPicture(path); },
         QObject *parent = nullptr);
 
@@ -55,15 +61,10 @@ public:
 
     void test();
     void tick();
+    // Starts the tick if it is idle, as a test does.
+    void startTicks();
     // No tick comes after this.
     void stop();
-
-    // While watching, the tick runs, and half a second after each tick that read 5.bmp the
-    // detector tests by itself, so the start picture is never compared; a failing frame file is
-    // said once, and again only after it has been read since.
-    void setWatching(bool watching);
-    // Holds back the tests it would make by itself, while its frames are known to be stale.
-    void setAutomaticTestsPaused(bool paused);
 
     std::int32_t changeCount() const noexcept { return m_state.changeCount(); }
     QSize scanBounds() const noexcept { return m_state.scanBounds(); }
@@ -71,20 +72,19 @@ public:
     const PictureSurface &testFrame() const noexcept { return m_test; }
 
 Q_SIGNALS:
-    // A test's count, and whether it beat the sensitivity.
-    void tested(int count, bool detected);
+    void tested(const tirvel::TestResult &result);
     void timedFrameChanged(const QImage &picture);
+    // A tick read 5.bmp, so a test now compares with the timed frame's picture.
+    void ticked();
     void testFrameChanged(const QImage &picture);
-    // The whole picture a test read from 6.bmp, before its marks.
-    void testFrameRead(const QImage &picture);
-    void failed(int number, const QString &description);
+    // file is the frame file that could not be read, empty when another step failed.
+    void failed(int number, const QString &description, const QString &file);
 
 private:
-    // Runs one step; false, after failed(), when it threw. A failure to read the named file is
-    // said once while watching, until the file has been read again.
+    // Runs one step; false, after failed(), when it threw.
     bool attempt(const std::function<void()> &step, const QString &file = {});
 
-    QString m_frameDirectory;
+    FramePaths m_paths;
     FrameLoader m_loader;
     ColSumLibrary m_colSum;
     PictureSurface m_timed;
@@ -92,10 +92,6 @@ private:
     DetectionState m_state;
     int m_sensitivity = 0;
     QTimer m_tick;
-    QTimer m_automaticTest;
-    bool m_watching = false;
-    bool m_automaticTestsPaused = false;
-    QSet<QString> m_failingFiles;
 };
 
 } // namespace tirvel

@@ -174,7 +174,7 @@ QString tooLargeText(std::int64_t width, std::int64_t height)
         .arg(MAX_PICTURE_PIXELS);
 }
 
-QByteArray readPictureFile(const QString &path, Settle settle)
+QByteArray readPictureFile(const QString &path)
 {
     // Pictures built into the program, such as the start picture, are Qt resources in memory.
     if (path.startsWith(QLatin1Char(':'))) {
@@ -207,7 +207,7 @@ QByteArray readPictureFile(const QString &path, Settle settle)
         }
         // A file whose clock runs ahead of ours is judged by how long we have seen it unchanged.
         const auto quiet = std::max(ageOf(before.modified), now - seenSince);
-        if (quiet >= QUIET_TIME || settle == Settle::No) {
+        if (quiet >= QUIET_TIME) {
             QByteArray bytes = readToLimit(file.fd, path, before.size);
             if (snapshotOf(file.fd, path) == before)
                 return bytes;
@@ -240,10 +240,10 @@ QImage decodePicture(const QByteArray &bytes, const QString &path)
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-QImage loadPicture(const QString &path, Settle settle)
+QImage loadPicture(const QString &path)
 {
     // Decoded from memory, so the picture is the one snapshot the read accepted.
-    return decodePicture(readPictureFile(path, settle), path);
+    return decodePicture(readPictureFile(path), path);
 }
 
 } // namespace tirvel

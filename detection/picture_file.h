@@ -22,10 +22,7 @@ QString tooLargeText(std::int64_t width, std::int64_t height);
 // during the read, is read again once it holds still; the caller waits up to 200 ms for that.
 // Throws TirvelError: file not found, path/file access error (not a regular file, unreadable), or
 // invalid picture (too large, still being written).
-// Frames that are only ever renamed into place, as Tirvel's own writer puts them, cannot be caught
-// half-written, so they are read at once with Settle::No.
-enum class Settle { Wait, No };
-QByteArray readPictureFile(const QString &path, Settle settle = Settle::Wait);
+QByteArray readPictureFile(const QString &path);
 
 // Decodes a whole file's bytes with Qt's readers into a 32-bit RGB picture. Windows bitmaps pass
 // a header check first, so that a file that does not describe every one of its pixels is an
@@ -33,6 +30,6 @@ QByteArray readPictureFile(const QString &path, Settle settle = Settle::Wait);
 QImage decodePicture(const QByteArray &bytes, const QString &path);
 
 // Reads and decodes a picture file, as above.
-QImage loadPicture(const QString &path, Settle settle = Settle::Wait);
+QImage loadPicture(const QString &path);
 
 } // namespace tirvel

@@ -3,8 +3,6 @@
 #include "home_assistant.h"
 #include "watcher.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 
 namespace tirvel {
@@ -73,27 +71,32 @@ void MqttBridge::publishState()
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
 }
 
-void MqttBridge::recorded(const QJsonObject &event)
+void MqttBridge::recorded(const Event &event)
 {
-    const QString kind = event.value(QStringLiteral("event")).toString();
-    if (kind.startsWith(QLatin1String("command-")))
+    if (isCommandEvent(event.kind))
         return;
-    m_link.publish(
-        topic(QStringLiteral("event")), QJsonDocument(event).toJson(QJsonDocument::Compact), false);
-    if (kind == QLatin1String("motion-start")) {
-        QFile picture(QDir(m_settings.eventFolder)
-                          .filePath(event.value(QStringLiteral("picture")).toString()));
-        if (picture.open(QIODevice::ReadOnly)) {
-            m_picture = picture.readAll();
-            m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
-        }
+    m_link.publish(topic(QStringLiteral("event")),
+        QJsonDocument(event.record()).toJson(QJsonDocument::Compact), false);
+    if (event.kind == EventKind::MotionStart && !event.pictureBytes.isEmpty()) {
+        m_picture = event.pictureBytes;
+        m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
     }
-    if (kind == QLatin1String("motion-start") || kind == QLatin1String("motion-end")) {
-        m_motion = kind == QLatin1String("motion-start");
+    switch (event.kind) {
+    case EventKind::MotionStart:
+    case EventKind::MotionEnd:
+        m_motion = event.kind == EventKind::MotionStart;
         m_link.publish(topic(QStringLiteral("motion")), onOff(m_motion), true);
-    } else {
-        m_camera = kind == QLatin1String("camera-back") || kind == QLatin1String("frames-back");
+        break;
+    case EventKind::CameraLost:
+    case EventKind::CameraBack:
+    case EventKind::FramesStale:
+    case EventKind::FramesBack:
+        m_camera = event.kind == EventKind::CameraBack || event.kind == EventKind::FramesBack;
         m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+        break;
+    case EventKind::CommandDropped:
+    case EventKind::CommandEnded:
+        break;
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "event.h"
 #include "mqtt_link.h"
 
-#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -27,7 +27,6 @@ public:
         // Empty for no discovery.
         QString discoveryPrefix;
         QString version;
-        QString eventFolder;
     };
 
     static constexpr qsizetype MAX_COMMAND_BYTES = 16;
@@ -45,7 +44,7 @@ Q_SIGNALS:
 
 private:
     void connected();
-    void recorded(const QJsonObject &event);
+    void recorded(const tirvel::Event &event);
     void commandArrived(const QString &topic, const QByteArray &payload);
     void publishState();
     QString topic(const QString &leaf) const;

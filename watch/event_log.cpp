@@ -51,6 +51,8 @@ QString EventLog::append(const QJsonObject &record)
         // Half a line would spoil the next one as well.
         if (written > 0 && ::ftruncate(fd, before.st_size) != 0)
             problem += QStringLiteral(", and the half line stays: ") + systemError();
+    } else if (::fdatasync(fd) != 0) {
+        problem = systemError();
     }
     ::close(fd);
     return problem;

@@ -39,14 +39,17 @@ QImage EventPictures::compose(const QImage &timed, const QImage &marked)
     return picture;
 }
 
-QString EventPictures::save(
-    const QImage &timed, const QImage &marked, const QDateTime &time, QString &problem)
+QByteArray EventPictures::encode(const QImage &timed, const QImage &marked)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     compose(timed, marked).save(&buffer, "PNG");
+    return bytes;
+}
 
+QString EventPictures::save(const QByteArray &png, const QDateTime &time, QString &problem)
+{
     const QString stem = time.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString name = stem + QStringLiteral(".png");
     const QDir folder(m_folder);
@@ -54,7 +57,7 @@ QString EventPictures::save(
          QFileInfo::exists(folder.filePath(name)) || QFileInfo(folder.filePath(name)).isSymLink();
          ++suffix)
         name = QStringLiteral("%1-%2.png").arg(stem).arg(suffix);
-    problem = FrameWriter::storeWhole(folder.filePath(name), bytes);
+    problem = FrameWriter::storeWhole(folder.filePath(name), png, FrameWriter::Durable::Yes);
     if (!problem.isEmpty())
         return {};
     prune();

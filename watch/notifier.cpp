@@ -4,6 +4,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QThread>
 #include <QVariantMap>
 
 namespace tirvel {
@@ -16,6 +17,7 @@ Notifier::Notifier(const QString &desktopId, QObject *parent)
 
 void Notifier::notify(const QString &summary, const QString &body, const QString &imagePath)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     QDBusMessage message
         = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
             QStringLiteral("/org/freedesktop/Notifications"),

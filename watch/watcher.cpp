@@ -1,65 +1,69 @@
 #include "watcher.h"
 
+#include "event_store.h"
+#include "notifier.h"
 #include "private_folder.h"
+#include "tirvel_error.h"
 
-#include <QDateTime>
-#include <QDir>
+#include <QLocale>
+#include <QThread>
 
 namespace tirvel {
 
 namespace {
 
 constexpr int CHECK_INTERVAL_MS = 250;
-const QString DETECTION_MESSAGE = QStringLiteral("Rörelse har detekterats !");
-
-QString timeText(const QDateTime &time)
-{
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
-}
+// Half-way between two ticks, so a test never meets a 5.bmp being read.
+constexpr int AUTOMATIC_TEST_DELAY_MS = 500;
 
 } // namespace
 
-Watcher::Watcher(WatchSettings settings, Clock clock, QObject *parent)
+Watcher::Watcher(
+    WatchSettings settings, Clock clock, EventStore &store, Notifier *notifier, QObject *parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_clock(clock)
     , m_motion(clock, qint64(m_settings.eventGapSeconds) * 1000)
-    , m_log(m_settings.eventFolder)
-    , m_pictures(m_settings.eventFolder, m_settings.keepEvents)
-    , m_notifierThread(new QThread)
-    , m_notifier(new Notifier(m_settings.desktopId))
+    , m_store(store)
+    , m_notifier(notifier)
 {
-    m_notifier->moveToThread(m_notifierThread);
-    connect(m_notifierThread, &QThread::finished, m_notifier, &QObject::deleteLater);
-    m_notifierThread->start();
+    // Queued both ways, also on one thread, so that an event recorded while another is told
+    // waits for its turn.
+    connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::failed, this, &Watcher::problem, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
         m_command = std::make_unique<EventCommand>(m_settings.command);
         connect(m_command.get(), &EventCommand::failed, this, &Watcher::problem);
         connect(m_command.get(), &EventCommand::dropped, this,
-            [this] { record(QStringLiteral("command-dropped"), {}); });
+            [this] { record(EventKind::CommandDropped); });
         connect(m_command.get(), &EventCommand::timedOut, this,
-            [this] { record(QStringLiteral("command-ended"), {}); });
+            [this] { record(EventKind::CommandEnded); });
     }
-    connect(m_notifier, &Notifier::unavailable, this, &Watcher::notificationsUnavailable);
     m_check.setInterval(CHECK_INTERVAL_MS);
     connect(&m_check, &QTimer::timeout, this, &Watcher::check);
+    // One pending at most: a test still due when the next is asked for is the same one.
+    m_automaticTest.setSingleShot(true);
+    m_automaticTest.setInterval(AUTOMATIC_TEST_DELAY_MS);
+    connect(&m_automaticTest, &QTimer::timeout, this, &Watcher::testWanted);
 }
 
 Watcher::~Watcher()
 {
     endCommand();
-    m_notifierThread->quit();
-    // A bus that never answers must not hold up the end: such a thread is left to the end of
-    // the process.
-    if (m_notifierThread->wait(500))
-        delete m_notifierThread;
 }
 
 void Watcher::notify(const QString &summary, const QString &body, const QString &imagePath)
 {
+    if (m_notifier == nullptr)
+        return;
     QMetaObject::invokeMethod(m_notifier, [notifier = m_notifier, summary, body, imagePath] {
         notifier->notify(summary, body, imagePath);
     });
+}
+
+void Watcher::problem(const QString &description)
+{
+    Q_EMIT report(int(ErrorNumber::PathAccessError), description);
 }
 
 void Watcher::endCommand()
@@ -70,12 +74,14 @@ void Watcher::endCommand()
 
 void Watcher::setWatching(bool watching)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (watching == m_watching)
         return;
+    m_failingFiles.clear();
     if (watching) {
         if (const auto why
             = claimPrivateFolder(QStringLiteral("event folder"), m_settings.eventFolder, true)) {
-            Q_EMIT problem(*why);
+            problem(*why);
             Q_EMIT watchingChanged(false);
             return;
         }
@@ -89,54 +95,54 @@ void Watcher::setWatching(bool watching)
         setFramesStale(false);
         m_watching = false;
         m_check.stop();
+        m_automaticTest.stop();
     }
     Q_EMIT watchingChanged(m_watching);
 }
 
-void Watcher::timedFrameChanged(const QImage &picture)
+void Watcher::ticked()
 {
-    m_timed = picture;
+    Q_ASSERT(QThread::currentThread() == thread());
+    m_failingFiles.remove(m_settings.frames.timed);
+    // The pictures of a lost camera stand still, and would read as a quiet room.
+    if (m_watching && !m_cameraLost)
+        m_automaticTest.start();
 }
 
-void Watcher::testFrameChanged(const QImage &picture)
+void Watcher::tested(const TestResult &result)
 {
-    m_marked = picture;
-}
-
-void Watcher::testFrameRead(const QImage &picture)
-{
-    if (picture == m_lastTestFrame)
+    Q_ASSERT(QThread::currentThread() == thread());
+    m_failingFiles.remove(m_settings.frames.test);
+    if (!m_watching)
         return;
-    m_lastTestFrame = picture;
-    m_lastNewFrameMs = m_clock();
-    setFramesStale(false);
+    Q_EMIT timedFrameDue(result.read);
+    if (result.read != m_lastTestFrame) {
+        m_lastTestFrame = result.read;
+        m_lastNewFrameMs = m_clock();
+        setFramesStale(false);
+    }
+    if (!result.detected || blind() || !m_motion.detected(result.count))
+        return;
+    QJsonObject fields = result.explanation;
+    fields.insert(QStringLiteral("count"), result.count);
+    record(EventKind::MotionStart, fields, &result);
 }
 
-void Watcher::tested(int count, bool detected)
+void Watcher::testFailed(int number, const QString &description, const QString &file)
 {
-    // Frames that no longer come tell nothing of the room.
-    if (!m_watching || !detected || m_cameraLost || m_framesStale)
-        return;
-    if (!m_motion.detected(count))
-        return;
-    const QDateTime now = QDateTime::currentDateTime();
-    QString why;
-    const QString picture = m_pictures.save(m_timed, m_marked, now, why);
-    if (!why.isEmpty())
-        Q_EMIT problem(QStringLiteral("Cannot save the event's picture in '%1': %2")
-                           .arg(m_settings.eventFolder, why));
-    const QString path
-        = picture.isEmpty() ? QString() : QDir(m_settings.eventFolder).filePath(picture);
-    QJsonObject fields {{QStringLiteral("count"), count}};
-    if (!picture.isEmpty())
-        fields.insert(QStringLiteral("picture"), picture);
-    record(QStringLiteral("motion-start"), fields, path);
-    notify(DETECTION_MESSAGE, QLocale().toString(now, QLocale::LongFormat), path);
+    Q_ASSERT(QThread::currentThread() == thread());
+    // Watching, a file that stays missing would otherwise be reported every second.
+    if (m_watching && !file.isEmpty()) {
+        if (m_failingFiles.contains(file))
+            return;
+        m_failingFiles.insert(file);
+    }
+    Q_EMIT report(number, description);
 }
 
-void Watcher::cameraStatusChanged(CameraStatus status)
+void Watcher::cameraShowingChanged(bool showing)
 {
-    const bool showing = status == CameraStatus::Showing;
+    Q_ASSERT(QThread::currentThread() == thread());
     if (showing == m_showing)
         return;
     m_showing = showing;
@@ -149,7 +155,7 @@ void Watcher::cameraStatusChanged(CameraStatus status)
 void Watcher::check()
 {
     if (const auto ended = m_motion.expire()) {
-        record(QStringLiteral("motion-end"),
+        record(EventKind::MotionEnd,
             {{QStringLiteral("count"), ended->highestCount},
                 {QStringLiteral("detections"), ended->detections}});
     }
@@ -165,7 +171,7 @@ void Watcher::check()
 void Watcher::endMotion()
 {
     if (const auto ended = m_motion.close()) {
-        record(QStringLiteral("motion-end"),
+        record(EventKind::MotionEnd,
             {{QStringLiteral("count"), ended->highestCount},
                 {QStringLiteral("detections"), ended->detections}});
     }
@@ -173,20 +179,21 @@ void Watcher::endMotion()
 
 void Watcher::setCameraLost(bool lost)
 {
-    if (lost != m_cameraLost)
-        Q_EMIT automaticTestsPaused(lost);
-    setBlind(m_cameraLost, lost, QStringLiteral("camera-lost"), QStringLiteral("camera-back"),
+    // A test already due would read the last picture again.
+    if (lost && !m_cameraLost)
+        m_automaticTest.stop();
+    setBlind(m_cameraLost, lost, EventKind::CameraLost, EventKind::CameraBack,
         QStringLiteral("Kameran ger ingen bild"));
 }
 
 void Watcher::setFramesStale(bool stale)
 {
-    setBlind(m_framesStale, stale, QStringLiteral("frames-stale"), QStringLiteral("frames-back"),
+    setBlind(m_framesStale, stale, EventKind::FramesStale, EventKind::FramesBack,
         QStringLiteral("Inga nya bilder"));
 }
 
-void Watcher::setBlind(bool &state, bool blind, const QString &goneKind, const QString &backKind,
-    const QString &summary)
+void Watcher::setBlind(
+    bool &state, bool blind, EventKind gone, EventKind back, const QString &summary)
 {
     if (blind == state)
         return;
@@ -194,33 +201,46 @@ void Watcher::setBlind(bool &state, bool blind, const QString &goneKind, const Q
     if (!m_watching)
         return;
     if (!blind) {
-        record(backKind, {});
+        record(back);
         return;
     }
     // Nothing new can be seen; an open event ends here.
     endMotion();
-    record(goneKind, {});
+    record(gone);
     notify(summary, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
 }
 
-void Watcher::record(const QString &kind, QJsonObject fields, const QString &picturePath)
+void Watcher::record(EventKind kind, QJsonObject fields, const TestResult *result)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    fields.insert(QStringLiteral("event"), kind);
-    fields.insert(QStringLiteral("time"), timeText(now));
-    const QString why = m_log.append(fields);
-    if (!why.isEmpty())
-        Q_EMIT problem(QStringLiteral("Cannot write '%1': %2").arg(m_log.path(), why));
-    Q_EMIT recorded(fields);
-    if (!m_command || kind.startsWith(QLatin1String("command-")))
+    Event event;
+    event.kind = kind;
+    event.time = QDateTime::currentDateTime();
+    event.fields = std::move(fields);
+    if (result != nullptr) {
+        event.timed = result->timed;
+        event.marked = result->marked;
+    }
+    QMetaObject::invokeMethod(
+        &m_store, [store = &m_store, event] { store->store(event); }, Qt::QueuedConnection);
+}
+
+void Watcher::stored(const Event &event)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    Q_EMIT recorded(event);
+    if (event.kind == EventKind::MotionStart) {
+        notify(DETECTION_MESSAGE, QLocale().toString(event.time, QLocale::LongFormat),
+            event.picturePath);
+    }
+    if (!m_command || isCommandEvent(event.kind))
         return;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TIRVEL_EVENT"), kind);
+    environment.insert(QStringLiteral("TIRVEL_EVENT"), eventName(event.kind));
     environment.insert(
-        QStringLiteral("TIRVEL_TIME"), fields.value(QStringLiteral("time")).toString());
+        QStringLiteral("TIRVEL_TIME"), event.record().value(QStringLiteral("time")).toString());
     environment.insert(QStringLiteral("TIRVEL_COUNT"),
-        QString::number(fields.value(QStringLiteral("count")).toInt()));
-    environment.insert(QStringLiteral("TIRVEL_PICTURE"), picturePath);
+        QString::number(event.fields.value(QStringLiteral("count")).toInt()));
+    environment.insert(QStringLiteral("TIRVEL_PICTURE"), event.picturePath);
     m_command->run(environment);
 }
 

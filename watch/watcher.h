@@ -1,50 +1,57 @@
 #pragma once
 
-#include "camera_supervisor.h"
 #include "clock.h"
+#include "detector.h"
+#include "event.h"
 #include "event_command.h"
-#include "event_log.h"
-#include "event_pictures.h"
 #include "motion_events.h"
-#include "notifier.h"
+#include "test_result.h"
 
 #include <QImage>
-#include <QJsonObject>
 #include <QObject>
-#include <QThread>
+#include <QSet>
 #include <QTimer>
 
 #include <memory>
 
 namespace tirvel {
 
+class EventStore;
+class Notifier;
+
 struct WatchSettings
 {
     QString eventFolder;
-    int eventGapSeconds = 10;
-    int keepEvents = 1000;
+    int eventGapSeconds = 0;
     // The --on-event program and its arguments; empty for none.
     QStringList command;
     // Watching its own camera, rather than frames an outside writer puts in the folder.
     bool ownCamera = false;
-    // The desktop id, which notifications carry.
-    QString desktopId;
+    // The frames tests read, for the rule that a failing one is reported once.
+    FramePaths frames;
     // Without a picture this long, the camera is lost;
     int cameraLostMs = 2000;
     // without a new 6.bmp this long, an outside writer's frames are stale.
     int framesStaleMs = 10000;
 };
 
-// Keeps watch: it turns the detector's results into events, each with a picture, a line in the
-// log, a desktop notification and the --on-event command, and raises its own events when the
-// camera gives no picture or an outside writer's frames stop changing. While the camera is lost
-// the detector's own tests are held back, so that stale frames never read as a quiet room.
+// Keeps watch, and is the one that decides everything watching means. It asks for a test half a
+// second after each tick that read 5.bmp; it turns the results into events, each stored with a
+// picture and a log line and then told through a desktop notification, the --on-event command and
+// recorded(); it raises its own events when the camera gives no picture or an outside writer's
+// frames stop changing, and while it is so blind no result opens an event and, with no camera,
+// no test is asked for; it hands each test's picture on as the next 5.bmp, so that every picture
+// is compared with the one before; and it reports a frame file that goes on failing once, until it
+// has been read again. Not watching, it passes every report on and asks for nothing.
 class Watcher : public QObject
 {
     Q_OBJECT
 
 public:
-    Watcher(WatchSettings settings, Clock clock, QObject *parent = nullptr);
+    // Events are stored through store, which may live on another thread; without a notifier
+    // nobody is notified.
+    Watcher(WatchSettings settings, Clock clock, EventStore &store, Notifier *notifier,
+        QObject *parent = nullptr);
     ~Watcher() override;
 
     bool isWatching() const { return m_watching; }
@@ -53,48 +60,49 @@ public:
 
 public Q_SLOTS:
     void setWatching(bool watching);
-    // What the detector says, in the order it says it.
-    void timedFrameChanged(const QImage &picture);
-    void testFrameChanged(const QImage &picture);
-    void testFrameRead(const QImage &picture);
-    void tested(int count, bool detected);
-    void cameraStatusChanged(tirvel::CameraStatus status);
+    // What the detector says.
+    void ticked();
+    void tested(const tirvel::TestResult &result);
+    void testFailed(int number, const QString &description, const QString &file);
+    void cameraShowingChanged(bool showing);
 
 Q_SIGNALS:
     void watchingChanged(bool watching);
-    void automaticTestsPaused(bool paused);
-    // Something the person must hear of: a picture or log line that cannot be written, a failing
-    // command.
-    void problem(const QString &description);
-    // Said once, to standard error: notifications do not reach anybody.
-    void notificationsUnavailable(const QString &why);
-    // Every event as the log has it.
-    void recorded(const QJsonObject &event);
+    // A test is due.
+    void testWanted();
+    // Watching, each test's picture is the next 5.bmp.
+    void timedFrameDue(const QImage &picture);
+    // Something the person must hear of: a frame that cannot be read, a picture or log line that
+    // cannot be written, a failing command.
+    void report(int number, const QString &description);
+    // Every event once it is stored, as the log has it, with its picture.
+    void recorded(const tirvel::Event &event);
 
 private:
     void check();
-    void record(const QString &kind, QJsonObject fields, const QString &picturePath = {});
+    void record(EventKind kind, QJsonObject fields = {}, const TestResult *result = nullptr);
+    void stored(const Event &event);
+    void problem(const QString &description);
     void endMotion();
     void setCameraLost(bool lost);
     void setFramesStale(bool stale);
-    // The camera lost, or the frames stale: said once each way while watching.
-    void setBlind(bool &state, bool blind, const QString &goneKind, const QString &backKind,
-        const QString &summary);
+    // Frames that tell nothing of the room: the camera lost, or an outside writer's frames stale.
+    bool blind() const { return m_cameraLost || m_framesStale; }
+    // Said once each way while watching.
+    void setBlind(bool &state, bool blind, EventKind gone, EventKind back, const QString &summary);
     void notify(const QString &summary, const QString &body, const QString &imagePath = {});
 
     WatchSettings m_settings;
     Clock m_clock;
     MotionEvents m_motion;
-    EventLog m_log;
-    EventPictures m_pictures;
-    // On a thread of its own: even connecting to the session bus is a wait.
-    QThread *m_notifierThread;
+    EventStore &m_store;
     Notifier *m_notifier;
     std::unique_ptr<EventCommand> m_command;
     QTimer m_check;
+    QTimer m_automaticTest;
     bool m_watching = false;
-    QImage m_timed;
-    QImage m_marked;
+    // Frame files whose failure was reported while watching and that have not been read since.
+    QSet<QString> m_failingFiles;
 
     bool m_showing = false;
     qint64 m_pictureGoneMs = 0;

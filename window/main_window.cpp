@@ -23,8 +23,6 @@ namespace tirvel {
 namespace {
 
 constexpr QSize CLIENT_SIZE(362, 445);
-// Shown when the count beats the sensitivity.
-const QString DETECTION_MESSAGE = QStringLiteral("Rörelse har detekterats !");
 const QString TITLE = QStringLiteral("Tirvel");
 const QString WATCHING_TITLE = QStringLiteral("Tirvel – bevakar");
 // Red 128 on 0x00BBGGRR's terms: a dark red.
@@ -136,9 +134,8 @@ void MainWindow::createControls()
     connect(m_sensitivitySlider, &QSlider::valueChanged, m_detector, &Detector::setSensitivity);
     connect(m_detector, &Detector::timedFrameChanged, m_timedFrame, &PictureBox::setPicture);
     connect(m_detector, &Detector::testFrameChanged, m_testFrame, &PictureBox::setPicture);
-    connect(
-        m_detector, &Detector::tested, this, [this](int, bool detected) { showResult(detected); });
-    connect(m_detector, &Detector::failed, this, &MainWindow::reportError);
+    connect(m_detector, &Detector::tested, this,
+        [this](const TestResult &result) { showResult(result.detected); });
 
     // In the context menu, so that the window looks as it always has.
     m_watchAction = new QAction(QStringLiteral("Bevaka"), this);

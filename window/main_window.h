@@ -23,7 +23,8 @@ class PictureBox;
 // the test frame, the sensitivity slider and the result. It hands the buttons and the slider on,
 // shows the frames and results the detector gives, beeps on a detection, and reports errors
 // without closing, because the frame files are written by another program and are sometimes
-// missing or half-written. The detector may live on a thread of its own; the window never waits
+// missing or half-written. Whoever builds it connects the reports, since watching reports some
+// failures only once. The detector may live on a thread of its own; the window never waits
 // for it.
 class MainWindow : public QWidget
 {

@@ -1,16 +1,20 @@
 #include "event_log.h"
 #include "event_pictures.h"
+#include "event_store.h"
+#include "frame_files.h"
+#include "frame_writer.h"
 #include "motion_events.h"
+#include "picture_file.h"
 #include "test_main.h"
+#include "watcher.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
-using tirvel::EventLog;
-using tirvel::EventPictures;
-using tirvel::MotionEvents;
+using namespace tirvel;
 
 namespace {
 
@@ -79,12 +83,110 @@ private slots:
         EventPictures pictures(dir.path(), 2);
         const QDateTime time = QDateTime::fromString("2026-12-07T13:03:05Z", Qt::ISODate);
         QString problem;
-        QCOMPARE(pictures.save(frame, frame, time, problem), "20261207T130305Z-2.png");
-        QCOMPARE(pictures.save(frame, frame, time, problem), "20261207T130305Z-3.png");
+        const QByteArray png = EventPictures::encode(frame, frame);
+        QCOMPARE(pictures.save(png, time, problem), "20261207T130305Z-2.png");
+        QCOMPARE(pictures.save(png, time, problem), "20261207T130305Z-3.png");
         QVERIFY(problem.isEmpty());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System, QDir::Name),
             (QStringList {"20261207T120000Z.png", "20261207T130305Z-2.png",
                 "20261207T130305Z-3.png", "20261207T130305Z.png.txt", "notes.png"}));
+    }
+
+    // Steps: "watch" and "unwatch"; "show" and "hide" (the camera's picture); "clock <ms>";
+    // "tick" (5.bmp read); "test <count> <detected>" (a result whose picture is the test's own);
+    // "fail" (6.bmp unreadable); "camera" (a camera picture for the frame writer); "wait" (for the
+    // watcher's timers). Then what the log holds, how many tests were asked for, how many reports
+    // went out, and whose picture 5.bmp holds.
+    void watching_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("logged");
+        QTest::addColumn<int>("testsWanted");
+        QTest::addColumn<int>("reports");
+        QTest::addColumn<QString>("timedFrame");
+        QTest::newRow("an event while the command runs is dropped, once, and runs nothing")
+            << QStringList {"watch", "show", "test 60 1", "wait", "unwatch", "wait"}
+            << QStringList {"motion-start", "motion-end", "command-dropped"} << 0 << 0 << "test";
+        QTest::newRow("a showing camera's tick asks for a test")
+            << QStringList {"watch", "show", "tick", "wait"} << QStringList {} << 1 << 0 << "";
+        QTest::newRow("a lost camera holds back tests")
+            << QStringList {"watch", "hide", "clock 3000", "wait", "tick", "wait"}
+            << QStringList {"camera-lost"} << 0 << 0 << "";
+        QTest::newRow("each test's picture becomes the next 5.bmp")
+            << QStringList {"watch", "show", "camera", "test 0 0", "clock 2000", "camera"}
+            << QStringList {} << 0 << 0 << "test";
+        QTest::newRow("a failing frame is reported once until it is read again")
+            << QStringList {"watch", "show", "fail", "fail", "test 0 0", "fail", "fail"}
+            << QStringList {} << 0 << 2 << "test";
+        QTest::newRow("not watching, every failure is reported and nothing is tested")
+            << QStringList {"show", "fail", "fail", "tick", "wait", "test 60 1", "wait"}
+            << QStringList {} << 0 << 2 << "";
+    }
+
+    void watching()
+    {
+        QFETCH(QStringList, steps);
+        QTemporaryDir frames;
+        QTemporaryDir events;
+        qint64 now = 0;
+        const Clock clock = [&now] { return now; };
+        WatchSettings settings;
+        settings.eventFolder = events.path();
+        settings.eventGapSeconds = 10;
+        settings.command = QStringList {"sleep", "30"};
+        settings.ownCamera = true;
+        settings.frames = framePaths(frames.path());
+        EventStore store(events.path(), 10);
+        Watcher watcher(settings, clock, store, nullptr);
+        FrameWriter writer(frames.path(), clock);
+        // As the program connects them.
+        connect(
+            &watcher, &Watcher::watchingChanged, &writer, &FrameWriter::setTimedFramesFromTests);
+        connect(&watcher, &Watcher::timedFrameDue, &writer, &FrameWriter::writeTimedFrame);
+        QSignalSpy wanted(&watcher, &Watcher::testWanted);
+        QSignalSpy reports(&watcher, &Watcher::report);
+        QImage testPicture(16, 12, QImage::Format_RGB32);
+        testPicture.fill(Qt::darkGreen);
+        QImage cameraPicture(16, 12, QImage::Format_RGB32);
+        cameraPicture.fill(Qt::darkBlue);
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            if (step == "watch" || step == "unwatch")
+                watcher.setWatching(step == "watch");
+            else if (step == "show" || step == "hide")
+                watcher.cameraShowingChanged(step == "show");
+            else if (words.first() == "clock")
+                now = words.at(1).toLongLong();
+            else if (step == "tick")
+                watcher.ticked();
+            else if (words.first() == "test")
+                watcher.tested({words.at(1).toInt(), words.at(2) == "1", testPicture, testPicture,
+                    testPicture, {}});
+            else if (step == "fail")
+                watcher.testFailed(53, "File not found", settings.frames.test);
+            else if (step == "camera")
+                writer.write(cameraPicture);
+            else if (step == "wait")
+                QTest::qWait(700);
+        }
+        QTest::qWait(300);
+        QStringList logged;
+        QFile log(QDir(events.path()).filePath("events.jsonl"));
+        if (log.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : log.readAll().split('\n')) {
+                if (!line.isEmpty())
+                    logged << QJsonDocument::fromJson(line)["event"].toString();
+            }
+        }
+        QTEST(logged, "logged");
+        QTEST(int(wanted.size()), "testsWanted");
+        QTEST(int(reports.size()), "reports");
+        QString timedFrame;
+        if (QFile::exists(settings.frames.timed)) {
+            const QImage timed = loadPicture(settings.frames.timed);
+            timedFrame = timed == testPicture ? "test" : (timed == cameraPicture ? "camera" : "?");
+        }
+        QTEST(timedFrame, "timedFrame");
     }
 
     void logLinesAreWholeAndTheLogTurnsOver()

@@ -8,6 +8,7 @@
 #include "colsum_library.h"
 #include "detector.h"
 #include "fake_capture_view.h"
+#include "frame_files.h"
 #include "main_window.h"
 
 #include <QApplication>
@@ -92,7 +93,7 @@ int main(int argc, char *argv[])
     }
 
     // A view with no camera behind it, so the soak measures the window and not a camera stack.
-    Detector detector(directory.path(), QStringLiteral(COLORSUM_PATH));
+    Detector detector(framePaths(directory.path()), QStringLiteral(COLORSUM_PATH));
     MainWindow window(&detector, new testing::FakeCaptureView, [] {});
     window.show();
     long baseline = 0;

@@ -7,6 +7,7 @@
 #include "detection_state.h"
 #include "detector.h"
 #include "fake_capture_view.h"
+#include "frame_files.h"
 #include "main_window.h"
 #include "picture_box.h"
 #include "test_main.h"
@@ -86,9 +87,10 @@ private:
                 QStringLiteral(COLORSUM_PATH), m_dir->filePath(ColSumLibrary::fileName())));
         m_view = new FakeCaptureView(viewSize);
         m_beeps = 0;
-        m_detector
-            = std::make_unique<Detector>(m_dir->path(), m_dir->filePath(ColSumLibrary::fileName()));
+        m_detector = std::make_unique<Detector>(
+            framePaths(m_dir->path()), m_dir->filePath(ColSumLibrary::fileName()));
         m_form = std::make_unique<MainWindow>(m_detector.get(), m_view, [this] { ++m_beeps; });
+        connect(m_detector.get(), &Detector::failed, m_form.get(), &MainWindow::reportError);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
     }
@@ -254,8 +256,8 @@ private slots:
         createForm();
         m_form.reset();
         QSemaphore letThrough;
-        auto *detector = new Detector(m_dir->path(), m_dir->filePath(ColSumLibrary::fileName()),
-            [&letThrough](const QString &path) {
+        auto *detector = new Detector(framePaths(m_dir->path()),
+            m_dir->filePath(ColSumLibrary::fileName()), [&letThrough](const QString &path) {
                 if (path.endsWith(QStringLiteral("6.bmp")) && !letThrough.tryAcquire(1, 10000))
                     throw TirvelError(ErrorNumber::PathAccessError, QStringLiteral("held"));
                 return loadPicture(path);
@@ -272,8 +274,8 @@ private slots:
         CameraSupervisor camera(std::make_unique<DemoSceneCamera>(), steadyClock());
         MainWindow window(detector, new CameraView(camera), [this] { ++m_beeps; });
         QList<QVariantList> results;
-        connect(detector, &Detector::tested, &window, [&results](int count, bool detected) {
-            results.append({count, detected});
+        connect(detector, &Detector::tested, &window, [&results](const TestResult &result) {
+            results.append({result.count, result.detected});
         });
         window.show();
         QVERIFY(QTest::qWaitForWindowActive(&window));

@@ -2,6 +2,7 @@
 #include "detection_state.h"
 #include "detector.h"
 #include "fake_capture_view.h"
+#include "frame_files.h"
 #include "main_window.h"
 #include "picture_box.h"
 #include "test_main.h"
@@ -52,7 +53,7 @@ private:
 private slots:
     void init()
     {
-        m_detector = std::make_unique<Detector>(m_dir.path(), QString());
+        m_detector = std::make_unique<Detector>(framePaths(m_dir.path()), QString());
         m_window = std::make_unique<MainWindow>(m_detector.get(), new FakeCaptureView, [] {});
     }
 

@@ -1,15 +1,17 @@
 #include "frame_writer.h"
 
-#include "capture_facts.h"
+#include "camera_facts.h"
 #include "frame_files.h"
 
 #include <QBuffer>
 #include <QFileInfo>
 #include <QTemporaryFile>
+#include <QThread>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tirvel {
@@ -17,6 +19,7 @@ namespace tirvel {
 namespace {
 
 constexpr qint64 TIMED_FRAME_INTERVAL_MS = 1000;
+constexpr qint64 MAX_LAG_MS = 1000;
 
 QString systemError()
 {
@@ -26,7 +29,10 @@ QString systemError()
 } // namespace
 
 FrameWriter::FrameWriter(const QString &directory, Clock clock, QObject *parent)
-    : FrameWriter(directory, std::move(clock), &FrameWriter::storeWhole, parent)
+    : FrameWriter(
+        directory, std::move(clock),
+        [](const QString &path, const QByteArray &bytes) { return storeWhole(path, bytes); },
+        parent)
 {
 }
 
@@ -44,11 +50,16 @@ FrameWriter::FrameWriter(const QString &directory, Clock clock, Store store, QOb
 
 void FrameWriter::write(const QImage &picture)
 {
-    if (picture.isNull())
+    writeTaken(picture, m_clock());
+}
+
+void FrameWriter::writeTaken(const QImage &picture, qint64 takenMs)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (picture.isNull() || m_clock() - takenMs > MAX_LAG_MS)
         return;
-    const qint64 now = m_clock();
-    const bool test = m_testFrames.admit(now);
-    const bool timed = !m_timedFramesGiven && m_timedFrames.admit(now);
+    const bool test = m_testFrames.admit(takenMs);
+    const bool timed = !m_timedFramesGiven && m_timedFrames.admit(takenMs);
     if (!test && !timed)
         return;
     const QByteArray bytes = encode(picture);
@@ -60,12 +71,14 @@ void FrameWriter::write(const QImage &picture)
 
 void FrameWriter::setTimedFramesFromTests(bool fromTests)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_timedFramesFromTests = fromTests;
     m_timedFramesGiven = false;
 }
 
 void FrameWriter::writeTimedFrame(const QImage &picture)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (!m_timedFramesFromTests || picture.isNull())
         return;
     m_timedFramesGiven = true;
@@ -82,7 +95,7 @@ QByteArray FrameWriter::encode(const QImage &picture)
     return bytes;
 }
 
-QString FrameWriter::storeWhole(const QString &path, const QByteArray &bytes)
+QString FrameWriter::storeWhole(const QString &path, const QByteArray &bytes, Durable durable)
 {
     // The frame's own name is never opened: whatever stands there, a link another user planted
     // included, is replaced by rename(), which never follows a link. The file is made beside it
@@ -102,11 +115,22 @@ QString FrameWriter::storeWhole(const QString &path, const QByteArray &bytes)
             return systemError();
         written += count;
     }
+    if (durable == Durable::Yes && ::fsync(file.handle()) != 0)
+        return systemError();
     if (::rename(
             QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData())
         != 0)
         return systemError();
     file.setAutoRemove(false);
+    if (durable == Durable::Yes) {
+        // The rename is durable once the folder's entry is.
+        const int folder = ::open(
+            QFile::encodeName(frame.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+    }
     return {};
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture_facts.h"
+#include "camera_facts.h"
 
 #include <QList>
 #include <QSize>

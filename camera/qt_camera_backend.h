@@ -1,20 +1,19 @@
 #pragma once
 
 #include "camera_backend.h"
+#include "worker_thread.h"
 
 #include <QCameraDevice>
 #include <QList>
 #include <QMediaDevices>
 
-#include <memory>
-#include <vector>
-
 class QCamera;
 class QMediaCaptureSession;
-class QThread;
 class QVideoSink;
 
 namespace tirvel {
+
+class CameraProber;
 
 // The camera as Qt Multimedia offers it. Each started device gets a capture session and a video
 // sink of its own, so nothing from a stopped device can reach the next one. Everything Qt says
@@ -48,7 +47,9 @@ private:
     QMediaCaptureSession *m_session = nullptr;
     QVideoSink *m_sink = nullptr;
     QString m_deviceId;
-    std::vector<std::unique_ptr<QThread>> m_probes;
+    // Probing waits on GStreamer for seconds, never on the window's thread.
+    WorkerThread m_probes;
+    CameraProber *m_prober;
 };
 
 } // namespace tirvel

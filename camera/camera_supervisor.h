@@ -1,7 +1,8 @@
 #pragma once
 
 #include "camera_backend.h"
-#include "capture_facts.h"
+#include "camera_facts.h"
+#include "camera_status.h"
 #include "clock.h"
 #include "frame_throttle.h"
 
@@ -16,19 +17,6 @@
 #include <optional>
 
 namespace tirvel {
-
-// What the live view shows: a camera's picture, or why there is none.
-enum class CameraStatus {
-    Showing,
-    // No camera is there at all,
-    NoCamera,
-    // or none with the name asked for.
-    Waiting,
-    Starting,
-    Silent,
-    Busy,
-    AccessDenied,
-};
 
 // Keeps one camera giving pictures, with no window. It trusts no camera to report its own
 // failure: one that gives no picture for a while is stopped, the others are tried (the newest
@@ -121,5 +109,3 @@ private:
 };
 
 } // namespace tirvel
-
-Q_DECLARE_METATYPE(tirvel::CameraStatus)

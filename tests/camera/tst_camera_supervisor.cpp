@@ -115,7 +115,6 @@ constexpr int WAIT_MS = 3000;
 Q_DECLARE_METATYPE(tirvel::FormatCandidate)
 Q_DECLARE_METATYPE(Command)
 Q_DECLARE_METATYPE(CameraLoss)
-Q_DECLARE_METATYPE(tirvel::CameraFault)
 Q_DECLARE_METATYPE(std::optional<tirvel::CameraFault>)
 
 class TestCameraSupervisor : public QObject

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "detector.h"
+
 #include <QString>
 
 namespace tirvel {
@@ -12,5 +14,7 @@ inline const QString TEST_FRAME_FILE = QStringLiteral("6.bmp");
 // The directory, the platform's separator and the name, never normalised: a directory that ends
 // in a separator gives two in a row.
 QString framePath(const QString &directory, const QString &name);
+// Both frames in one directory.
+FramePaths framePaths(const QString &directory);
 
 } // namespace tirvel

@@ -14,7 +14,9 @@ namespace tirvel {
 
 namespace {
 
-constexpr unsigned long PROBE_DELAY_MS = 300;
+constexpr int PROBE_DELAY_MS = 300;
+// A probe gives up within a few seconds; the end waits for one under way.
+constexpr int PROBE_END_WAIT_MS = 10000;
 
 QString idOf(const QCameraDevice &device)
 {
@@ -36,7 +38,11 @@ bool sameCamera(const QCameraDevice &a, const QCameraDevice &b)
 
 QtCameraBackend::QtCameraBackend(QObject *parent)
     : CameraBackend(parent)
+    , m_probes(QStringLiteral("camera probe"))
+    , m_prober(m_probes.adopt(new CameraProber))
 {
+    connect(m_prober, &CameraProber::diagnosed, this, &CameraBackend::diagnosed);
+    m_probes.start();
     // The first listing builds Qt's device monitor; only then may anything listen to it.
     QMediaDevices::videoInputs();
     connect(&m_mediaDevices, &QMediaDevices::videoInputsChanged, this,
@@ -46,8 +52,7 @@ QtCameraBackend::QtCameraBackend(QObject *parent)
 QtCameraBackend::~QtCameraBackend()
 {
     release(Release::Now);
-    for (const std::unique_ptr<QThread> &probe : m_probes)
-        probe->wait();
+    m_probes.stop(PROBE_END_WAIT_MS);
 }
 
 QList<QCameraDevice> QtCameraBackend::cameras() const
@@ -158,20 +163,10 @@ void QtCameraBackend::diagnose(const QString &deviceId)
     }
     if (description.isEmpty())
         return;
-    std::unique_ptr<QThread> probe(QThread::create([this, deviceId, description] {
-        // Qt lets go of a stopped camera a moment later; a probe before that finds it busy.
-        QThread::msleep(PROBE_DELAY_MS);
-        const std::optional<CameraFault> fault = probeCamera(description);
-        if (fault) {
-            QMetaObject::invokeMethod(
-                this, [this, deviceId, fault] { Q_EMIT diagnosed(deviceId, *fault); },
-                Qt::QueuedConnection);
-        }
-    }));
-    probe->start();
-    std::erase_if(
-        m_probes, [](const std::unique_ptr<QThread> &done) { return done->isFinished(); });
-    m_probes.push_back(std::move(probe));
+    // Qt lets go of a stopped camera a moment later; a probe before that finds it busy.
+    QMetaObject::invokeMethod(m_prober, [prober = m_prober, deviceId, description] {
+        prober->probe(deviceId, description, PROBE_DELAY_MS);
+    });
 }
 
 void QtCameraBackend::release(Release when)

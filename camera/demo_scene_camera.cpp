@@ -1,6 +1,6 @@
 #include "demo_scene_camera.h"
 
-#include "capture_facts.h"
+#include "camera_facts.h"
 #include "demo_scene.h"
 #include "video_frame_from_image.h"
 

@@ -60,3 +60,5 @@ Q_SIGNALS:
 };
 
 } // namespace tirvel
+
+Q_DECLARE_METATYPE(tirvel::CameraFault)

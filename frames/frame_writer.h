@@ -16,7 +16,9 @@ namespace tirvel {
 // second and the timed frame 5.bmp once a second, as 24-bit bitmaps, readable by this user only.
 // Each file is written whole beside its place and renamed over it, so no reader ever sees half a
 // frame. A file that cannot be written is reported once, and again only after it has been
-// written since.
+// written since. It may live on a thread of its own, so that a slow disk holds up only the files:
+// a picture that has waited there longer than a second is passed over for the newer ones behind
+// it, so a disk that cannot keep up never makes the pictures pile up.
 class FrameWriter : public QObject
 {
     Q_OBJECT
@@ -28,16 +30,21 @@ public:
     FrameWriter(const QString &directory, Clock clock, QObject *parent = nullptr);
     FrameWriter(const QString &directory, Clock clock, Store store, QObject *parent = nullptr);
 
-    // A null picture, which the camera gives when its picture goes, is not written.
+    // A null picture, which the camera gives when its picture goes, is not written. takenMs is
+    // when the picture came, on the writer's clock.
     void write(const QImage &picture);
+    void writeTaken(const QImage &picture, qint64 takenMs);
     // Watching, each test's 6.bmp becomes the next 5.bmp, so that every picture is compared with
     // the one before and no change falls between two tests: 5.bmp is then written only by
     // writeTimedFrame(), once one has come.
     void setTimedFramesFromTests(bool fromTests);
     void writeTimedFrame(const QImage &picture);
 
+    // Durable: on the disk itself, the rename included, before it returns.
+    enum class Durable { No, Yes };
     static QByteArray encode(const QImage &picture);
-    static QString storeWhole(const QString &path, const QByteArray &bytes);
+    static QString storeWhole(
+        const QString &path, const QByteArray &bytes, Durable durable = Durable::No);
 
 Q_SIGNALS:
     void failed(const QString &description);

@@ -1,5 +1,7 @@
 #include "camera_probe.h"
 
+#include <QThread>
+
 #include <gst/gst.h>
 
 #include <memory>
@@ -117,6 +119,14 @@ std::optional<CameraFault> probeCamera(const QString &description)
     }
     gst_element_set_state(GST_ELEMENT(pipeline.get()), GST_STATE_NULL);
     return fault;
+}
+
+void CameraProber::probe(const QString &deviceId, const QString &description, int delayMs)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    QThread::msleep(delayMs);
+    if (const std::optional<CameraFault> fault = probeCamera(description))
+        Q_EMIT diagnosed(deviceId, *fault);
 }
 
 } // namespace tirvel

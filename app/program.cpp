@@ -1,0 +1,201 @@
+#include "program.h"
+
+#include "alert_sound.h"
+#include "camera_supervisor.h"
+#include "camera_view.h"
+#include "colsum_library.h"
+#include "demo_scene_camera.h"
+#include "detector.h"
+#include "event_store.h"
+#include "frame_files.h"
+#include "frame_writer.h"
+#include "home_assistant.h"
+#include "main_window.h"
+#include "mqtt_bridge.h"
+#include "mqtt_link.h"
+#include "notifier.h"
+#include "qt_camera_backend.h"
+#include "tirvel_error.h"
+#include "watcher.h"
+
+#include <QDir>
+
+#include <cstdio>
+
+namespace tirvel {
+
+namespace {
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "tirvel: %s\n", qPrintable(text));
+}
+
+} // namespace
+
+Program::Program(
+    const CommandLine &options, const QString &programDirectory, Replacements replacements)
+    : m_watchAtStart(options.watch)
+    , m_clock(replacements.clock ? replacements.clock : steadyClock())
+    , m_beforeEachWrite(std::move(replacements.beforeEachWrite))
+{
+    buildDetection(options, programDirectory);
+    buildCamera(options, std::move(replacements.camera));
+    std::function<void()> beep = std::move(replacements.beep);
+    if (!beep) {
+        m_alert = std::make_unique<AlertSound>();
+        beep = [alert = m_alert.get()] { alert->play(); };
+    }
+    m_window = std::make_unique<MainWindow>(m_detector, new CameraView(*m_camera), beep);
+    m_window->echoReports(options.watch);
+    if (m_writer != nullptr) {
+        QObject::connect(m_writer, &FrameWriter::failed, m_window.get(),
+            [window = m_window.get()](const QString &description) {
+                window->reportError(int(ErrorNumber::PathAccessError), description);
+            });
+    }
+    buildWatching(options);
+    joinBroker(options);
+    m_detection.start();
+    m_files.start();
+    m_notifications.start();
+}
+
+Program::~Program()
+{
+    end();
+}
+
+void Program::buildDetection(const CommandLine &options, const QString &programDirectory)
+{
+    // The detector reads and decodes the frame files on a thread of its own, so that a file that
+    // is slow, huge or never comes holds up a result, never the window.
+    m_detector = m_detection.adopt(new Detector(framePaths(options.frameDirectory),
+        programDirectory + QDir::separator() + ColSumLibrary::fileName()));
+}
+
+void Program::buildCamera(const CommandLine &options, std::unique_ptr<CameraBackend> camera)
+{
+    const bool demoScene = options.cameraName == QLatin1String(DEMO_SCENE_ID);
+    if (!camera && demoScene)
+        camera = std::make_unique<DemoSceneCamera>();
+    else if (!camera)
+        camera = std::make_unique<QtCameraBackend>();
+    // One clock keeps the camera's rate and the writer's in step.
+    m_camera = std::make_unique<CameraSupervisor>(std::move(camera), m_clock);
+    if (!demoScene)
+        m_camera->setCameraName(options.cameraName);
+    if (!options.framesFromCamera)
+        return;
+    // Files are written on a thread of their own, so that a slow disk holds up only the files.
+    FrameWriter::Store store
+        = [before = m_beforeEachWrite](const QString &path, const QByteArray &bytes) {
+              if (before)
+                  before();
+              return FrameWriter::storeWhole(path, bytes);
+          };
+    m_writer = m_files.adopt(new FrameWriter(options.frameDirectory, m_clock, store));
+    // Stamped as it comes, so the writer's rate is the camera's even when the disk lags.
+    QObject::connect(m_camera.get(), &CameraSupervisor::pictureChanged, m_camera.get(),
+        [writer = m_writer, clock = m_clock](const QImage &picture) {
+            QMetaObject::invokeMethod(
+                writer, [writer, picture, taken = clock()] { writer->writeTaken(picture, taken); });
+        });
+}
+
+void Program::buildWatching(const CommandLine &options)
+{
+    m_store
+        = m_files.adopt(new EventStore(options.eventFolder, options.keepEvents, m_beforeEachWrite));
+    // Even reaching the session bus can wait, so notifications go from a thread of their own.
+    m_notifier = m_notifications.adopt(new Notifier(QStringLiteral(TIRVEL_APP_ID)));
+    QObject::connect(m_notifier, &Notifier::unavailable, [](const QString &why) {
+        say(QStringLiteral("desktop notifications cannot be shown (%1); events are still recorded")
+                .arg(why));
+    });
+
+    WatchSettings settings;
+    settings.eventFolder = options.eventFolder;
+    settings.eventGapSeconds = options.eventGapSeconds;
+    settings.command = options.eventCommand;
+    settings.ownCamera = options.framesFromCamera;
+    settings.frames = framePaths(options.frameDirectory);
+    settings.cameraLostMs = CameraSupervisor::Timing {}.stallMs;
+    m_watcher = std::make_unique<Watcher>(settings, m_clock, *m_store, m_notifier);
+    Watcher *watcher = m_watcher.get();
+    Detector *detector = m_detector;
+    MainWindow *window = m_window.get();
+
+    QObject::connect(detector, &Detector::ticked, watcher, &Watcher::ticked);
+    QObject::connect(detector, &Detector::tested, watcher, &Watcher::tested);
+    QObject::connect(detector, &Detector::failed, watcher, &Watcher::testFailed);
+    QObject::connect(watcher, &Watcher::testWanted, detector, &Detector::test);
+    QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
+    QObject::connect(window, &MainWindow::watchRequested, watcher, &Watcher::setWatching);
+    QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
+    QObject::connect(watcher, &Watcher::watchingChanged, detector, [detector](bool watching) {
+        if (watching)
+            detector->startTicks();
+    });
+    QObject::connect(
+        m_camera.get(), &CameraSupervisor::statusChanged, watcher, [watcher](CameraStatus status) {
+            watcher->cameraShowingChanged(status == CameraStatus::Showing);
+        });
+    watcher->cameraShowingChanged(m_camera->status() == CameraStatus::Showing);
+    if (m_writer != nullptr) {
+        QObject::connect(
+            watcher, &Watcher::watchingChanged, m_writer, &FrameWriter::setTimedFramesFromTests);
+        QObject::connect(watcher, &Watcher::timedFrameDue, m_writer, &FrameWriter::writeTimedFrame);
+    }
+}
+
+// With --mqtt, the watcher's events go to the broker too; its connection is made away from the
+// window's thread.
+void Program::joinBroker(const CommandLine &options)
+{
+    if (!options.mqtt)
+        return;
+    MqttLink::Settings settings;
+    settings.target = *options.mqtt;
+    settings.clientId = QStringLiteral("tirvel-") + options.mqttName;
+    settings.password = options.mqttPassword.isEmpty()
+        ? qEnvironmentVariable("TIRVEL_MQTT_PASSWORD")
+        : options.mqttPassword;
+    settings.caFile = options.mqttCaFile;
+    settings.willTopic = tirvelTopic(options.mqttName, QStringLiteral("status"));
+    settings.willPayload = QByteArrayLiteral("offline");
+    m_link = std::make_unique<MqttLink>(settings);
+    m_bridge = std::make_unique<MqttBridge>(*m_link, *m_watcher,
+        MqttBridge::Settings {
+            options.mqttName, options.mqttDiscoveryPrefix, QStringLiteral(TIRVEL_VERSION)});
+    QObject::connect(m_bridge.get(), &MqttBridge::problem, m_window.get(),
+        [window = m_window.get()](const QString &description) {
+            window->reportError(int(ErrorNumber::PathAccessError), description);
+        });
+    QObject::connect(m_bridge.get(), &MqttBridge::note,
+        [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
+    m_link->start();
+}
+
+void Program::start()
+{
+    m_window->show();
+    if (m_watchAtStart)
+        m_watcher->setWatching(true);
+}
+
+bool Program::end()
+{
+    if (m_bridge)
+        m_bridge->finish();
+    m_bridge.reset();
+    m_link.reset();
+    if (m_watcher)
+        m_watcher->endCommand();
+    // The files first, so that the last event is written while the rest ends.
+    bool ended = m_files.stop();
+    ended = m_detection.stop() && ended;
+    return m_notifications.stop() && ended;
+}
+
+} // namespace tirvel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QImage>
+#include <QJsonObject>
+#include <QMetaType>
+#include <QString>
+
+namespace tirvel {
+
+// What the window shows, and a notification says, when a test detects.
+inline const QString DETECTION_MESSAGE = QStringLiteral("Rörelse har detekterats !");
+
+// What one test found, whole, so that whoever hears of it needs nothing else: the count and the
+// decision, and the pictures it was made from.
+struct TestResult
+{
+    int count = 0;
+    bool detected = false;
+    // The timed frame compared against, and the test frame with its marks.
+    QImage timed;
+    QImage marked;
+    // The whole picture read from 6.bmp, before its marks.
+    QImage read;
+    // How the rule decided, as fields a log line can carry; empty when the rule says nothing more.
+    QJsonObject explanation;
+};
+
+} // namespace tirvel
+
+Q_DECLARE_METATYPE(tirvel::TestResult)

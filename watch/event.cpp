@@ -1,0 +1,53 @@
+#include "event.h"
+
+#include <array>
+#include <utility>
+
+namespace tirvel {
+
+namespace {
+
+constexpr std::array<std::pair<EventKind, const char *>, 8> NAMES {{
+    {EventKind::MotionStart, "motion-start"},
+    {EventKind::MotionEnd, "motion-end"},
+    {EventKind::CameraLost, "camera-lost"},
+    {EventKind::CameraBack, "camera-back"},
+    {EventKind::FramesStale, "frames-stale"},
+    {EventKind::FramesBack, "frames-back"},
+    {EventKind::CommandDropped, "command-dropped"},
+    {EventKind::CommandEnded, "command-ended"},
+}};
+
+QString timeText(const QDateTime &time)
+{
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+} // namespace
+
+QString eventName(EventKind kind)
+{
+    for (const auto &[each, name] : NAMES) {
+        if (each == kind)
+            return QLatin1String(name);
+    }
+    Q_UNREACHABLE();
+    return {};
+}
+
+bool isCommandEvent(EventKind kind)
+{
+    return kind == EventKind::CommandDropped || kind == EventKind::CommandEnded;
+}
+
+QJsonObject Event::record() const
+{
+    QJsonObject line = fields;
+    line.insert(QStringLiteral("event"), eventName(kind));
+    line.insert(QStringLiteral("time"), timeText(time));
+    if (!pictureName.isEmpty())
+        line.insert(QStringLiteral("picture"), pictureName);
+    return line;
+}
+
+} // namespace tirvel

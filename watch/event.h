@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QImage>
+#include <QJsonObject>
+#include <QMetaType>
+#include <QString>
+
+namespace tirvel {
+
+enum class EventKind {
+    MotionStart,
+    MotionEnd,
+    CameraLost,
+    CameraBack,
+    FramesStale,
+    FramesBack,
+    // An event came while the last one's --on-event command still ran,
+    CommandDropped,
+    // or the command ran past its time and was ended.
+    CommandEnded,
+};
+
+// The name an event goes by in the log, on the broker and in a command's environment.
+QString eventName(EventKind kind);
+// Events about the --on-event command itself, which never run it.
+bool isCommandEvent(EventKind kind);
+
+// One event on its way from the watcher through the event folder to whoever hears of it.
+struct Event
+{
+    EventKind kind = EventKind::MotionStart;
+    QDateTime time;
+    // What the log line carries besides the kind, the time and the picture.
+    QJsonObject fields;
+    // A motion-start's frames, drawn side by side into its picture.
+    QImage timed;
+    QImage marked;
+    // Once stored: the picture's name in the event folder, its path and its bytes; empty when it
+    // could not be saved.
+    QString pictureName;
+    QString picturePath;
+    QByteArray pictureBytes;
+
+    // The log line.
+    QJsonObject record() const;
+};
+
+} // namespace tirvel
+
+Q_DECLARE_METATYPE(tirvel::Event)

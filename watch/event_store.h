@@ -1,0 +1,43 @@
+#pragma once
+
+#include "event.h"
+#include "event_log.h"
+#include "event_pictures.h"
+
+#include <QObject>
+
+#include <functional>
+
+namespace tirvel {
+
+// Puts each event into the event folder, in the order given: a motion-start's picture first, then
+// the log line, both flushed to the disk before stored() says so, so an alarm's evidence outlives
+// a power cut that comes right after it. It lives on the thread that writes files, so a slow disk
+// holds up only the files, never the window.
+class EventStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // beforeEachWrite, when given, runs before every file it writes; a benchmark makes the disk
+    // slow with it.
+    EventStore(const QString &folder, int keep, std::function<void()> beforeEachWrite = {},
+        QObject *parent = nullptr);
+
+    void store(tirvel::Event event);
+
+Q_SIGNALS:
+    // The event as it was stored, with its picture's name and bytes when it has one.
+    void stored(const tirvel::Event &event);
+    void failed(const QString &description);
+
+private:
+    void beforeWrite();
+
+    QString m_folder;
+    EventLog m_log;
+    EventPictures m_pictures;
+    std::function<void()> m_beforeEachWrite;
+};
+
+} // namespace tirvel
