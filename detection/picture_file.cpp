@@ -57,7 +57,7 @@ QString quoted(const QString &path)
 QString fileTooLargeText()
 {
     return QStringLiteral("the file is too large: a frame takes at most %1 MB")
-        .arg(MAX_FILE_BYTES / (1024 * 1024));
+        .arg(MAX_FILE_BYTES / (1024LL * 1024));
 }
 
 void refuseIfNotRegular(const QString &path, mode_t mode)

@@ -55,7 +55,7 @@ struct MqttLink::Shared
     }
 
     // Runs on the link's thread, if the link is still there.
-    void post(std::function<void(MqttLink &)> call)
+    void post(const std::function<void(MqttLink &)> &call)
     {
         const std::lock_guard lock(linkMutex);
         if (link == nullptr)

@@ -18,8 +18,8 @@ constexpr int AUTOMATIC_TEST_DELAY_MS = 500;
 
 } // namespace
 
-Watcher::Watcher(
-    WatchSettings settings, Clock clock, EventStore &store, Notifier *notifier, QObject *parent)
+Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, Notifier *notifier,
+    QObject *parent)
     : QObject(parent)
     , m_settings(std::move(settings))
     , m_clock(clock)

@@ -50,7 +50,7 @@ class Watcher : public QObject
 public:
     // Events are stored through store, which may live on another thread; without a notifier
     // nobody is notified.
-    Watcher(WatchSettings settings, Clock clock, EventStore &store, Notifier *notifier,
+    Watcher(WatchSettings settings, const Clock &clock, EventStore &store, Notifier *notifier,
         QObject *parent = nullptr);
     ~Watcher() override;
 

@@ -38,7 +38,7 @@ public:
 
     QString text(QAccessible::Text kind) const override
     {
-        const QString placeholder = static_cast<const CaptureView *>(widget())->placeholderText();
+        QString placeholder = static_cast<const CaptureView *>(widget())->placeholderText();
         if (kind == QAccessible::Description && !placeholder.isEmpty())
             return placeholder;
         return QAccessibleWidget::text(kind);

@@ -82,7 +82,7 @@ private:
     // file written just now (writersNeverShowATornFrame).
     QString fileWith(const QString &name, const QByteArray &bytes)
     {
-        const QString path = m_dir.filePath(name);
+        QString path = m_dir.filePath(name);
         QFile file(path);
         if (!saveFile(path, bytes) || !file.open(QIODevice::Append)
             || !file.setFileTime(
@@ -283,7 +283,8 @@ private slots:
         // Four palette entries, and a pixel that asks for the two hundredth.
         QByteArray shortPalette = writeBmp(patternImage(16, 4, 2), 8);
         QCOMPARE(shortPalette[bmp::COLOURS_USED], char(4));
-        shortPalette[bmp::PALETTE + 4 * 4 + 5] = char(200);
+        // Past the four entries of four bytes, the sixth pixel.
+        shortPalette[bmp::PALETTE + 16 + 5] = char(200);
         QTest::newRow("palette index past the palette") << "index.bmp" << shortPalette << 481;
         QByteArray shortPalette4 = writeRle4Bmp(patternImage(16, 4, 2));
         shortPalette4[shortPalette4.size() - 5] = char(0xF0); // the last run's colours

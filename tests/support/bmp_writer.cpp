@@ -97,15 +97,15 @@ QByteArray writeBmp(const QImage &image, int bitsPerPixel, bool topDown)
             case 16: {
                 const int value
                     = (qRed(colour) >> 3) << 10 | (qGreen(colour) >> 3) << 5 | qBlue(colour) >> 3;
-                line[2 * x] = char(value & 0xFF);
-                line[2 * x + 1] = char(value >> 8);
+                line[2 * qsizetype(x)] = char(value & 0xFF);
+                line[2 * qsizetype(x) + 1] = char(value >> 8);
                 break;
             }
             default: {
                 const int step = bitsPerPixel / 8;
-                line[step * x] = char(qBlue(colour));
-                line[step * x + 1] = char(qGreen(colour));
-                line[step * x + 2] = char(qRed(colour));
+                line[qsizetype(step) * x] = char(qBlue(colour));
+                line[qsizetype(step) * x + 1] = char(qGreen(colour));
+                line[qsizetype(step) * x + 2] = char(qRed(colour));
                 break;
             }
             }
@@ -213,10 +213,10 @@ QImage patternImage(int width, int height, int bitsPerPixel)
             QRgb colour;
             if (bitsPerPixel <= 8) {
                 // A few colours, placed so that neighbouring pixels and rows differ.
-                static const QRgb colours[] = {0xFF000000, 0xFFFFFFFF, 0xFF663399, 0xFFFFCC00,
+                static const QRgb COLOURS[] = {0xFF000000, 0xFFFFFFFF, 0xFF663399, 0xFFFFCC00,
                     0xFF00C800, 0xFFFF0066, 0xFF123456, 0xFF808080};
                 const int count = std::min(8, 1 << bitsPerPixel);
-                colour = colours[(x + 3 * y) % count];
+                colour = COLOURS[(x + 3 * y) % count];
             } else if (bitsPerPixel == 16) {
                 // Channels whose low three bits are zero survive five bits each way.
                 colour

@@ -31,8 +31,8 @@ bool held(int fd)
 extern "C" ssize_t pread(int fd, void *buffer, size_t count, off_t offset)
 {
     using Pread = ssize_t (*)(int, void *, size_t, off_t);
-    static const auto real = reinterpret_cast<Pread>(::dlsym(RTLD_NEXT, "pread"));
+    static const auto REAL_PREAD = reinterpret_cast<Pread>(::dlsym(RTLD_NEXT, "pread"));
     while (held(fd))
         ::sleep(1);
-    return real(fd, buffer, count, offset);
+    return REAL_PREAD(fd, buffer, count, offset);
 }
