@@ -47,6 +47,10 @@ class DetectionState
 public:
     std::int32_t changeCount() const noexcept { return m_changeCount; }
     void emptyCount() noexcept { m_changeCount = 0; }
+    void addToCount(std::int32_t count) noexcept
+    {
+        m_changeCount = wrappingAdd(m_changeCount, count);
+    }
 
     // The last column and row sampled, inclusive.
     QSize scanBounds() const noexcept { return m_scanBounds; }

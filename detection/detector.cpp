@@ -1,5 +1,6 @@
 #include "detector.h"
 
+#include "steady_rule.h"
 #include "tirvel_error.h"
 
 #include <QThread>
@@ -61,6 +62,12 @@ void Detector::setSensitivity(int sensitivity)
     m_sensitivity = sensitivity;
 }
 
+void Detector::setRule(DetectionRule rule)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    m_rule = rule;
+}
+
 void Detector::test()
 {
     Q_ASSERT(QThread::currentThread() == thread());
@@ -74,12 +81,23 @@ void Detector::test()
         m_paths.test);
     if (!loaded)
         return;
-    const bool scanned = attempt([this] { m_state.scan(m_timed, m_test, m_colSum); });
+    TestResult result;
+    result.explanation = {{QStringLiteral("rule"), ruleName(m_rule)},
+        {QStringLiteral("threshold"), int(wrappingSub(SENSITIVITY_BASE, m_sensitivity))}};
+    const bool scanned = attempt([this, &result] {
+        if (m_rule == DetectionRule::Classic) {
+            m_state.scan(m_timed, m_test, m_colSum);
+            return;
+        }
+        const SteadyOutcome outcome = steadyScan(m_timed, m_test, m_state, m_colSum);
+        result.explanation.insert(QStringLiteral("light"), outcome.lightPercent);
+        result.explanation.insert(QStringLiteral("margin"), outcome.margin);
+        result.explanation.insert(QStringLiteral("raw"), outcome.raw);
+    });
     // Marks made before a failing measure stay, and show.
     Q_EMIT testFrameChanged(m_test.pixelLayer());
     if (!scanned)
         return;
-    TestResult result;
     result.count = m_state.changeCount();
     result.detected = beatsSensitivity(result.count, m_sensitivity);
     result.timed = m_timed.pixelLayer();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "colsum_library.h"
+#include "detection_rule.h"
 #include "detection_state.h"
 #include "picture_file.h"
 #include "picture_surface.h"
@@ -56,8 +57,9 @@ public:
     // Starts both frames afresh at these sizes, the timed frame with the start picture, and scans
     // the timed frame's interior from then on. Called once, before the first test.
     void setFrames(FrameLayout timed, FrameLayout test);
-    // Each decision uses the latest value.
+    // Each decision uses the latest value and rule.
     void setSensitivity(int sensitivity);
+    void setRule(tirvel::DetectionRule rule);
 
     void test();
     void tick();
@@ -91,6 +93,7 @@ private:
     PictureSurface m_test;
     DetectionState m_state;
     int m_sensitivity = 0;
+    DetectionRule m_rule = DetectionRule::Classic;
     QTimer m_tick;
 };
 
