@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "detection_options.h"
 #include "mqtt_options.h"
 #include "private_folder.h"
 
@@ -164,6 +165,7 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
     const QCommandLineOption listCameras(
         QStringLiteral("list-cameras"), QStringLiteral("List the cameras and exit."));
     parser.addOptions({framesFromCamera, directory, camera, listCameras});
+    const DetectionOptions detectionOptions = addDetectionOptions(parser);
     const WatchOptions watchOptions = addWatchOptions(parser);
     const MqttOptions mqttOptions = addMqttOptions(parser);
 
@@ -221,6 +223,8 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
     } else {
         result.frameDirectory = programDirectory;
     }
+    if (const auto problem = readDetectionOptions(parser, detectionOptions, result))
+        return failure(*problem);
     if (const auto problem = readWatchOptions(parser, watchOptions, result))
         return failure(*problem);
     if (const auto problem = readMqttOptions(parser, mqttOptions, result))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "detection_rule.h"
+#include "detection_state.h"
 #include "mqtt_target.h"
 
 #include <QString>
@@ -24,6 +26,11 @@ struct CommandLine
     QString cameraName;
     // Where 5.bmp and 6.bmp are read, and written.
     QString frameDirectory;
+
+    // The rule every test decides by; by default steady while watching, classic otherwise.
+    std::optional<DetectionRule> detection;
+    static constexpr int DEFAULT_SENSITIVITY = tirvel::DEFAULT_SENSITIVITY;
+    int sensitivity = DEFAULT_SENSITIVITY;
 
     // Watching from the start.
     bool watch = false;

@@ -48,6 +48,7 @@ Program::Program(
     }
     m_window = std::make_unique<MainWindow>(m_detector, new CameraView(*m_camera), beep);
     m_window->echoReports(options.watch);
+    m_window->setSensitivity(options.sensitivity);
     if (m_writer != nullptr) {
         QObject::connect(m_writer, &FrameWriter::failed, m_window.get(),
             [window = m_window.get()](const QString &description) {
@@ -133,10 +134,20 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
     QObject::connect(window, &MainWindow::watchRequested, watcher, &Watcher::setWatching);
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
-    QObject::connect(watcher, &Watcher::watchingChanged, detector, [detector](bool watching) {
-        if (watching)
-            detector->startTicks();
-    });
+    // Watching decides by the steady rule unless one is asked for; a click outside watching
+    // decides as it always has.
+    const auto ruleWhile = [chosen = options.detection](bool watching) {
+        return chosen.value_or(watching ? DetectionRule::Steady : DetectionRule::Classic);
+    };
+    QMetaObject::invokeMethod(
+        detector, [detector, rule = ruleWhile(false)] { detector->setRule(rule); });
+    QObject::connect(
+        watcher, &Watcher::watchingChanged, detector, [detector, ruleWhile](bool watching) {
+            detector->setRule(ruleWhile(watching));
+            if (watching)
+                detector->startTicks();
+        });
+    window->setWatchingRule(ruleWhile(true));
     QObject::connect(
         m_camera.get(), &CameraSupervisor::statusChanged, watcher, [watcher](CameraStatus status) {
             watcher->cameraShowingChanged(status == CameraStatus::Showing);

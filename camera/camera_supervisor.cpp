@@ -1,5 +1,7 @@
 #include "camera_supervisor.h"
 
+#include "shrink.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -120,8 +122,12 @@ void CameraSupervisor::compose()
         QRect target({}, fitted);
         target.moveCenter(picture.rect().center());
         QPainter painter(&picture);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, m_frame);
+        if (fitted.width() < m_frame.width() && fitted.height() < m_frame.height()) {
+            painter.drawImage(target.topLeft(), shrinkByAveraging(m_frame, fitted));
+        } else {
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(target, m_frame);
+        }
     }
     if (picture.isNull() && m_picture.isNull())
         return;

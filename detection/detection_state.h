@@ -18,6 +18,8 @@ inline constexpr std::int32_t DIFF_THRESHOLD = 10;
 inline constexpr ColourValue MARK_COLOUR = 0x00C800u;
 // The slider value is taken from this to give the count that must be exceeded.
 inline constexpr std::int32_t SENSITIVITY_BASE = 100;
+// Where the slider starts.
+inline constexpr std::int32_t DEFAULT_SENSITIVITY = 50;
 
 // Wrapping 32-bit arithmetic without signed overflow.
 constexpr std::int32_t wrappingSub(std::int32_t a, std::int32_t b) noexcept

@@ -97,7 +97,7 @@ void MainWindow::createControls()
     m_sensitivitySlider->setObjectName(QStringLiteral("Slider1"));
     m_sensitivitySlider->setGeometry(202, 312, 153, 41);
     m_sensitivitySlider->setRange(0, 100);
-    m_sensitivitySlider->setValue(50);
+    m_sensitivitySlider->setValue(DEFAULT_SENSITIVITY);
     m_sensitivitySlider->setTickPosition(QSlider::TicksBelow);
     m_sensitivitySlider->setTickInterval(10);
     m_sensitivitySlider->setPageStep(10);
@@ -144,11 +144,29 @@ void MainWindow::createControls()
     addAction(m_watchAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(m_watchAction, &QAction::triggered, this, &MainWindow::watchRequested);
+    m_ruleAction = new QAction(this);
+    m_ruleAction->setObjectName(QStringLiteral("ruleAction"));
+    m_ruleAction->setEnabled(false);
+    m_ruleAction->setVisible(false);
+    addAction(m_ruleAction);
+    connect(m_sensitivitySlider, &QSlider::valueChanged, this, &MainWindow::sensitivityChanged);
+}
+
+void MainWindow::setWatchingRule(DetectionRule rule)
+{
+    m_ruleAction->setText(rule == DetectionRule::Steady ? QStringLiteral("Regel: stadig")
+                                                        : QStringLiteral("Regel: klassisk"));
+}
+
+void MainWindow::setSensitivity(int sensitivity)
+{
+    m_sensitivitySlider->setValue(sensitivity);
 }
 
 void MainWindow::setWatching(bool watching)
 {
     m_watchAction->setChecked(watching);
+    m_ruleAction->setVisible(watching);
     setWindowTitle(watching ? WATCHING_TITLE : TITLE);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "detection_rule.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -42,14 +44,18 @@ public slots:
     void exitProgram();
     // One report at a time, the newest error's text in it.
     void reportError(int number, const QString &description);
-    // Shows whether Tirvel watches by itself, in the title and the context menu.
+    // Shows whether Tirvel watches by itself, in the title and the context menu, and by which
+    // rule, in the menu.
     void setWatching(bool watching);
+    void setWatchingRule(tirvel::DetectionRule rule);
+    void setSensitivity(int sensitivity);
     // Each report also goes to standard error, for a window nobody may be looking at.
     void echoReports(bool echo) { m_echoReports = echo; }
 
 signals:
     // The person asks to start or stop watching, from the context menu.
     void watchRequested(bool watching);
+    void sensitivityChanged(int sensitivity);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -78,6 +84,7 @@ private:
     QLabel *m_liveViewLabel = nullptr;
     QPointer<QMessageBox> m_errorReport;
     QAction *m_watchAction = nullptr;
+    QAction *m_ruleAction = nullptr;
     bool m_echoReports = false;
 };
 

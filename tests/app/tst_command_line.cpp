@@ -69,6 +69,19 @@ private slots:
                                        << "";
         QTest::newRow("empty camera name") << QStringList {"--camera="} << A::Fail << false << ""
                                            << "";
+        QTest::newRow("sensitivity at most")
+            << QStringList {"--sensitivity=100"} << A::Run << false << ""
+            << "<program>";
+        for (const char *sensitivity : {"101", "-1", "half"})
+            QTest::newRow(sensitivity)
+                << QStringList {"--sensitivity", sensitivity} << A::Fail << false << ""
+                << "";
+        QTest::newRow("a rule by name")
+            << QStringList {"--detection=steady"} << A::Run << false << ""
+            << "<program>";
+        QTest::newRow("an unknown rule")
+            << QStringList {"--detection=strict"} << A::Fail << false << ""
+            << "";
         QTest::newRow("directory missing")
             << QStringList {"--directory", "<dir>/nowhere"} << A::Fail << false << ""
             << "";

@@ -4,9 +4,11 @@
 #include "format_candidate.h"
 #include "frame_throttle.h"
 #include "qt_camera_backend.h"
+#include "shrink.h"
 #include "test_main.h"
 
 #include <QMediaDevices>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 
 using tirvel::CameraStatus;
@@ -122,6 +124,51 @@ class TestCameraSupervisor : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // A camera's noise falls with the scale: a 4 x 4 block averages it to a quarter, where
+    // sampling between neighbours keeps about half; a flat colour stays exactly itself.
+    void shrinkingAveragesNoiseAway_data()
+    {
+        QTest::addColumn<QSize>("from");
+        QTest::addColumn<QSize>("to");
+        QTest::addColumn<double>("deviationAtMost");
+        QTest::newRow("640 x 480 to the design size") << QSize(640, 480) << QSize(160, 120) << 2.3;
+        QTest::newRow("1280 x 720, not a whole ratio") << QSize(1280, 720) << QSize(156, 88) << 1.2;
+        QTest::newRow("one pixel more") << QSize(161, 121) << QSize(160, 120) << 8.5;
+    }
+
+    void shrinkingAveragesNoiseAway()
+    {
+        QFETCH(QSize, from);
+        QFETCH(QSize, to);
+        QFETCH(double, deviationAtMost);
+        QImage noisy(from, QImage::Format_RGB32);
+        QRandomGenerator random(7);
+        for (int y = 0; y < from.height(); ++y) {
+            for (int x = 0; x < from.width(); ++x) {
+                // Uniform over 128 - 13 … 128 + 14: a deviation of about 8.
+                const int grey = 128 + int(random.bounded(28)) - 13;
+                noisy.setPixel(x, y, qRgb(grey, 100, 60));
+            }
+        }
+        const QImage shrunk = tirvel::shrinkByAveraging(noisy, to);
+        QCOMPARE(shrunk.size(), to);
+        double sum = 0;
+        double squares = 0;
+        for (int y = 0; y < to.height(); ++y) {
+            for (int x = 0; x < to.width(); ++x) {
+                const QRgb pixel = shrunk.pixel(x, y);
+                QCOMPARE(qGreen(pixel), 100);
+                QCOMPARE(qBlue(pixel), 60);
+                sum += qRed(pixel);
+                squares += qRed(pixel) * qRed(pixel);
+            }
+        }
+        const double count = to.width() * to.height();
+        const double mean = sum / count;
+        QVERIFY2(std::abs(mean - 128.5) < 1, qPrintable(QString::number(mean)));
+        const double deviation = std::sqrt(squares / count - mean * mean);
+        QVERIFY2(deviation <= deviationAtMost, qPrintable(QString::number(deviation)));
+    }
 
     void startFormatChoice_data();
     void startFormatChoice();

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "command_line.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <optional>
+
+namespace tirvel {
+
+// How tests decide: the rule, and the sensitivity the slider starts at.
+struct DetectionOptions
+{
+    QCommandLineOption rule {QStringLiteral("detection"),
+        QStringLiteral("Decide every test by <rule>: classic, the rule a click of Test has "
+                       "always had, or steady, which evens out light and camera noise (default: "
+                       "steady while watching, classic otherwise)."),
+        QStringLiteral("rule")};
+    QCommandLineOption sensitivity {QStringLiteral("sensitivity"),
+        QStringLiteral("Start the sensitivity slider at <n> (0 to 100, default %1): a test "
+                       "detects when more than 100 - n points changed.")
+            .arg(CommandLine::DEFAULT_SENSITIVITY),
+        QStringLiteral("n"), QString::number(CommandLine::DEFAULT_SENSITIVITY)};
+};
+
+DetectionOptions addDetectionOptions(QCommandLineParser &parser);
+// Fills in the detection's part of the result; what is wrong, if anything.
+std::optional<QString> readDetectionOptions(
+    const QCommandLineParser &parser, const DetectionOptions &options, CommandLine &result);
+
+} // namespace tirvel
