@@ -5,6 +5,7 @@
 #include "detector.h"
 #include "frame_files.h"
 #include "picture_surface.h"
+#include "steady_rule.h"
 
 #include "bmp_writer.h"
 #include "picture_file.h"
@@ -83,6 +84,25 @@ BENCHMARK(scanFrame)
     ->Args({640, 480})
     ->Args({1920, 1080})
     ->Unit(benchmark::kMicrosecond);
+
+// The steady rule on the same frames: light evened out, noise measured, neighbours checked.
+void steadyScanFrame(benchmark::State &state)
+{
+    const int width = int(state.range(0));
+    const int height = int(state.range(1));
+    Frames frames(width, height);
+    ColSumLibrary colSum(QStringLiteral(COLORSUM_PATH));
+    DetectionState detection;
+    detection.setScanBounds({width, height});
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(steadyScan(frames.timed, frames.test, detection, colSum));
+        detection.emptyCount();
+    }
+    const std::int64_t points = std::int64_t(width / 2 + 1) * (height / 2 + 1);
+    state.counters["points/s"]
+        = benchmark::Counter(double(points), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(steadyScanFrame)->Args({156, 116})->Args({640, 480})->Unit(benchmark::kMicrosecond);
 
 // The scan's floor: the two calls into the colour library that each sample point needs, and
 // nothing else, so the scan's own overhead shows beside it.

@@ -34,7 +34,7 @@ struct SteadyOutcome
     // A channel had to change by more than this for its point to count.
     int margin = 0;
     // For each sample point, whether it counted.
-    std::vector<bool> counted;
+    std::vector<std::uint8_t> counted;
 };
 
 // The rule for watching through the night: the same grid, marks, count and decision as the
@@ -73,7 +73,8 @@ SteadyOutcome steadyScan(
     SteadyOutcome outcome = decideSteady(grid);
     for (int column = 0; column < grid.columns; ++column) {
         for (int row = 0; row < grid.rows; ++row) {
-            if (outcome.counted[std::size_t(column) * std::size_t(grid.rows) + std::size_t(row)])
+            if (outcome.counted[std::size_t(column) * std::size_t(grid.rows) + std::size_t(row)]
+                != 0)
                 test.writePixel(column * SAMPLE_STEP, row * SAMPLE_STEP, MARK_COLOUR);
         }
     }
