@@ -6,7 +6,9 @@
 # and the command run with the event in its environment; pulling the camera out a camera-lost
 # event within 5 seconds, plugging it back camera-back. Then, on a bus with no notification
 # service at all, motion must still be recorded, and the missing service said once; and frames
-# of another program that stop changing must be frames-stale, and a new one frames-back.
+# of another program that stop changing must be frames-stale, and a new one frames-back; last,
+# another program's noisy frames under hunting exposure must give no event by the steady rule,
+# and a person crossing them one.
 #   e2e_watch.sh PROGRAM
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
@@ -145,4 +147,23 @@ wait_for_event frames-back 5 >/dev/null
 kill -TERM "$program"
 wait "$program" || fail "the program ended with status $?"
 echo "another program's frames: stale after 10 s without a new 6.bmp, back with one"
+
+# Another program's frames watched by the steady rule: noise and the camera's exposure hunting
+# give nothing for 8 seconds, and then a person crossing is seen.
+mkdir -m 700 "$work/steady" "$work/events4"
+log=$work/events4/events.jsonl
+"$TIRVEL_SCENE_WRITER" "$work/steady" hunting - 4 0
+QT_QPA_PLATFORM=offscreen "$1" --watch --directory "$work/steady" --events "$work/events4" \
+  2>"$work/steady.err" &
+program=$!
+pids+=("$program")
+"$TIRVEL_SCENE_WRITER" "$work/steady" hunting - 4 8 || fail "the scene could not be written"
+[ "$(count motion-start)" -eq 0 ] || fail "noise or light alone started an event"
+"$TIRVEL_SCENE_WRITER" "$work/steady" hunting "dark person" 4 4 &
+pids+=($!)
+wait_for_event motion-start 6 >/dev/null
+grep -q '"rule":"steady"' "$log" || fail "the event does not say the steady rule decided it"
+kill -TERM "$program"
+wait "$program" || fail "the program ended with status $?"
+echo "the steady rule: nothing from noise and exposure hunting, a person seen"
 echo "1 passed, 0 failed"
