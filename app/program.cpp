@@ -185,6 +185,12 @@ void Program::joinBroker(const CommandLine &options)
         });
     QObject::connect(m_bridge.get(), &MqttBridge::note,
         [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
+    // The slider is the one sensitivity: the broker moves it, and hears where it is.
+    m_bridge->setSensitivity(options.sensitivity);
+    QObject::connect(m_window.get(), &MainWindow::sensitivityChanged, m_bridge.get(),
+        &MqttBridge::setSensitivity);
+    QObject::connect(m_bridge.get(), &MqttBridge::sensitivityRequested, m_window.get(),
+        &MainWindow::setSensitivity);
     m_link->start();
 }
 

@@ -56,6 +56,14 @@ QList<DiscoveryMessage> discoveryMessages(
             {{QStringLiteral("command_topic"), tirvelTopic(name, QStringLiteral("watch/set"))},
                 {QStringLiteral("state_topic"), tirvelTopic(name, QStringLiteral("watch"))},
                 {QStringLiteral("payload_on"), on}, {QStringLiteral("payload_off"), off}}),
+        entity(QStringLiteral("number"), QStringLiteral("sensitivity"),
+            QStringLiteral("Känslighet"),
+            {{QStringLiteral("command_topic"),
+                 tirvelTopic(name, QStringLiteral("sensitivity/set"))},
+                {QStringLiteral("state_topic"), tirvelTopic(name, QStringLiteral("sensitivity"))},
+                {QStringLiteral("min"), 0}, {QStringLiteral("max"), 100},
+                {QStringLiteral("step"), 1}, {QStringLiteral("mode"), QStringLiteral("slider")},
+                {QStringLiteral("entity_category"), QStringLiteral("config")}}),
     };
 }
 

@@ -38,6 +38,15 @@ MqttBridge::MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObj
         m_link.publish(topic(QStringLiteral("watch")), onOff(watching), true);
     });
     m_link.subscribe(topic(QStringLiteral("watch/set")));
+    m_link.subscribe(topic(QStringLiteral("sensitivity/set")));
+}
+
+void MqttBridge::setSensitivity(int sensitivity)
+{
+    if (sensitivity == m_sensitivity)
+        return;
+    m_sensitivity = sensitivity;
+    m_link.publish(topic(QStringLiteral("sensitivity")), QByteArray::number(sensitivity), true);
 }
 
 QString MqttBridge::topic(const QString &leaf) const
@@ -69,6 +78,9 @@ void MqttBridge::publishState()
     m_link.publish(topic(QStringLiteral("watch")), onOff(m_watcher.isWatching()), true);
     if (!m_picture.isEmpty())
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
+    if (m_sensitivity >= 0)
+        m_link.publish(
+            topic(QStringLiteral("sensitivity")), QByteArray::number(m_sensitivity), true);
 }
 
 void MqttBridge::recorded(const Event &event)
@@ -102,6 +114,21 @@ void MqttBridge::recorded(const Event &event)
 
 void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payload)
 {
+    if (arrivedOn == topic(QStringLiteral("sensitivity/set"))) {
+        bool ok = false;
+        // Home Assistant sends a number entity's value as a decimal: 70.0.
+        const double value = payload.trimmed().toDouble(&ok);
+        if (ok && value >= 0 && value <= 100 && payload.size() <= MAX_COMMAND_BYTES) {
+            Q_EMIT sensitivityRequested(int(value + 0.5));
+        } else if (!m_saidBadSensitivity) {
+            m_saidBadSensitivity = true;
+            Q_EMIT note(QStringLiteral("ignored a message on %1 that is no number from 0 to 100 "
+                                       "(%2 bytes); others like it are ignored too")
+                            .arg(arrivedOn)
+                            .arg(payload.size()));
+        }
+        return;
+    }
     if (arrivedOn != topic(QStringLiteral("watch/set")))
         return;
     if (payload == "ON" || payload == "OFF") {

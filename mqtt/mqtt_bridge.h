@@ -13,7 +13,8 @@ class Watcher;
 // Tirvel on the broker, under tirvel/NAME/: status (online, retained; the last will says
 // offline), motion and camera (ON or OFF, retained), event (each event as the log has it),
 // picture (the PNG of each motion-start, retained), watch (ON or OFF, retained) and watch/set,
-// which starts and stops watching as the window's menu does. At every connection it sends Home
+// which starts and stops watching as the window's menu does, and sensitivity (retained) and
+// sensitivity/set, which moves the window's slider. At every connection it sends Home
 // Assistant's discovery messages and the present state again, so a broker that was away learns
 // the present; what happened meanwhile is in the local log.
 class MqttBridge : public QObject
@@ -35,12 +36,16 @@ public:
 
     // Says offline, waiting at most a second for it to leave.
     void finish();
+    // The sensitivity the window's slider has now.
+    void setSensitivity(int sensitivity);
 
 Q_SIGNALS:
     // Something the person must hear of once, such as a password the broker refuses.
     void problem(const QString &description);
     // Something to note on standard error, once.
     void note(const QString &text);
+    // Home automation asks for another sensitivity.
+    void sensitivityRequested(int sensitivity);
 
 private:
     void connected();
@@ -57,6 +62,8 @@ private:
     QByteArray m_picture;
     bool m_saidRefusal = false;
     bool m_saidBadCommand = false;
+    bool m_saidBadSensitivity = false;
+    int m_sensitivity = -1;
 };
 
 } // namespace tirvel

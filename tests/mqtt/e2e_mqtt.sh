@@ -72,7 +72,7 @@ await() {
 start_broker
 start_tirvel "mqtt://127.0.0.1:$port"
 await status online 10
-sub -t 'homeassistant/#' -v -C 4 -W 5 >"$work/discovery" || fail "no discovery"
+sub -t 'homeassistant/#' -v -C 5 -W 5 >"$work/discovery" || fail "no discovery"
 python3 - "$work/discovery" <<'PY' || fail "the discovery messages: $(cat "$work/discovery")"
 import json, sys
 found = {}
@@ -87,10 +87,13 @@ assert found["binary_sensor:tirvel_box_motion"]["state_topic"] == "tirvel/box/mo
 assert found["binary_sensor:tirvel_box_camera"]["device_class"] == "connectivity"
 assert found["image:tirvel_box_picture"]["image_topic"] == "tirvel/box/picture"
 assert found["switch:tirvel_box_watch"]["command_topic"] == "tirvel/box/watch/set"
+assert found["number:tirvel_box_sensitivity"]["command_topic"] == "tirvel/box/sensitivity/set"
+assert found["number:tirvel_box_sensitivity"]["name"] == "Känslighet"
 PY
 [ "$(retained "$topic/camera")" = ON ] && [ "$(retained "$topic/watch")" = ON ] &&
-  [ "$(retained "$topic/motion")" = OFF ] || fail "the state after connecting"
-echo "discovery: four entities on one device, valid JSON; status online"
+  [ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/sensitivity")" = 50 ] ||
+  fail "the state after connecting"
+echo "discovery: five entities on one device, valid JSON; status online"
 
 sub -t "$topic/event" -W 30 >"$work/events.log" 2>/dev/null &
 pids+=($!)
@@ -124,6 +127,9 @@ sleep 1
 [ "$(retained "$topic/watch")" = ON ] && kill -0 "$tirvel" || fail "garbage on watch/set changed things"
 [ "$(grep -c 'neither ON nor OFF' "$work/tirvel.err")" -eq 1 ] || fail "the garbage was not noted once"
 echo "watch/set: OFF stops watching, ON starts it, a megabyte of garbage is ignored"
+mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/sensitivity/set" -m 70.0
+await sensitivity 70 3
+echo "sensitivity/set: the slider moves, and the broker hears where it is"
 
 stop_broker
 sleep 3
