@@ -86,10 +86,10 @@ public:
         : m_grid(grid)
         , m_coefficients {overall, 0, 0, 0, 0, 0}
     {
-        // Every fourth point each way is plenty for six numbers.
+        // Every sixth point each way is plenty for six numbers.
         std::vector<std::size_t> points;
-        for (int column = 0; column < grid.columns; column += 4) {
-            for (int row = 0; row < grid.rows; row += 4) {
+        for (int column = 0; column < grid.columns; column += 6) {
+            for (int row = 0; row < grid.rows; row += 6) {
                 const std::size_t i = index(column, row);
                 if (grid.timedMeasure[i] >= LEAST_LIGHT && grid.testMeasure[i] >= 0)
                     points.push_back(i);
