@@ -67,7 +67,7 @@ int main(int argc, char *argv[])
     const QGuiApplication app(argc, argv);
     struct Row
     {
-        const char *name;
+        const char *name = nullptr;
         Scene scene;
     };
     const Row rows[] = {

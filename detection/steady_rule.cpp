@@ -234,7 +234,7 @@ SteadyOutcome decideSteady(const SampleGrid &grid)
                 continue;
             // In 1/1024ths, so that the channels are whole numbers all the way.
             const auto gain = std::int32_t(
-                LightSurface::clamped(surface, rowPlaces[std::size_t(row)]) * GAIN_ONE + 0.5);
+                qRound(LightSurface::clamped(surface, rowPlaces[std::size_t(row)]) * GAIN_ONE));
             const std::array<int, 3> before = channels(grid.timed[i]);
             const std::array<int, 3> after = channels(grid.test[i]);
             int largest = 0;

@@ -119,7 +119,7 @@ void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payl
         // Home Assistant sends a number entity's value as a decimal: 70.0.
         const double value = payload.trimmed().toDouble(&ok);
         if (ok && value >= 0 && value <= 100 && payload.size() <= MAX_COMMAND_BYTES) {
-            Q_EMIT sensitivityRequested(int(value + 0.5));
+            Q_EMIT sensitivityRequested(qRound(value));
         } else if (!m_saidBadSensitivity) {
             m_saidBadSensitivity = true;
             Q_EMIT note(QStringLiteral("ignored a message on %1 that is no number from 0 to 100 "
