@@ -14,16 +14,10 @@
 #include <cstdio>
 
 using namespace tirvel;
+using tirvel::testing::colourSum;
 using tirvel::testing::Scene;
 
 namespace {
-
-std::int32_t colourSum(ColourValue colour)
-{
-    if (colour == INVALID_COLOUR)
-        return -1;
-    return std::int32_t((colour & 0xFFu) + ((colour >> 8) & 0xFFu) + ((colour >> 16) & 0xFFu));
-}
 
 struct Seen
 {

@@ -5,20 +5,9 @@
 #include "test_main.h"
 
 using namespace tirvel;
+using tirvel::testing::colourSum;
 using tirvel::testing::Scene;
 using tirvel::testing::sceneFrame;
-
-namespace {
-
-// The colour library's measure: the sum of the channels, -1 where there is no pixel.
-std::int32_t colourSum(ColourValue colour)
-{
-    if (colour == INVALID_COLOUR)
-        return -1;
-    return std::int32_t((colour & 0xFFu) + ((colour >> 8) & 0xFFu) + ((colour >> 16) & 0xFFu));
-}
-
-} // namespace
 
 // Rendered scenes tested as watching tests them, each second's frame against the second before,
 // with the frames the size of the window's boxes.

@@ -93,4 +93,11 @@ QImage sceneFrame(const Scene &scene, double seconds, int frame)
     return room;
 }
 
+std::int32_t colourSum(std::uint32_t colour)
+{
+    if (colour == 0xFFFFFFFFu)
+        return -1;
+    return std::int32_t((colour & 0xFFu) + ((colour >> 8) & 0xFFu) + ((colour >> 16) & 0xFFu));
+}
+
 } // namespace tirvel::testing

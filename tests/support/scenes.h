@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+#include <cstdint>
+
 namespace tirvel::testing {
 
 // A rendered room at 160 x 120 as a camera would see it at a moment of a named scene: light that
@@ -22,5 +24,9 @@ struct Scene
 };
 
 QImage sceneFrame(const Scene &scene, double seconds, int frame);
+
+// The colour library's measure, for measuring scenes without it: the sum of the channels of
+// 0x00BBGGRR, and -1 where there is no pixel.
+std::int32_t colourSum(std::uint32_t colour);
 
 } // namespace tirvel::testing
