@@ -134,6 +134,11 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
     QObject::connect(window, &MainWindow::watchRequested, watcher, &Watcher::setWatching);
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
+    // The event folder is held from the start of watching, not from the first event.
+    QObject::connect(watcher, &Watcher::watchingChanged, m_store, [store = m_store](bool watching) {
+        if (watching)
+            store->hold();
+    });
     // Watching decides by the steady rule unless one is asked for; a click outside watching
     // decides as it always has.
     const auto ruleWhile = [chosen = options.detection](bool watching) {

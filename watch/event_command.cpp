@@ -1,6 +1,27 @@
 #include "event_command.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+
 namespace tirvel {
+
+namespace {
+
+// The descriptors to look at where close_range() is missing.
+int descriptorLimit()
+{
+    constexpr rlim_t MOST = 65536;
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return int(MOST);
+    return int(std::min(limit.rlim_cur, MOST));
+}
+
+} // namespace
 
 EventCommand::EventCommand(QStringList command, QObject *parent)
     : QObject(parent)
@@ -8,8 +29,20 @@ EventCommand::EventCommand(QStringList command, QObject *parent)
 {
     m_process.setProgram(m_command.value(0));
     m_process.setArguments(m_command.mid(1));
-    // Its output is its own business, and the program's terminal is the place for it.
+    // Its output is its own business, and the program's terminal is the place for it; its input
+    // is nothing, so a command that reads it (ssh, cat) goes on at once.
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_process.setStandardInputFile(QProcess::nullDevice());
+    // Runs in the child between fork and exec, where only async-signal-safe calls may be made.
+    m_process.setChildProcessModifier([limit = descriptorLimit()] {
+        ::setsid();
+        // The display's and sound server's sockets, the event folder: none of the command's
+        // business, and a child holding one would keep it open after Tirvel ends.
+        if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+            for (int descriptor = 3; descriptor < limit; ++descriptor)
+                ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+        }
+    });
     m_limit.setSingleShot(true);
     m_limit.setInterval(TIME_LIMIT_MS);
     m_kill.setSingleShot(true);
@@ -23,13 +56,18 @@ EventCommand::EventCommand(QStringList command, QObject *parent)
                               .arg(m_command.join(QLatin1Char(' ')))
                               .arg(TIME_LIMIT_MS / 1000));
         }
-        m_process.terminate();
+        signalGroup(SIGTERM);
         m_kill.start();
     });
-    connect(&m_kill, &QTimer::timeout, &m_process, &QProcess::kill);
+    connect(&m_kill, &QTimer::timeout, this, [this] { signalGroup(SIGKILL); });
     connect(&m_process, &QProcess::finished, this, &EventCommand::finished);
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart && !m_saidFailure) {
+        if (error != QProcess::FailedToStart)
+            return;
+        m_limit.stop();
+        m_group = 0;
+        QMetaObject::invokeMethod(this, &EventCommand::startNext, Qt::QueuedConnection);
+        if (!m_saidFailure) {
             m_saidFailure = true;
             Q_EMIT failed(QStringLiteral("The command '%1' of --on-event cannot start: %2")
                               .arg(m_command.join(QLatin1Char(' ')), m_process.errorString()));
@@ -42,29 +80,82 @@ EventCommand::~EventCommand()
     end();
 }
 
-bool EventCommand::run(const QProcessEnvironment &environment)
+bool EventCommand::run(QProcessEnvironment environment)
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        Q_EMIT dropped();
-        return false;
+    // The broker's password is Tirvel's alone.
+    environment.remove(QStringLiteral("TIRVEL_MQTT_PASSWORD"));
+    if (m_process.state() == QProcess::NotRunning && m_waiting.empty()) {
+        start(environment);
+        return true;
     }
+    if (m_waiting.size() < std::size_t(QUEUE_LENGTH)) {
+        m_waiting.push_back(std::move(environment));
+        return true;
+    }
+    ++m_dropped;
+    return false;
+}
+
+void EventCommand::start(const QProcessEnvironment &environment)
+{
     m_process.setProcessEnvironment(environment);
     m_process.start();
-    m_limit.start();
-    return true;
+    // setsid() made its process id its group's.
+    m_group = pid_t(m_process.processId());
+    if (m_group > 0)
+        m_limit.start();
+}
+
+void EventCommand::startNext()
+{
+    if (m_dropped > 0) {
+        Q_EMIT dropped(m_dropped);
+        m_dropped = 0;
+    }
+    if (m_process.state() != QProcess::NotRunning || m_waiting.empty())
+        return;
+    const QProcessEnvironment next = m_waiting.front();
+    m_waiting.pop_front();
+    start(next);
+}
+
+void EventCommand::signalGroup(int signal)
+{
+    // Right after the start the child may not have its own group yet.
+    if (m_group > 0 && ::kill(-m_group, signal) != 0)
+        ::kill(m_group, signal);
+}
+
+void EventCommand::endLeftovers(pid_t group)
+{
+    if (group <= 0 || ::kill(-group, SIGTERM) != 0)
+        return;
+    m_ending.append(group);
+    QTimer::singleShot(KILL_AFTER_MS, this, [this, group] {
+        if (m_ending.removeOne(group))
+            ::kill(-group, SIGKILL);
+    });
 }
 
 void EventCommand::end()
 {
     m_limit.stop();
     m_kill.stop();
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(END_WAIT_MS)) {
-        m_process.kill();
-        m_process.waitForFinished(END_WAIT_MS);
+    const int lost = m_dropped + int(m_waiting.size());
+    m_dropped = 0;
+    m_waiting.clear();
+    if (m_process.state() != QProcess::NotRunning) {
+        signalGroup(SIGTERM);
+        if (!m_process.waitForFinished(END_WAIT_MS)) {
+            signalGroup(SIGKILL);
+            m_process.waitForFinished(END_WAIT_MS);
+        }
     }
+    for (const pid_t group : std::as_const(m_ending))
+        ::kill(-group, SIGKILL);
+    m_ending.clear();
+    if (lost > 0)
+        Q_EMIT dropped(lost);
 }
 
 void EventCommand::finished(int exitCode, QProcess::ExitStatus status)
@@ -72,6 +163,10 @@ void EventCommand::finished(int exitCode, QProcess::ExitStatus status)
     const bool timedOut = !m_limit.isActive();
     m_limit.stop();
     m_kill.stop();
+    endLeftovers(m_group);
+    m_group = 0;
+    // Started from the event loop, not from inside QProcess's own signal.
+    QMetaObject::invokeMethod(this, &EventCommand::startNext, Qt::QueuedConnection);
     if (status == QProcess::NormalExit && exitCode == 0) {
         m_saidFailure = false;
         return;

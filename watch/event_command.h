@@ -1,16 +1,24 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
 
+#include <sys/types.h>
+
+#include <deque>
+
 namespace tirvel {
 
-// The --on-event command: run without a shell, with what happened in its environment, one at a
-// time. One due while the last still runs is dropped; one still running after 30 seconds is
-// ended, gently and then for sure. A command that cannot start or exits with a failure is said
-// once, and again only after one has succeeded.
+// The --on-event command, run as a service manager runs one: without a shell, with what happened
+// in its environment, standard input empty, none of Tirvel's descriptors but standard output and
+// error, no MQTT password, and in a session of its own, so that whatever it starts is ended with
+// it. One runs at a time; events that come meanwhile wait their turn, up to QUEUE_LENGTH of them,
+// and only those beyond are dropped. A command still running after 30 seconds is ended, gently
+// and then for sure, and so is what a finished command leaves running. A command that cannot start
+// or exits with a failure is said once, and again only after one has succeeded.
 class EventCommand : public QObject
 {
     Q_OBJECT
@@ -20,28 +28,42 @@ public:
     static constexpr int KILL_AFTER_MS = 2000;
     // As the program ends, a command is given less time.
     static constexpr int END_WAIT_MS = 500;
+    static constexpr int QUEUE_LENGTH = 16;
 
     // The program and its arguments.
     explicit EventCommand(QStringList command, QObject *parent = nullptr);
     ~EventCommand() override;
 
-    // False, after dropped(), when the last one still runs.
-    bool run(const QProcessEnvironment &environment);
-    // Ends a running command now, as the program ends.
+    // Runs the command now, or once those before it have run; false when too many wait already.
+    bool run(QProcessEnvironment environment);
+    // Ends a running command and all it started now, as the program ends; those waiting are
+    // dropped.
     void end();
 
 Q_SIGNALS:
-    void dropped();
+    // How many events found no room to wait, said once there is room again, or at the end.
+    void dropped(int count);
     void timedOut();
     void failed(const QString &why);
 
 private:
+    void start(const QProcessEnvironment &environment);
+    void startNext();
     void finished(int exitCode, QProcess::ExitStatus status);
+    void signalGroup(int signal);
+    // What a command left running is ended like a command past its time.
+    void endLeftovers(pid_t group);
 
     QStringList m_command;
     QProcess m_process;
     QTimer m_limit;
     QTimer m_kill;
+    std::deque<QProcessEnvironment> m_waiting;
+    int m_dropped = 0;
+    // The running command's process group, which is its process id.
+    pid_t m_group = 0;
+    // Groups of finished commands that still had members, until they are killed.
+    QList<pid_t> m_ending;
     bool m_saidFailure = false;
 };
 

@@ -1,7 +1,8 @@
 #include "event_log.h"
 
-#include <QDir>
-#include <QFile>
+#include "event_folder.h"
+#include "report_once.h"
+
 #include <QJsonDocument>
 
 #include <fcntl.h>
@@ -22,40 +23,86 @@ QString systemError()
 
 } // namespace
 
-EventLog::EventLog(const QString &folder)
-    : m_path(QDir(folder).filePath(QStringLiteral("events.jsonl")))
+EventLog::EventLog(EventFolder &folder, ReportOnce &reports)
+    : m_folder(folder)
+    , m_reports(reports)
 {
 }
 
-QString EventLog::append(const QJsonObject &record)
+void EventLog::append(const QJsonObject &record)
 {
-    const QByteArray name = QFile::encodeName(m_path);
-    struct stat status = {};
-    if (::lstat(name.constData(), &status) == 0 && S_ISREG(status.st_mode)
-        && status.st_size >= ROTATE_BYTES
-        && ::rename(name.constData(), QFile::encodeName(m_path + QStringLiteral(".1")).constData())
-            != 0)
-        return systemError();
-
-    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-        S_IRUSR | S_IWUSR);
-    if (fd < 0)
-        return systemError();
+    const int log = open();
+    if (log < 0)
+        return;
+    const QString path = m_folder.filePath(QLatin1String(NAME));
     const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
     QString problem;
     struct stat before = {};
-    ::fstat(fd, &before);
-    const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
+    ::fstat(log, &before);
+    const ssize_t written = ::write(log, line.constData(), size_t(line.size()));
     if (written != line.size()) {
         problem = written < 0 ? systemError() : QStringLiteral("the disk is full");
         // Half a line would spoil the next one as well.
-        if (written > 0 && ::ftruncate(fd, before.st_size) != 0)
+        if (written > 0 && ::ftruncate(log, before.st_size) != 0)
             problem += QStringLiteral(", and the half line stays: ") + systemError();
-    } else if (::fdatasync(fd) != 0) {
+    } else if (::fdatasync(log) != 0) {
         problem = systemError();
     }
-    ::close(fd);
-    return problem;
+    ::close(log);
+    if (problem.isEmpty())
+        m_reports.written(path);
+    else
+        m_reports.failed(path, QStringLiteral("Cannot write '%1': %2").arg(path, problem));
+}
+
+int EventLog::open()
+{
+    const int folder = m_folder.descriptor();
+    const QString path = m_folder.filePath(QLatin1String(NAME));
+    const auto refuse = [&](const QString &what) {
+        m_reports.failed(path,
+            QStringLiteral("'%1' is %2, not Tirvel's log; it is left alone, and events are not "
+                           "logged until it is gone.")
+                .arg(path, what));
+        return -1;
+    };
+    struct stat status = {};
+    if (::fstatat(folder, NAME, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(status.st_mode))
+            return refuse(EventFolder::oddity(status.st_mode));
+        if (status.st_size >= ROTATE_BYTES)
+            turnOver();
+    }
+    // Never blocks, even on a pipe put there since, and never follows a link.
+    const int log = ::openat(folder, NAME,
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+        S_IRUSR | S_IWUSR);
+    if (log < 0) {
+        m_reports.failed(path, QStringLiteral("Cannot write '%1': %2").arg(path, systemError()));
+        return -1;
+    }
+    if (::fstat(log, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1
+        || status.st_uid != ::geteuid()) {
+        ::close(log);
+        return refuse(!S_ISREG(status.st_mode)
+                ? EventFolder::oddity(status.st_mode)
+                : QStringLiteral("a file with another name or owner"));
+    }
+    return log;
+}
+
+void EventLog::turnOver()
+{
+    const int folder = m_folder.descriptor();
+    const QString old = m_folder.filePath(QLatin1String(OLD_NAME));
+    if (::renameat(folder, NAME, folder, OLD_NAME) == 0) {
+        m_reports.written(old);
+        return;
+    }
+    const QString path = m_folder.filePath(QLatin1String(NAME));
+    m_reports.failed(old,
+        QStringLiteral("Cannot turn '%1' over to '%2': %3; lines go on being added to '%1'.")
+            .arg(path, old, systemError()));
 }
 
 } // namespace tirvel

@@ -1,30 +1,55 @@
 #include "event_pictures.h"
 
-#include "frame_writer.h"
+#include "event_folder.h"
+#include "report_once.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFile>
 #include <QPainter>
-#include <QRegularExpression>
 
-#include <algorithm>
-
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace tirvel {
 
 namespace {
 
 constexpr int SPACING = 4;
-const QRegularExpression NAME(QStringLiteral("^(\\d{8}T\\d{6}Z)(?:-(\\d+))?\\.png$"));
+// The cause under which a picture that cannot be saved is reported, whatever its name.
+const QString PICTURES = QStringLiteral("event pictures");
+
+std::uint64_t timeOf(const QDateTime &time)
+{
+    const QDateTime utc = time.toUTC();
+    const QDate date = utc.date();
+    const QTime clock = utc.time();
+    return std::uint64_t(date.year() * 10000 + date.month() * 100 + date.day()) * 1000000
+        + std::uint64_t(clock.hour() * 10000 + clock.minute() * 100 + clock.second());
+}
+
+bool readDigits(const char *text, int count, std::uint64_t &value)
+{
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + std::uint64_t(text[i] - '0');
+    }
+    return true;
+}
 
 } // namespace
 
-EventPictures::EventPictures(const QString &folder, int keep)
+EventPictures::EventPictures(EventFolder &folder, int keep, ReportOnce &reports)
     : m_folder(folder)
-    , m_keep(keep)
+    , m_reports(reports)
+    , m_keep(std::size_t(std::max(1, keep)))
 {
 }
 
@@ -48,41 +73,125 @@ QByteArray EventPictures::encode(const QImage &timed, const QImage &marked)
     return bytes;
 }
 
-QString EventPictures::save(const QByteArray &png, const QDateTime &time, QString &problem)
+std::optional<EventPictures::Picture> EventPictures::parse(const char *name)
 {
-    const QString stem = time.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-    QString name = stem + QStringLiteral(".png");
-    const QDir folder(m_folder);
-    for (int suffix = 2;
-         QFileInfo::exists(folder.filePath(name)) || QFileInfo(folder.filePath(name)).isSymLink();
-         ++suffix)
-        name = QStringLiteral("%1-%2.png").arg(stem).arg(suffix);
-    problem = FrameWriter::storeWhole(folder.filePath(name), png, FrameWriter::Durable::Yes);
-    if (!problem.isEmpty())
+    Picture picture;
+    std::uint64_t date = 0;
+    std::uint64_t clock = 0;
+    if (std::strlen(name) < 20 || !readDigits(name, 8, date) || name[8] != 'T'
+        || !readDigits(name + 9, 6, clock) || name[15] != 'Z')
+        return std::nullopt;
+    const auto month = date / 100 % 100;
+    const auto day = date % 100;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || clock / 10000 > 23
+        || clock / 100 % 100 > 59 || clock % 100 > 60)
+        return std::nullopt;
+    picture.time = date * 1000000 + clock;
+    const char *rest = name + 16;
+    if (*rest == '-') {
+        // -2, -3 …: never -1, never a leading zero.
+        const char *digits = ++rest;
+        std::uint64_t number = 0;
+        while (*rest >= '0' && *rest <= '9' && rest - digits < 9)
+            number = number * 10 + std::uint64_t(*rest++ - '0');
+        if (*digits == '0' || number < 2)
+            return std::nullopt;
+        picture.number = std::uint32_t(number);
+    }
+    if (std::strcmp(rest, ".png") != 0)
+        return std::nullopt;
+    return picture;
+}
+
+QString EventPictures::nameOf(const Picture &picture)
+{
+    QString name = QString::asprintf("%08lluT%06lluZ",
+        static_cast<unsigned long long>(picture.time / 1000000),
+        static_cast<unsigned long long>(picture.time % 1000000));
+    if (picture.number > 1)
+        name += QLatin1Char('-') + QString::number(picture.number);
+    return name + QStringLiteral(".png");
+}
+
+void EventPictures::prepare()
+{
+    if (m_generation == m_folder.generation())
+        return;
+    m_generation = m_folder.generation();
+    m_pictures.clear();
+    const int listing = ::openat(m_folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (entries == nullptr) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    const std::uint64_t now = timeOf(QDateTime::currentDateTimeUtc());
+    std::vector<Picture> found;
+    int future = 0;
+    while (const dirent *entry = ::readdir(entries)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        const auto picture = parse(entry->d_name);
+        if (picture && picture->time > now)
+            ++future;
+        else if (picture)
+            found.push_back(*picture);
+    }
+    ::closedir(entries);
+    std::sort(found.begin(), found.end(), [](const Picture &a, const Picture &b) {
+        return a.time < b.time || (a.time == b.time && a.number < b.number);
+    });
+    m_pictures.assign(found.begin(), found.end());
+    if (future > 0)
+        m_reports.say(QStringLiteral("%1 pictures in '%2' are named after a time still to come "
+                                     "(the clock was ahead); pruning leaves them alone.")
+                          .arg(future)
+                          .arg(m_folder.place()));
+}
+
+QString EventPictures::save(const QByteArray &png, const QDateTime &time)
+{
+    prepare();
+    const int folder = m_folder.descriptor();
+    Picture picture;
+    picture.time = timeOf(time);
+    QString name = nameOf(picture);
+    for (struct stat status = {};
+         ::fstatat(folder, QFile::encodeName(name).constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+         name = nameOf(picture)) {
+        if (!S_ISREG(status.st_mode))
+            m_reports.failed(m_folder.filePath(name),
+                QStringLiteral("'%1' is %2, not a picture of Tirvel's; it is left alone.")
+                    .arg(m_folder.filePath(name), EventFolder::oddity(status.st_mode)));
+        ++picture.number;
+    }
+    const QString problem = m_folder.storeWhole(name, png, &picture.inode);
+    if (!problem.isEmpty()) {
+        m_reports.failed(PICTURES,
+            QStringLiteral("Cannot save the event's picture '%1': %2")
+                .arg(m_folder.filePath(name), problem));
         return {};
+    }
+    m_reports.written(PICTURES);
+    m_pictures.push_back(picture);
     prune();
     return name;
 }
 
 void EventPictures::prune()
 {
-    QStringList pictures
-        = QDir(m_folder).entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
-    pictures.removeIf([&](const QString &name) {
+    const int folder = m_folder.descriptor();
+    while (m_pictures.size() > m_keep) {
+        const Picture oldest = m_pictures.front();
+        m_pictures.pop_front();
+        const QByteArray name = QFile::encodeName(nameOf(oldest));
         struct stat status = {};
-        return !NAME.match(name).hasMatch()
-            || ::lstat(QFile::encodeName(QDir(m_folder).filePath(name)).constData(), &status) != 0
-            || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid();
-    });
-    // By time, and within a second by the number that follows it.
-    const auto key = [](const QString &name) {
-        const QRegularExpressionMatch match = NAME.match(name);
-        return std::make_pair(match.captured(1), std::max(1, match.captured(2).toInt()));
-    };
-    std::sort(pictures.begin(), pictures.end(),
-        [&](const QString &a, const QString &b) { return key(a) < key(b); });
-    for (qsizetype i = 0; i + m_keep < pictures.size(); ++i)
-        QFile::remove(QDir(m_folder).filePath(pictures.at(i)));
+        if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == ::geteuid()
+            && (oldest.inode == 0 || oldest.inode == status.st_ino))
+            ::unlinkat(folder, name.constData(), 0);
+    }
 }
 
 } // namespace tirvel

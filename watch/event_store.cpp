@@ -1,6 +1,5 @@
 #include "event_store.h"
 
-#include <QDir>
 #include <QThread>
 
 namespace tirvel {
@@ -8,9 +7,10 @@ namespace tirvel {
 EventStore::EventStore(
     const QString &folder, int keep, std::function<void()> beforeEachWrite, QObject *parent)
     : QObject(parent)
-    , m_folder(folder)
-    , m_log(folder)
-    , m_pictures(folder, keep)
+    , m_reports([this](const QString &description) { Q_EMIT failed(description); })
+    , m_folder(folder, m_reports)
+    , m_log(m_folder, m_reports)
+    , m_pictures(m_folder, keep, m_reports)
     , m_beforeEachWrite(std::move(beforeEachWrite))
 {
 }
@@ -21,26 +21,32 @@ void EventStore::beforeWrite()
         m_beforeEachWrite();
 }
 
+void EventStore::hold()
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (m_folder.follow())
+        m_pictures.prepare();
+}
+
 void EventStore::store(Event event)
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    const bool writable = m_folder.follow();
     if (!event.timed.isNull()) {
         event.pictureBytes = EventPictures::encode(event.timed, event.marked);
         event.timed = {};
         event.marked = {};
-        beforeWrite();
-        QString why;
-        event.pictureName = m_pictures.save(event.pictureBytes, event.time, why);
-        if (why.isEmpty())
-            event.picturePath = QDir(m_folder).filePath(event.pictureName);
-        else
-            Q_EMIT failed(
-                QStringLiteral("Cannot save the event's picture in '%1': %2").arg(m_folder, why));
+        if (writable) {
+            beforeWrite();
+            event.pictureName = m_pictures.save(event.pictureBytes, event.time);
+        }
+        if (!event.pictureName.isEmpty())
+            event.picturePath = m_folder.filePath(event.pictureName);
     }
-    beforeWrite();
-    const QString why = m_log.append(event.record());
-    if (!why.isEmpty())
-        Q_EMIT failed(QStringLiteral("Cannot write '%1': %2").arg(m_log.path(), why));
+    if (writable) {
+        beforeWrite();
+        m_log.append(event.record());
+    }
     Q_EMIT stored(event);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "event.h"
+#include "event_folder.h"
 #include "event_log.h"
 #include "event_pictures.h"
+#include "report_once.h"
 
 #include <QObject>
 
@@ -13,7 +15,8 @@ namespace tirvel {
 // Puts each event into the event folder, in the order given: a motion-start's picture first, then
 // the log line, both flushed to the disk before stored() says so, so an alarm's evidence outlives
 // a power cut that comes right after it. It lives on the thread that writes files, so a slow disk
-// holds up only the files, never the window.
+// holds up only the files, never the window; and no file planted in the folder can hold it up.
+// Each trouble is reported once, and again only after that file has been written since.
 class EventStore : public QObject
 {
     Q_OBJECT
@@ -24,6 +27,9 @@ public:
     EventStore(const QString &folder, int keep, std::function<void()> beforeEachWrite = {},
         QObject *parent = nullptr);
 
+    // Holds the folder from now on and reads which pictures it has, as watching starts; the first
+    // event does it otherwise.
+    void hold();
     void store(tirvel::Event event);
 
 Q_SIGNALS:
@@ -34,7 +40,8 @@ Q_SIGNALS:
 private:
     void beforeWrite();
 
-    QString m_folder;
+    ReportOnce m_reports;
+    EventFolder m_folder;
     EventLog m_log;
     EventPictures m_pictures;
     std::function<void()> m_beforeEachWrite;

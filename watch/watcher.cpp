@@ -34,8 +34,9 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     if (!m_settings.command.isEmpty()) {
         m_command = std::make_unique<EventCommand>(m_settings.command);
         connect(m_command.get(), &EventCommand::failed, this, &Watcher::problem);
-        connect(m_command.get(), &EventCommand::dropped, this,
-            [this] { record(EventKind::CommandDropped); });
+        connect(m_command.get(), &EventCommand::dropped, this, [this](int count) {
+            record(EventKind::CommandDropped, {{QStringLiteral("dropped"), count}});
+        });
         connect(m_command.get(), &EventCommand::timedOut, this,
             [this] { record(EventKind::CommandEnded); });
     }

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -274,7 +275,10 @@ void MainWindow::reportError(int number, const QString &description)
         std::fprintf(stderr, "tirvel: error %d: %s\n", number, qPrintable(description));
     if (m_errorReport) {
         m_errorReport->setText(text);
-        m_errorReport->raise();
+        // Without a display there is nothing to raise, and Qt would say so at every report.
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")
+            && QGuiApplication::platformName() != QLatin1String("minimal"))
+            m_errorReport->raise();
         return;
     }
     m_errorReport = new QMessageBox(

@@ -1,5 +1,3 @@
-#include "event_log.h"
-#include "event_pictures.h"
 #include "event_store.h"
 #include "frame_files.h"
 #include "frame_writer.h"
@@ -71,27 +69,6 @@ private slots:
         QTEST(happened, "happened");
     }
 
-    // Past the number to keep, only Tirvel's own oldest pictures go; a second's second picture
-    // is newer than its first.
-    void onlyTheOldestOwnPicturesGo()
-    {
-        QTemporaryDir dir;
-        const QImage frame(8, 6, QImage::Format_RGB32);
-        for (const char *name : {"20261207T130305Z.png", "notes.png", "20261207T130305Z.png.txt"})
-            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
-        QVERIFY(QFile::link(dir.filePath("notes.png"), dir.filePath("20261207T120000Z.png")));
-        EventPictures pictures(dir.path(), 2);
-        const QDateTime time = QDateTime::fromString("2026-12-07T13:03:05Z", Qt::ISODate);
-        QString problem;
-        const QByteArray png = EventPictures::encode(frame, frame);
-        QCOMPARE(pictures.save(png, time, problem), "20261207T130305Z-2.png");
-        QCOMPARE(pictures.save(png, time, problem), "20261207T130305Z-3.png");
-        QVERIFY(problem.isEmpty());
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::System, QDir::Name),
-            (QStringList {"20261207T120000Z.png", "20261207T130305Z-2.png",
-                "20261207T130305Z-3.png", "20261207T130305Z.png.txt", "notes.png"}));
-    }
-
     // Steps: "watch" and "unwatch"; "show" and "hide" (the camera's picture); "clock <ms>";
     // "tick" (5.bmp read); "test <count> <detected>" (a result whose picture is the test's own);
     // "fail" (6.bmp unreadable); "camera" (a camera picture for the frame writer); "wait" (for the
@@ -104,9 +81,9 @@ private slots:
         QTest::addColumn<int>("testsWanted");
         QTest::addColumn<int>("reports");
         QTest::addColumn<QString>("timedFrame");
-        QTest::newRow("an event while the command runs is dropped, once, and runs nothing")
+        QTest::newRow("an event while the command runs waits its turn")
             << QStringList {"watch", "show", "test 60 1", "wait", "unwatch", "wait"}
-            << QStringList {"motion-start", "motion-end", "command-dropped"} << 0 << 0 << "test";
+            << QStringList {"motion-start", "motion-end"} << 0 << 0 << "test";
         QTest::newRow("a showing camera's tick asks for a test")
             << QStringList {"watch", "show", "tick", "wait"} << QStringList {} << 1 << 0 << "";
         QTest::newRow("a lost camera holds back tests")
@@ -187,26 +164,6 @@ private slots:
             timedFrame = timed == testPicture ? "test" : (timed == cameraPicture ? "camera" : "?");
         }
         QTEST(timedFrame, "timedFrame");
-    }
-
-    void logLinesAreWholeAndTheLogTurnsOver()
-    {
-        QTemporaryDir dir;
-        EventLog log(dir.path());
-        QFile full(log.path());
-        QVERIFY(full.open(QIODevice::WriteOnly));
-        QVERIFY(full.resize(EventLog::ROTATE_BYTES));
-        full.close();
-        QCOMPARE(log.append({{"event", "motion-start"}, {"count", 51}}), QString());
-        QCOMPARE(log.append({{"event", "motion-end"}}), QString());
-        QCOMPARE(QFileInfo(log.path() + ".1").size(), EventLog::ROTATE_BYTES);
-        QFile fresh(log.path());
-        QVERIFY(fresh.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = fresh.readAll().split('\n');
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(QJsonDocument::fromJson(lines.at(0))["count"].toInt(), 51);
-        QCOMPARE(QJsonDocument::fromJson(lines.at(1))["event"].toString(), "motion-end");
-        QCOMPARE(fresh.permissions() & 0x0077, 0);
     }
 };
 

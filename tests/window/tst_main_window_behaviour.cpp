@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -240,7 +241,8 @@ private slots:
         QCOMPARE(result(), MESSAGE);
         QCOMPARE(shown("picBild2").pixel(0, 0), 0xFF00C800u);
 
-        // The next failure takes the same report.
+        // The next failure takes the same report, quietly when there is no display to raise it on.
+        QTest::failOnWarning(QRegularExpression("raise"));
         QFile::remove(m_dir->filePath("5.bmp"));
         m_detector->tick();
         QCOMPARE(visibleReports(), reports);

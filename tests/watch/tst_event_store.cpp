@@ -1,0 +1,189 @@
+#include "event_log.h"
+#include "event_store.h"
+#include "test_main.h"
+#include "worker_thread.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tirvel;
+
+// The event folder as a user's mishaps or another user's tricks leave it, with the store on a
+// thread of its own as the program runs it; every event must be stored within two seconds.
+class TestEventStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Steps: "fifo NAME", "file NAME", "dir NAME", "full NAME" (as long as the log grows before
+    // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png);
+    // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "line" (an event without a picture);
+    // the folder "removed", "moved", "opened" (moved, and a folder others can write put in its
+    // place) or "taken" (moved, and another user's put there). Then what the folder's name holds,
+    // the log's lines, the reports, and what the first says.
+    void storing_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("keep");
+        QTest::addColumn<QStringList>("holds");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("reports");
+        QTest::addColumn<QString>("said");
+        const QString t0 = "20240101T120000Z";
+        const QString t1 = "20240101T120001Z";
+        QTest::newRow("a pipe at the log holds nothing up")
+            << QStringList {"fifo events.jsonl", "picture " + t0, "picture " + t1} << 10
+            << QStringList {t0 + ".png", t1 + ".png", "events.jsonl"} << 0 << 1 << "named pipe";
+        QTest::newRow("a pipe at a picture's name is left alone")
+            << QStringList {"fifo " + t0 + ".png", "picture " + t0, "picture " + t0} << 10
+            << QStringList {t0 + "-2.png", t0 + "-3.png", t0 + ".png", "events.jsonl"} << 2 << 1
+            << "named pipe";
+        QTest::newRow("a link at the log is said once")
+            << QStringList {"link events.jsonl", "line", "line", "line"} << 10
+            << QStringList {"events.jsonl"} << 0 << 1 << "symbolic link";
+        QTest::newRow("a full log turns over")
+            << QStringList {"full events.jsonl", "line", "line"} << 10
+            << QStringList {"events.jsonl", "events.jsonl.1"} << 2 << 0 << "";
+        QTest::newRow("a log that cannot turn over keeps its lines")
+            << QStringList {"full events.jsonl", "dir events.jsonl.1", "line", "line"} << 10
+            << QStringList {"events.jsonl", "events.jsonl.1"} << 2 << 1 << "events.jsonl.1'";
+        QTest::newRow("only the oldest of Tirvel's own pictures go, never a second name")
+            << QStringList {"file " + t0 + ".png", "file notes.png", "file " + t0 + ".png.txt",
+                   "link 20240101T100000Z.png", "second 20240101T090000Z.png", "picture " + t0,
+                   "picture " + t0}
+            << 2
+            << QStringList {"20240101T090000Z.png", "20240101T100000Z.png", t0 + "-2.png",
+                   t0 + "-3.png", t0 + ".png.txt", "events.jsonl", "notes.png"}
+            << 2 << 0 << "";
+        QTest::newRow("pictures named in the future are kept, and said once")
+            << QStringList {"file 20991231T000000Z.png", "file 20991231T000001Z.png",
+                   "picture 20240101T120001Z", "picture 20240101T120002Z",
+                   "picture 20240101T120003Z", "picture 20240101T120004Z"}
+            << 2
+            << QStringList {"20240101T120003Z.png", "20240101T120004Z.png", "20991231T000000Z.png",
+                   "20991231T000001Z.png", "events.jsonl"}
+            << 4 << 1 << "clock was ahead";
+        QTest::newRow("a removed folder is made again")
+            << QStringList {"picture " + t0, "removed", "picture " + t1} << 10
+            << QStringList {t1 + ".png", "events.jsonl"} << 1 << 1 << "removed";
+        QTest::newRow("a moved folder's name is made again")
+            << QStringList {"picture " + t0, "moved", "picture " + t1} << 10
+            << QStringList {t1 + ".png", "events.jsonl"} << 1 << 1 << "moved";
+        QTest::newRow("a folder others can write in its place is never written to")
+            << QStringList {"picture " + t0, "opened", "picture " + t1, "line"} << 10
+            << QStringList {} << 0 << 1 << "written by other users";
+        QTest::newRow("another user's folder in its place is never written to")
+            << QStringList {"picture " + t0, "taken", "picture " + t1, "line"} << 10
+            << QStringList {} << 0 << 1 << "belongs to another user";
+    }
+
+    void storing()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, keep);
+        if (steps.contains("taken") && ::geteuid() != 0)
+            QSKIP("acting as another user needs root");
+        QTemporaryDir root;
+        const QString path = root.filePath("events");
+        const QByteArray name = QFile::encodeName(path);
+        QCOMPARE(::mkdir(name, 0700), 0);
+        QVERIFY(QFile(root.filePath("outside")).open(QIODevice::WriteOnly));
+        QImage frame(8, 6, QImage::Format_RGB32);
+        frame.fill(Qt::darkGreen);
+        WorkerThread files(QStringLiteral("files"));
+        auto *store = files.adopt(new EventStore(path, keep));
+        QSignalSpy stored(store, &EventStore::stored);
+        QSignalSpy reports(store, &EventStore::failed);
+        bool picturesThere = true;
+        connect(
+            store, &EventStore::stored, store,
+            [&](const Event &event) {
+                picturesThere = picturesThere
+                    && (event.picturePath.isEmpty() || QFile::exists(event.picturePath));
+            },
+            Qt::DirectConnection);
+        files.start();
+        // A store stuck opening a pipe is let go by a reader, so that the thread can end.
+        const auto release = qScopeGuard([&] {
+            const int reader = ::open(name + "/events.jsonl", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            files.stop(2000);
+            ::close(reader);
+        });
+        for (const QString &step : steps) {
+            const QString word = step.section(' ', 0, 0);
+            const QByteArray at = name + '/' + QFile::encodeName(step.section(' ', 1));
+            QFile file(QFile::decodeName(at));
+            if (word == "fifo")
+                QCOMPARE(::mkfifo(at, 0600), 0);
+            else if (word == "file" || word == "full")
+                QVERIFY(file.open(QIODevice::WriteOnly)
+                    && file.resize(word == "full" ? EventLog::ROTATE_BYTES : 0)
+                    && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+            else if (word == "dir")
+                QCOMPARE(::mkdir(at, 0700), 0);
+            else if (word == "link")
+                QVERIFY(QFile::link(root.filePath("outside"), file.fileName()));
+            else if (word == "second")
+                QCOMPARE(::link(name + "/notes.png", at), 0);
+            else if (word == "removed")
+                QVERIFY(QDir(path).removeRecursively());
+            else if (word == "moved" || word == "opened" || word == "taken")
+                QCOMPARE(::rename(name, name + ".old"), 0);
+            if (word == "opened")
+                QVERIFY(::mkdir(name, 0777) == 0 && ::chmod(name, 0777) == 0);
+            if (word == "taken") {
+                QCOMPARE(::chmod(QFile::encodeName(root.path()), 0777), 0);
+                QCOMPARE(QProcess::execute("setpriv",
+                             {"--reuid", "4243", "--regid", "4243", "--clear-groups", "mkdir", "-m",
+                                 "777", path}),
+                    0);
+            }
+            if (word == "picture" || word == "line") {
+                Event event;
+                event.kind = word == "picture" ? EventKind::MotionStart : EventKind::MotionEnd;
+                event.time = QDateTime::currentDateTimeUtc();
+                if (word == "picture") {
+                    event.time
+                        = QDateTime::fromString(step.section(' ', 1), "yyyyMMdd'T'HHmmss'Z'");
+                    event.time.setTimeSpec(Qt::UTC);
+                    event.timed = event.marked = frame;
+                }
+                const qsizetype sent = stored.size() + 1;
+                QMetaObject::invokeMethod(store, [store, event] { store->store(event); });
+                QTRY_COMPARE_WITH_TIMEOUT(stored.size(), sent, 2000);
+            }
+        }
+        QTEST(QDir(path).entryList(
+                  QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+            "holds");
+        QFile log(path + "/events.jsonl");
+        QTEST(
+            QFileInfo(log).isFile() && !QFileInfo(log).isSymLink() && log.open(QIODevice::ReadOnly)
+                ? int(log.readAll().count('\n'))
+                : 0,
+            "lines");
+        QTEST(int(reports.size()), "reports");
+        QFETCH(QString, said);
+        QVERIFY2(reports.isEmpty() || reports.first().first().toString().contains(said),
+            qPrintable(reports.value(0).value(0).toString()));
+        QVERIFY(picturesThere);
+        if (log.isOpen())
+            QCOMPARE(
+                log.permissions() & QFileDevice::Permissions(0x0077), QFileDevice::Permissions());
+        if (QFileInfo(path).ownerId() == ::geteuid())
+            QCOMPARE(QFileInfo(path).permissions() & QFileDevice::Permissions(0x0077),
+                steps.contains("opened") ? QFileDevice::Permissions(0x0077)
+                                         : QFileDevice::Permissions());
+    }
+};
+
+TIRVEL_TEST_MAIN(TestEventStore)
+#include "tst_event_store.moc"

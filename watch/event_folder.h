@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <sys/types.h>
+
+namespace tirvel {
+
+class ReportOnce;
+
+// The event folder, held open by a descriptor from the start of watching, so that what was
+// checked is what is written into: every file in it is made, renamed, removed and appended
+// through the descriptor, never through the folder's name, which anybody who can write its
+// parent can point elsewhere. Before each event follow() looks at the name again. A folder
+// removed, or moved away, is made again under the name, private, and writing goes on there; a
+// private folder of the user's own put in its place is taken up; anything else there (another
+// user's folder, a link, a folder others can write) is never written to, and the folder held goes
+// on being used wherever it was moved. Each change is said once.
+class EventFolder
+{
+public:
+    EventFolder(QString path, ReportOnce &reports);
+    ~EventFolder();
+    EventFolder(const EventFolder &) = delete;
+    EventFolder &operator=(const EventFolder &) = delete;
+
+    // True when there is a folder to write into.
+    bool follow();
+    // The folder held; -1 while there is none.
+    int descriptor() const { return m_descriptor; }
+    // Counts the folders held, so that what was read from one is read again from the next.
+    int generation() const { return m_generation; }
+    // Where the folder held is now, and a file in it, for reports and for those told of a picture.
+    QString place() const { return m_where; }
+    QString filePath(const QString &name) const;
+    // Puts bytes into the file name in one step, on the disk before it returns: written beside it
+    // under a name nobody can guess, 0600, and renamed over whatever stands there. Empty, or what
+    // went wrong; inode, when given, is the file's.
+    QString storeWhole(const QString &name, const QByteArray &bytes, ino_t *inode = nullptr) const;
+
+    // What an entry that is not a regular file is, for a report: "a named pipe".
+    static QString oddity(unsigned mode);
+
+private:
+    void adopt(int descriptor);
+    // Says a situation of the folder once, until another comes.
+    void tell(const QString &situation);
+
+    QString m_path;
+    // Where the folder held is: its name, or where it was moved.
+    QString m_where;
+    ReportOnce &m_reports;
+    int m_descriptor = -1;
+    int m_generation = 0;
+    QString m_situation;
+};
+
+} // namespace tirvel
