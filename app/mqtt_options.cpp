@@ -6,6 +6,16 @@
 
 namespace tirvel {
 
+namespace {
+
+// A host name's limit, which the default name keeps to. Home Assistant's entity ids end at 255
+// characters, so every id Tirvel makes from it stays well inside.
+constexpr qsizetype MAX_NAME_LENGTH = 64;
+// Every discovery topic begins with it.
+constexpr qsizetype MAX_PREFIX_LENGTH = 64;
+
+} // namespace
+
 MqttOptions addMqttOptions(QCommandLineParser &parser)
 {
     MqttOptions options;
@@ -37,6 +47,10 @@ std::optional<QString> readMqttOptions(
         result.mqttPassword = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n'));
     }
     result.mqttName = parser.isSet(options.name) ? parser.value(options.name) : defaultMqttName();
+    if (result.mqttName.size() > MAX_NAME_LENGTH)
+        return QStringLiteral("The name for the broker has %1 characters; at most %2 are taken.")
+            .arg(result.mqttName.size())
+            .arg(MAX_NAME_LENGTH);
     static const QRegularExpression ID(QStringLiteral("^[A-Za-z0-9_-]+$"));
     if (!ID.match(result.mqttName).hasMatch())
         return QStringLiteral(
@@ -44,8 +58,13 @@ std::optional<QString> readMqttOptions(
             .arg(result.mqttName);
     const QString prefix = parser.value(options.discovery);
     result.mqttDiscoveryPrefix = prefix == QLatin1String("none") ? QString() : prefix;
-    if (prefix.isEmpty() || prefix.contains(QLatin1Char('#')) || prefix.contains(QLatin1Char('+')))
-        return QStringLiteral("The discovery prefix '%1' is not a topic.").arg(prefix);
+    // Levels Home Assistant takes in its ids, so every discovery topic is one.
+    static const QRegularExpression PREFIX(QStringLiteral("^[A-Za-z0-9_-]+(/[A-Za-z0-9_-]+)*$"));
+    if (prefix.size() > MAX_PREFIX_LENGTH || !PREFIX.match(prefix).hasMatch())
+        return QStringLiteral("The discovery prefix '%1' is not letters, digits, _ and - in levels "
+                              "separated by /, at most %2 characters in all.")
+            .arg(prefix.left(MAX_PREFIX_LENGTH))
+            .arg(MAX_PREFIX_LENGTH);
     return std::nullopt;
 }
 

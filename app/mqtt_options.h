@@ -25,8 +25,8 @@ struct MqttOptions
         QStringLiteral("Read the broker's password from the first line of <file>."),
         QStringLiteral("file")};
     QCommandLineOption name {QStringLiteral("mqtt-id"),
-        QStringLiteral("This Tirvel's name on the broker: letters, digits, _ and - (default: "
-                       "the host name)."),
+        QStringLiteral("This Tirvel's name on the broker: up to 64 letters, digits, _ and - "
+                       "(default: the host name)."),
         QStringLiteral("name")};
     QCommandLineOption discovery {QStringLiteral("mqtt-discovery"),
         QStringLiteral("Home Assistant's discovery prefix, or none (default: homeassistant)."),
