@@ -22,7 +22,8 @@ struct MqttOptions
                        "signed it (default: the system's authorities)."),
         QStringLiteral("file")};
     QCommandLineOption passwordFile {QStringLiteral("mqtt-password-file"),
-        QStringLiteral("Read the broker's password from the first line of <file>."),
+        QStringLiteral("Read the broker's password from the first line of <file>, which must be "
+                       "yours alone and at most 1 kB."),
         QStringLiteral("file")};
     QCommandLineOption name {QStringLiteral("mqtt-id"),
         QStringLiteral("This Tirvel's name on the broker: up to 64 letters, digits, _ and - "

@@ -158,9 +158,7 @@ void Program::joinBroker(const CommandLine &options)
     MqttLink::Settings settings;
     settings.target = *options.mqtt;
     settings.clientId = QStringLiteral("tirvel-") + options.mqttName;
-    settings.password = options.mqttPassword.isEmpty()
-        ? qEnvironmentVariable("TIRVEL_MQTT_PASSWORD")
-        : options.mqttPassword;
+    settings.password = options.mqttPassword;
     settings.caFile = options.mqttCaFile;
     settings.willTopic = tirvelTopic(options.mqttName, QStringLiteral("status"));
     settings.willPayload = QByteArrayLiteral("offline");

@@ -41,6 +41,13 @@ std::optional<MqttTarget> MqttTarget::parse(const QString &url, QString &problem
     return target;
 }
 
+QString MqttTarget::address() const
+{
+    const QString form
+        = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2");
+    return form.arg(host).arg(port);
+}
+
 QString defaultMqttName()
 {
     QString name = QSysInfo::machineHostName();

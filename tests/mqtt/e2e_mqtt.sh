@@ -152,7 +152,7 @@ kill -0 "$tirvel" || fail "a wrong password ended Tirvel"
 [ -z "$(retained "$topic/status" -u watcher -P secret)" ] || fail "online with a wrong password"
 kill "$tirvel"
 wait "$tirvel" || true
-echo secret >"$work/password"
+(umask 077 && echo secret >"$work/password")
 start_tirvel "mqtt://watcher@127.0.0.1:$port" --mqtt-password-file "$work/password"
 await status online 10 -u watcher -P secret
 kill "$tirvel"
