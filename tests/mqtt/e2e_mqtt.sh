@@ -81,7 +81,10 @@ for line in open(sys.argv[1], encoding="utf-8"):
     config = json.loads(payload)
     assert config["availability_topic"] == "tirvel/box/status", topic
     assert config["device"]["identifiers"] == ["tirvel_box"], topic
-    found[topic.split("/")[1] + ":" + config["unique_id"]] = config
+    component = topic.split("/")[1]
+    assert config["default_entity_id"] == component + "." + config["unique_id"], topic
+    assert "object_id" not in config, topic
+    found[component + ":" + config["unique_id"]] = config
 assert found["binary_sensor:tirvel_box_motion"]["device_class"] == "motion"
 assert found["binary_sensor:tirvel_box_motion"]["state_topic"] == "tirvel/box/motion"
 assert found["binary_sensor:tirvel_box_camera"]["device_class"] == "connectivity"
