@@ -131,7 +131,8 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(detector, &Detector::failed, watcher, &Watcher::testFailed);
     QObject::connect(watcher, &Watcher::testWanted, detector, &Detector::test);
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
-    QObject::connect(window, &MainWindow::watchRequested, watcher, &Watcher::setWatching);
+    QObject::connect(window, &MainWindow::watchRequested, watcher,
+        [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
     QObject::connect(watcher, &Watcher::watchingChanged, detector, [detector](bool watching) {
         if (watching)
@@ -179,7 +180,7 @@ void Program::start()
 {
     m_window->show();
     if (m_watchAtStart)
-        m_watcher->setWatching(true);
+        m_watcher->setWatching(true, QStringLiteral("start"));
 }
 
 bool Program::end()

@@ -96,6 +96,8 @@ void MqttBridge::recorded(const Event &event)
         break;
     case EventKind::CommandDropped:
     case EventKind::CommandEnded:
+    case EventKind::WatchOn:
+    case EventKind::WatchOff:
         break;
     }
 }
@@ -105,7 +107,7 @@ void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payl
     if (arrivedOn != topic(QStringLiteral("watch/set")))
         return;
     if (payload == "ON" || payload == "OFF") {
-        m_watcher.setWatching(payload == "ON");
+        m_watcher.setWatching(payload == "ON", QStringLiteral("broker"));
         return;
     }
     if (m_saidBadCommand)

@@ -72,12 +72,15 @@ void Watcher::endCommand()
         m_command->end();
 }
 
-void Watcher::setWatching(bool watching)
+void Watcher::setWatching(bool watching, const QString &by)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     if (watching == m_watching)
         return;
     m_failingFiles.clear();
+    QJsonObject fields;
+    if (!by.isEmpty())
+        fields.insert(QStringLiteral("by"), by);
     if (watching) {
         if (const auto why
             = claimPrivateFolder(QStringLiteral("event folder"), m_settings.eventFolder, true)) {
@@ -89,10 +92,12 @@ void Watcher::setWatching(bool watching)
         m_pictureGoneMs = m_clock();
         m_lastNewFrameMs = m_clock();
         m_check.start();
+        record(EventKind::WatchOn, fields);
     } else {
         endMotion();
         setCameraLost(false);
         setFramesStale(false);
+        record(EventKind::WatchOff, fields);
         m_watching = false;
         m_check.stop();
         m_automaticTest.stop();
@@ -232,7 +237,7 @@ void Watcher::stored(const Event &event)
         notify(DETECTION_MESSAGE, QLocale().toString(event.time, QLocale::LongFormat),
             event.picturePath);
     }
-    if (!m_command || isCommandEvent(event.kind))
+    if (!m_command || !runsCommand(event.kind))
         return;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TIRVEL_EVENT"), eventName(event.kind));

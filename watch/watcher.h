@@ -59,7 +59,8 @@ public:
     void endCommand();
 
 public Q_SLOTS:
-    void setWatching(bool watching);
+    // by, for the log: who switched it ("start", "window", "broker").
+    void setWatching(bool watching, const QString &by = {});
     // What the detector says.
     void ticked();
     void tested(const tirvel::TestResult &result);
