@@ -165,15 +165,12 @@ void Program::joinBroker(const CommandLine &options)
     settings.willPayload = QByteArrayLiteral("offline");
     m_link = std::make_unique<MqttLink>(settings);
     m_bridge = std::make_unique<MqttBridge>(*m_link, *m_watcher,
-        MqttBridge::Settings {
-            options.mqttName, options.mqttDiscoveryPrefix, QStringLiteral(TIRVEL_VERSION)});
-    QObject::connect(m_bridge.get(), &MqttBridge::problem, m_window.get(),
-        [window = m_window.get()](const QString &description) {
-            window->reportError(int(ErrorNumber::PathAccessError), description);
-        });
+        MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
+            QStringLiteral(TIRVEL_VERSION), options.mqtt->address()});
     QObject::connect(m_bridge.get(), &MqttBridge::note,
         [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
-    m_link->start();
+    if (const auto problem = m_link->start())
+        say(QStringLiteral("MQTT: %1; Tirvel goes on without the broker").arg(*problem));
 }
 
 void Program::start()
@@ -188,11 +185,12 @@ bool Program::end()
     if (m_bridge)
         m_bridge->finish();
     m_bridge.reset();
+    bool ended = !m_link || m_link->end();
     m_link.reset();
     if (m_watcher)
         m_watcher->endCommand();
     // The files first, so that the last event is written while the rest ends.
-    bool ended = m_files.stop();
+    ended = m_files.stop() && ended;
     ended = m_detection.stop() && ended;
     return m_notifications.stop() && ended;
 }

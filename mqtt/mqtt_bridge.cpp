@@ -25,13 +25,7 @@ MqttBridge::MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObj
     , m_settings(std::move(settings))
 {
     connect(&m_link, &MqttLink::connected, this, &MqttBridge::connected);
-    connect(&m_link, &MqttLink::refused, this, [this](const QString &why) {
-        if (m_saidRefusal)
-            return;
-        m_saidRefusal = true;
-        Q_EMIT problem(
-            QStringLiteral("The MQTT broker refused Tirvel: %1. Tirvel tries again.").arg(why));
-    });
+    connect(&m_link, &MqttLink::down, this, &MqttBridge::down);
     connect(&m_link, &MqttLink::messageArrived, this, &MqttBridge::commandArrived);
     connect(&m_watcher, &Watcher::recorded, this, &MqttBridge::recorded);
     connect(&m_watcher, &Watcher::watchingChanged, this, [this](bool watching) {
@@ -52,7 +46,8 @@ void MqttBridge::finish()
 
 void MqttBridge::connected()
 {
-    m_saidRefusal = false;
+    Q_EMIT note(QStringLiteral("connected to the broker at %1").arg(m_settings.address));
+    m_down = false;
     if (!m_settings.discoveryPrefix.isEmpty()) {
         for (const DiscoveryMessage &message :
             discoveryMessages(m_settings.discoveryPrefix, m_settings.name, m_settings.version))
@@ -60,6 +55,14 @@ void MqttBridge::connected()
     }
     m_link.publish(topic(QStringLiteral("status")), QByteArrayLiteral("online"), true);
     publishState();
+}
+
+void MqttBridge::down(const QString &why)
+{
+    m_down = true;
+    Q_EMIT note(QStringLiteral("not connected: %1; trying again, at least every %2 s")
+                    .arg(why)
+                    .arg(MqttLink::LONGEST_RETRY_S));
 }
 
 void MqttBridge::publishState()

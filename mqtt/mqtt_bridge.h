@@ -27,6 +27,8 @@ public:
         // Empty for no discovery.
         QString discoveryPrefix;
         QString version;
+        // The broker's address, for what is said of the link.
+        QString address;
     };
 
     static constexpr qsizetype MAX_COMMAND_BYTES = 16;
@@ -37,13 +39,12 @@ public:
     void finish();
 
 Q_SIGNALS:
-    // Something the person must hear of once, such as a password the broker refuses.
-    void problem(const QString &description);
     // Something to note on standard error, once.
     void note(const QString &text);
 
 private:
     void connected();
+    void down(const QString &why);
     void recorded(const tirvel::Event &event);
     void commandArrived(const QString &topic, const QByteArray &payload);
     void publishState();
@@ -55,7 +56,8 @@ private:
     bool m_motion = false;
     bool m_camera = true;
     QByteArray m_picture;
-    bool m_saidRefusal = false;
+    // Not connected since the link last said why.
+    bool m_down = false;
     bool m_saidBadCommand = false;
 };
 
