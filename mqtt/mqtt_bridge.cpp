@@ -47,6 +47,8 @@ void MqttBridge::finish()
 void MqttBridge::connected()
 {
     Q_EMIT note(QStringLiteral("connected to the broker at %1").arg(m_settings.address));
+    if (m_down)
+        m_watcher.recordNote(EventKind::BrokerBack);
     m_down = false;
     if (!m_settings.discoveryPrefix.isEmpty()) {
         for (const DiscoveryMessage &message :
@@ -63,6 +65,7 @@ void MqttBridge::down(const QString &why)
     Q_EMIT note(QStringLiteral("not connected: %1; trying again, at least every %2 s")
                     .arg(why)
                     .arg(MqttLink::LONGEST_RETRY_S));
+    m_watcher.recordNote(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
 }
 
 void MqttBridge::publishState()
@@ -99,6 +102,8 @@ void MqttBridge::recorded(const Event &event)
         break;
     case EventKind::CommandDropped:
     case EventKind::CommandEnded:
+    case EventKind::BrokerLost:
+    case EventKind::BrokerBack:
     case EventKind::WatchOn:
     case EventKind::WatchOff:
         break;

@@ -7,7 +7,7 @@ namespace tirvel {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, const char *>, 10> NAMES {{
+constexpr std::array<std::pair<EventKind, const char *>, 12> NAMES {{
     {EventKind::MotionStart, "motion-start"},
     {EventKind::MotionEnd, "motion-end"},
     {EventKind::CameraLost, "camera-lost"},
@@ -16,6 +16,8 @@ constexpr std::array<std::pair<EventKind, const char *>, 10> NAMES {{
     {EventKind::FramesBack, "frames-back"},
     {EventKind::CommandDropped, "command-dropped"},
     {EventKind::CommandEnded, "command-ended"},
+    {EventKind::BrokerLost, "broker-lost"},
+    {EventKind::BrokerBack, "broker-back"},
     {EventKind::WatchOn, "watch-on"},
     {EventKind::WatchOff, "watch-off"},
 }};
@@ -54,6 +56,8 @@ bool runsCommand(EventKind kind)
         return true;
     case EventKind::CommandDropped:
     case EventKind::CommandEnded:
+    case EventKind::BrokerLost:
+    case EventKind::BrokerBack:
     case EventKind::WatchOn:
     case EventKind::WatchOff:
         break;

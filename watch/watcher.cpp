@@ -105,6 +105,14 @@ void Watcher::setWatching(bool watching, const QString &by)
     Q_EMIT watchingChanged(m_watching);
 }
 
+void Watcher::recordNote(EventKind kind, QJsonObject fields)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    // Not watching, the event folder may not have been claimed.
+    if (m_watching)
+        record(kind, std::move(fields));
+}
+
 void Watcher::ticked()
 {
     Q_ASSERT(QThread::currentThread() == thread());

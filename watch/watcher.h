@@ -57,6 +57,8 @@ public:
     bool isWatching() const { return m_watching; }
     // Ends a running --on-event command, as the program ends.
     void endCommand();
+    // Records an event about Tirvel itself while watching, when the log is in use.
+    void recordNote(EventKind kind, QJsonObject fields = {});
 
 public Q_SLOTS:
     // by, for the log: who switched it ("start", "window", "broker").
