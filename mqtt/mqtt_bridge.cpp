@@ -110,8 +110,19 @@ void MqttBridge::recorded(const Event &event)
     }
 }
 
-void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payload)
+void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payload, bool retained)
 {
+    // A command the broker kept was meant for some moment before this connection.
+    if (retained) {
+        if (m_saidRetained.contains(arrivedOn))
+            return;
+        m_saidRetained.insert(arrivedOn);
+        Q_EMIT note(QStringLiteral("ignored a command the broker keeps retained on %1; commands "
+                                   "count only as they are sent (clear it with: mosquitto_pub -r "
+                                   "-n -t %1)")
+                        .arg(arrivedOn));
+        return;
+    }
     if (arrivedOn != topic(QStringLiteral("watch/set")))
         return;
     if (payload == "ON" || payload == "OFF") {

@@ -4,6 +4,7 @@
 #include "mqtt_link.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 namespace tirvel {
@@ -15,7 +16,9 @@ class Watcher;
 // picture (the PNG of each motion-start, retained), watch (ON or OFF, retained) and watch/set,
 // which starts and stops watching as the window's menu does. At every connection it sends Home
 // Assistant's discovery messages and the present state again, so a broker that was away learns
-// the present; what happened meanwhile is in the local log.
+// the present; what happened meanwhile is in the local log, with the link's losses and returns.
+// A command the broker kept retained is never obeyed: it would be carried out again at every
+// connection, undoing whatever was decided since.
 class MqttBridge : public QObject
 {
     Q_OBJECT
@@ -46,7 +49,7 @@ private:
     void connected();
     void down(const QString &why);
     void recorded(const tirvel::Event &event);
-    void commandArrived(const QString &topic, const QByteArray &payload);
+    void commandArrived(const QString &topic, const QByteArray &payload, bool retained);
     void publishState();
     QString topic(const QString &leaf) const;
 
@@ -58,6 +61,7 @@ private:
     QByteArray m_picture;
     // Not connected since the link last said why.
     bool m_down = false;
+    QSet<QString> m_saidRetained;
     bool m_saidBadCommand = false;
 };
 
