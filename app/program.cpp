@@ -169,6 +169,19 @@ void Program::joinBroker(const CommandLine &options)
             QStringLiteral(TIRVEL_VERSION), options.mqtt->address()});
     QObject::connect(m_bridge.get(), &MqttBridge::note,
         [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
+    // The camera is said from its first picture, not before.
+    MqttBridge *bridge = m_bridge.get();
+    if (options.framesFromCamera) {
+        QObject::connect(m_camera.get(), &CameraSupervisor::statusChanged, bridge,
+            [bridge](CameraStatus status) {
+                if (status == CameraStatus::Showing)
+                    bridge->pictureSeen();
+            });
+        if (m_camera->status() == CameraStatus::Showing)
+            bridge->pictureSeen();
+    } else {
+        QObject::connect(m_detector, &Detector::tested, bridge, &MqttBridge::pictureSeen);
+    }
     if (const auto problem = m_link->start())
         say(QStringLiteral("MQTT: %1; Tirvel goes on without the broker").arg(*problem));
 }
@@ -182,6 +195,9 @@ void Program::start()
 
 bool Program::end()
 {
+    // The event's end goes to the log, and motion OFF to the broker, before offline.
+    if (m_watcher)
+        m_watcher->endEvent();
     if (m_bridge)
         m_bridge->finish();
     m_bridge.reset();

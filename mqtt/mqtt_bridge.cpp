@@ -41,7 +41,20 @@ QString MqttBridge::topic(const QString &leaf) const
 
 void MqttBridge::finish()
 {
+    if (m_motion) {
+        m_motion = false;
+        m_link.publish(topic(QStringLiteral("motion")), onOff(false), true);
+    }
+    // Quality of service 1 keeps the order, so offline arriving means motion OFF did.
     m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"), GOODBYE_WAIT_MS);
+}
+
+void MqttBridge::pictureSeen()
+{
+    if (m_camera)
+        return;
+    m_camera = true;
+    publishCamera();
 }
 
 void MqttBridge::connected()
@@ -71,10 +84,16 @@ void MqttBridge::down(const QString &why)
 void MqttBridge::publishState()
 {
     m_link.publish(topic(QStringLiteral("motion")), onOff(m_motion), true);
-    m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+    publishCamera();
     m_link.publish(topic(QStringLiteral("watch")), onOff(m_watcher.isWatching()), true);
     if (!m_picture.isEmpty())
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
+}
+
+void MqttBridge::publishCamera()
+{
+    if (m_camera)
+        m_link.publish(topic(QStringLiteral("camera")), onOff(*m_camera), true);
 }
 
 void MqttBridge::recorded(const Event &event)
@@ -98,7 +117,7 @@ void MqttBridge::recorded(const Event &event)
     case EventKind::FramesStale:
     case EventKind::FramesBack:
         m_camera = event.kind == EventKind::CameraBack || event.kind == EventKind::FramesBack;
-        m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+        publishCamera();
         break;
     case EventKind::CommandDropped:
     case EventKind::CommandEnded:

@@ -57,6 +57,8 @@ public:
     bool isWatching() const { return m_watching; }
     // Ends a running --on-event command, as the program ends.
     void endCommand();
+    // Ends an open event, as the program ends, so the log says it ended.
+    void endEvent() { endMotion(); }
     // Records an event about Tirvel itself while watching, when the log is in use.
     void recordNote(EventKind kind, QJsonObject fields = {});
 

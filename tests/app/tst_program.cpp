@@ -48,7 +48,9 @@ private slots:
         QFile log(QDir(events.path()).filePath("events.jsonl"));
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains(event.pictureName.toUtf8()));
+        // The scene still moves: the end of the program ends the event, in the log too.
         QVERIFY(program.end());
+        QVERIFY(log.readAll().contains(R"("event":"motion-end")"));
     }
 };
 
