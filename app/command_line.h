@@ -47,7 +47,7 @@ struct CommandLine
     std::optional<MqttTarget> mqtt;
     // Empty: the system's certificate authorities.
     QString mqttCaFile;
-    // From --mqtt-password-file; TIRVEL_MQTT_PASSWORD is the program's to read.
+    // From --mqtt-password-file, or else TIRVEL_MQTT_PASSWORD; empty for none.
     QString mqttPassword;
     QString mqttName;
     // Empty for no discovery messages.

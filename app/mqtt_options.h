@@ -22,11 +22,12 @@ struct MqttOptions
                        "signed it (default: the system's authorities)."),
         QStringLiteral("file")};
     QCommandLineOption passwordFile {QStringLiteral("mqtt-password-file"),
-        QStringLiteral("Read the broker's password from the first line of <file>."),
+        QStringLiteral("Read the broker's password from the first line of <file>, which must be "
+                       "yours alone and at most 1 kB."),
         QStringLiteral("file")};
     QCommandLineOption name {QStringLiteral("mqtt-id"),
-        QStringLiteral("This Tirvel's name on the broker: letters, digits, _ and - (default: "
-                       "the host name)."),
+        QStringLiteral("This Tirvel's name on the broker: up to 64 letters, digits, _ and - "
+                       "(default: the host name)."),
         QStringLiteral("name")};
     QCommandLineOption discovery {QStringLiteral("mqtt-discovery"),
         QStringLiteral("Home Assistant's discovery prefix, or none (default: homeassistant)."),

@@ -132,7 +132,8 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(detector, &Detector::failed, watcher, &Watcher::testFailed);
     QObject::connect(watcher, &Watcher::testWanted, detector, &Detector::test);
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
-    QObject::connect(window, &MainWindow::watchRequested, watcher, &Watcher::setWatching);
+    QObject::connect(window, &MainWindow::watchRequested, watcher,
+        [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
     // The event folder is held from the start of watching, not from the first event.
     QObject::connect(watcher, &Watcher::watchingChanged, m_store, [store = m_store](bool watching) {
@@ -174,20 +175,14 @@ void Program::joinBroker(const CommandLine &options)
     MqttLink::Settings settings;
     settings.target = *options.mqtt;
     settings.clientId = QStringLiteral("tirvel-") + options.mqttName;
-    settings.password = options.mqttPassword.isEmpty()
-        ? qEnvironmentVariable("TIRVEL_MQTT_PASSWORD")
-        : options.mqttPassword;
+    settings.password = options.mqttPassword;
     settings.caFile = options.mqttCaFile;
     settings.willTopic = tirvelTopic(options.mqttName, QStringLiteral("status"));
     settings.willPayload = QByteArrayLiteral("offline");
     m_link = std::make_unique<MqttLink>(settings);
     m_bridge = std::make_unique<MqttBridge>(*m_link, *m_watcher,
-        MqttBridge::Settings {
-            options.mqttName, options.mqttDiscoveryPrefix, QStringLiteral(TIRVEL_VERSION)});
-    QObject::connect(m_bridge.get(), &MqttBridge::problem, m_window.get(),
-        [window = m_window.get()](const QString &description) {
-            window->reportError(int(ErrorNumber::PathAccessError), description);
-        });
+        MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
+            QStringLiteral(TIRVEL_VERSION), options.mqtt->address()});
     QObject::connect(m_bridge.get(), &MqttBridge::note,
         [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
     // The slider is the one sensitivity: the broker moves it, and hears where it is.
@@ -196,26 +191,44 @@ void Program::joinBroker(const CommandLine &options)
         &MqttBridge::setSensitivity);
     QObject::connect(m_bridge.get(), &MqttBridge::sensitivityRequested, m_window.get(),
         &MainWindow::setSensitivity);
-    m_link->start();
+    // The camera is said from its first picture, not before.
+    MqttBridge *bridge = m_bridge.get();
+    if (options.framesFromCamera) {
+        QObject::connect(m_camera.get(), &CameraSupervisor::statusChanged, bridge,
+            [bridge](CameraStatus status) {
+                if (status == CameraStatus::Showing)
+                    bridge->pictureSeen();
+            });
+        if (m_camera->status() == CameraStatus::Showing)
+            bridge->pictureSeen();
+    } else {
+        QObject::connect(m_detector, &Detector::tested, bridge, &MqttBridge::pictureSeen);
+    }
+    if (const auto problem = m_link->start())
+        say(QStringLiteral("MQTT: %1; Tirvel goes on without the broker").arg(*problem));
 }
 
 void Program::start()
 {
     m_window->show();
     if (m_watchAtStart)
-        m_watcher->setWatching(true);
+        m_watcher->setWatching(true, QStringLiteral("start"));
 }
 
 bool Program::end()
 {
+    // The event's end goes to the log, and motion OFF to the broker, before offline.
+    if (m_watcher)
+        m_watcher->endEvent();
     if (m_bridge)
         m_bridge->finish();
     m_bridge.reset();
+    bool ended = !m_link || m_link->end();
     m_link.reset();
     if (m_watcher)
         m_watcher->endCommand();
     // The files first, so that the last event is written while the rest ends.
-    bool ended = m_files.stop();
+    ended = m_files.stop() && ended;
     ended = m_detection.stop() && ended;
     return m_notifications.stop() && ended;
 }

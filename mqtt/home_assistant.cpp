@@ -26,8 +26,9 @@ QList<DiscoveryMessage> discoveryMessages(
         fields.insert(QStringLiteral("name"), title);
         fields.insert(
             QStringLiteral("unique_id"), QStringLiteral("tirvel_%1_%2").arg(name, object));
-        fields.insert(
-            QStringLiteral("object_id"), QStringLiteral("tirvel_%1_%2").arg(name, object));
+        // The entity id Home Assistant gives it unless the user chooses another.
+        fields.insert(QStringLiteral("default_entity_id"),
+            QStringLiteral("%1.tirvel_%2_%3").arg(component, name, object));
         fields.insert(
             QStringLiteral("availability_topic"), tirvelTopic(name, QStringLiteral("status")));
         fields.insert(QStringLiteral("payload_available"), QStringLiteral("online"));

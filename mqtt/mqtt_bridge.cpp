@@ -25,13 +25,7 @@ MqttBridge::MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObj
     , m_settings(std::move(settings))
 {
     connect(&m_link, &MqttLink::connected, this, &MqttBridge::connected);
-    connect(&m_link, &MqttLink::refused, this, [this](const QString &why) {
-        if (m_saidRefusal)
-            return;
-        m_saidRefusal = true;
-        Q_EMIT problem(
-            QStringLiteral("The MQTT broker refused Tirvel: %1. Tirvel tries again.").arg(why));
-    });
+    connect(&m_link, &MqttLink::down, this, &MqttBridge::down);
     connect(&m_link, &MqttLink::messageArrived, this, &MqttBridge::commandArrived);
     connect(&m_watcher, &Watcher::recorded, this, &MqttBridge::recorded);
     connect(&m_watcher, &Watcher::watchingChanged, this, [this](bool watching) {
@@ -56,12 +50,28 @@ QString MqttBridge::topic(const QString &leaf) const
 
 void MqttBridge::finish()
 {
+    if (m_motion) {
+        m_motion = false;
+        m_link.publish(topic(QStringLiteral("motion")), onOff(false), true);
+    }
+    // Quality of service 1 keeps the order, so offline arriving means motion OFF did.
     m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"), GOODBYE_WAIT_MS);
+}
+
+void MqttBridge::pictureSeen()
+{
+    if (m_camera)
+        return;
+    m_camera = true;
+    publishCamera();
 }
 
 void MqttBridge::connected()
 {
-    m_saidRefusal = false;
+    Q_EMIT note(QStringLiteral("connected to the broker at %1").arg(m_settings.address));
+    if (m_down)
+        m_watcher.recordNote(EventKind::BrokerBack);
+    m_down = false;
     if (!m_settings.discoveryPrefix.isEmpty()) {
         for (const DiscoveryMessage &message :
             discoveryMessages(m_settings.discoveryPrefix, m_settings.name, m_settings.version))
@@ -71,16 +81,31 @@ void MqttBridge::connected()
     publishState();
 }
 
+void MqttBridge::down(const QString &why)
+{
+    m_down = true;
+    Q_EMIT note(QStringLiteral("not connected: %1; trying again, at least every %2 s")
+                    .arg(why)
+                    .arg(MqttLink::LONGEST_RETRY_S));
+    m_watcher.recordNote(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
+}
+
 void MqttBridge::publishState()
 {
     m_link.publish(topic(QStringLiteral("motion")), onOff(m_motion), true);
-    m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+    publishCamera();
     m_link.publish(topic(QStringLiteral("watch")), onOff(m_watcher.isWatching()), true);
     if (!m_picture.isEmpty())
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
     if (m_sensitivity >= 0)
         m_link.publish(
             topic(QStringLiteral("sensitivity")), QByteArray::number(m_sensitivity), true);
+}
+
+void MqttBridge::publishCamera()
+{
+    if (m_camera)
+        m_link.publish(topic(QStringLiteral("camera")), onOff(*m_camera), true);
 }
 
 void MqttBridge::recorded(const Event &event)
@@ -104,16 +129,31 @@ void MqttBridge::recorded(const Event &event)
     case EventKind::FramesStale:
     case EventKind::FramesBack:
         m_camera = event.kind == EventKind::CameraBack || event.kind == EventKind::FramesBack;
-        m_link.publish(topic(QStringLiteral("camera")), onOff(m_camera), true);
+        publishCamera();
         break;
     case EventKind::CommandDropped:
     case EventKind::CommandEnded:
+    case EventKind::BrokerLost:
+    case EventKind::BrokerBack:
+    case EventKind::WatchOn:
+    case EventKind::WatchOff:
         break;
     }
 }
 
-void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payload)
+void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payload, bool retained)
 {
+    // A command the broker kept was meant for some moment before this connection.
+    if (retained) {
+        if (m_saidRetained.contains(arrivedOn))
+            return;
+        m_saidRetained.insert(arrivedOn);
+        Q_EMIT note(QStringLiteral("ignored a command the broker keeps retained on %1; commands "
+                                   "count only as they are sent (clear it with: mosquitto_pub -r "
+                                   "-n -t %1)")
+                        .arg(arrivedOn));
+        return;
+    }
     if (arrivedOn == topic(QStringLiteral("sensitivity/set"))) {
         bool ok = false;
         // Home Assistant sends a number entity's value as a decimal: 70.0.
@@ -132,7 +172,7 @@ void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payl
     if (arrivedOn != topic(QStringLiteral("watch/set")))
         return;
     if (payload == "ON" || payload == "OFF") {
-        m_watcher.setWatching(payload == "ON");
+        m_watcher.setWatching(payload == "ON", QStringLiteral("broker"));
         return;
     }
     if (m_saidBadCommand)

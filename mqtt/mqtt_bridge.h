@@ -4,19 +4,24 @@
 #include "mqtt_link.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
+
+#include <optional>
 
 namespace tirvel {
 
 class Watcher;
 
 // Tirvel on the broker, under tirvel/NAME/: status (online, retained; the last will says
-// offline), motion and camera (ON or OFF, retained), event (each event as the log has it),
-// picture (the PNG of each motion-start, retained), watch (ON or OFF, retained) and watch/set,
-// which starts and stops watching as the window's menu does, and sensitivity (retained) and
-// sensitivity/set, which moves the window's slider. At every connection it sends Home
-// Assistant's discovery messages and the present state again, so a broker that was away learns
-// the present; what happened meanwhile is in the local log.
+// offline), motion and camera (ON or OFF, retained; camera only once a picture came or the first
+// went), event (each event as the log has it), picture (the PNG of each motion-start, retained),
+// watch (ON or OFF, retained) and watch/set, which starts and stops watching as the window's menu
+// does, and sensitivity (retained) and sensitivity/set, which moves the window's slider. At every
+// connection it sends Home Assistant's discovery messages and the present state again, so a
+// broker that was away learns the present; what happened meanwhile is in the local log, with the
+// link's losses and returns. A command the broker kept retained is never obeyed:
+// it would be carried out again at every connection, undoing whatever was decided since.
 class MqttBridge : public QObject
 {
     Q_OBJECT
@@ -28,20 +33,24 @@ public:
         // Empty for no discovery.
         QString discoveryPrefix;
         QString version;
+        // The broker's address, for what is said of the link.
+        QString address;
     };
 
     static constexpr qsizetype MAX_COMMAND_BYTES = 16;
 
     MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent = nullptr);
 
-    // Says offline, waiting at most a second for it to leave.
+    // Leaves the broker true state: motion OFF when an event was open, then offline, waiting at
+    // most a second for them to leave.
     void finish();
     // The sensitivity the window's slider has now.
     void setSensitivity(int sensitivity);
+    // The camera, or another program's frames, gave a picture: until then, and until the first
+    // is lost, nothing is said of the camera.
+    void pictureSeen();
 
 Q_SIGNALS:
-    // Something the person must hear of once, such as a password the broker refuses.
-    void problem(const QString &description);
     // Something to note on standard error, once.
     void note(const QString &text);
     // Home automation asks for another sensitivity.
@@ -49,18 +58,22 @@ Q_SIGNALS:
 
 private:
     void connected();
+    void down(const QString &why);
     void recorded(const tirvel::Event &event);
-    void commandArrived(const QString &topic, const QByteArray &payload);
+    void commandArrived(const QString &topic, const QByteArray &payload, bool retained);
     void publishState();
+    void publishCamera();
     QString topic(const QString &leaf) const;
 
     MqttLink &m_link;
     Watcher &m_watcher;
     Settings m_settings;
     bool m_motion = false;
-    bool m_camera = true;
+    std::optional<bool> m_camera;
     QByteArray m_picture;
-    bool m_saidRefusal = false;
+    // Not connected since the link last said why.
+    bool m_down = false;
+    QSet<QString> m_saidRetained;
     bool m_saidBadCommand = false;
     bool m_saidBadSensitivity = false;
     int m_sensitivity = -1;

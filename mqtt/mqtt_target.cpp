@@ -7,11 +7,10 @@ namespace tirvel {
 
 std::optional<MqttTarget> MqttTarget::parse(const QString &url, QString &problem)
 {
-    // scheme://[user[:password]@]host[:port][/]
+    // scheme://[user[:password]@]host[:port][/], the host a name or an address.
     static const QRegularExpression ADDRESS(
-        QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://(?:([^@/:]*)(?::([^@/]*))?@)?([^:/"
-                       "@\\[\\]]+|\\[[0-9A-Fa-f:.]+\\])"
-                       "(?::([0-9]*))?/?$"));
+        QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://(?:([^@/:]*)(?::([^@/]*))?@)?([A-Za-z0-9._-]+|"
+                       "\\[[0-9A-Fa-f:.]+\\])(?::([0-9]+))?/?$"));
     const auto refuse = [&](const QString &why) {
         problem = QStringLiteral("The broker's address '%1' %2.").arg(url, why);
         return std::nullopt;
@@ -40,6 +39,13 @@ std::optional<MqttTarget> MqttTarget::parse(const QString &url, QString &problem
         target.host = target.host.mid(1, target.host.size() - 2);
     target.user = parts.captured(2);
     return target;
+}
+
+QString MqttTarget::address() const
+{
+    const QString form
+        = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2");
+    return form.arg(host).arg(port);
 }
 
 QString defaultMqttName()

@@ -17,6 +17,8 @@ struct MqttTarget
 
     // The target, or what is wrong with the address in `problem`.
     static std::optional<MqttTarget> parse(const QString &url, QString &problem);
+    // host:port, with an IPv6 address in brackets.
+    QString address() const;
 };
 
 // The name this machine's Tirvel has on the broker by default: the host name, with every

@@ -7,7 +7,7 @@ namespace tirvel {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, const char *>, 8> NAMES {{
+constexpr std::array<std::pair<EventKind, const char *>, 12> NAMES {{
     {EventKind::MotionStart, "motion-start"},
     {EventKind::MotionEnd, "motion-end"},
     {EventKind::CameraLost, "camera-lost"},
@@ -16,6 +16,10 @@ constexpr std::array<std::pair<EventKind, const char *>, 8> NAMES {{
     {EventKind::FramesBack, "frames-back"},
     {EventKind::CommandDropped, "command-dropped"},
     {EventKind::CommandEnded, "command-ended"},
+    {EventKind::BrokerLost, "broker-lost"},
+    {EventKind::BrokerBack, "broker-back"},
+    {EventKind::WatchOn, "watch-on"},
+    {EventKind::WatchOff, "watch-off"},
 }};
 
 QString timeText(const QDateTime &time)
@@ -38,6 +42,27 @@ QString eventName(EventKind kind)
 bool isCommandEvent(EventKind kind)
 {
     return kind == EventKind::CommandDropped || kind == EventKind::CommandEnded;
+}
+
+bool runsCommand(EventKind kind)
+{
+    switch (kind) {
+    case EventKind::MotionStart:
+    case EventKind::MotionEnd:
+    case EventKind::CameraLost:
+    case EventKind::CameraBack:
+    case EventKind::FramesStale:
+    case EventKind::FramesBack:
+        return true;
+    case EventKind::CommandDropped:
+    case EventKind::CommandEnded:
+    case EventKind::BrokerLost:
+    case EventKind::BrokerBack:
+    case EventKind::WatchOn:
+    case EventKind::WatchOff:
+        break;
+    }
+    return false;
 }
 
 QJsonObject Event::record() const

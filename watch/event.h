@@ -20,12 +20,21 @@ enum class EventKind {
     CommandDropped,
     // or the command ran past its time and was ended.
     CommandEnded,
+    // The MQTT broker out of reach, with the reason, and reached again.
+    BrokerLost,
+    BrokerBack,
+    // Watching switched, and by whom.
+    WatchOn,
+    WatchOff,
 };
 
 // The name an event goes by in the log, on the broker and in a command's environment.
 QString eventName(EventKind kind);
 // Events about the --on-event command itself, which never run it.
 bool isCommandEvent(EventKind kind);
+// Events about the room and the camera, which run the --on-event command; those about Tirvel
+// itself (its command, its broker, watching switched) do not.
+bool runsCommand(EventKind kind);
 
 // One event on its way from the watcher through the event folder to whoever hears of it.
 struct Event

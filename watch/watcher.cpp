@@ -73,12 +73,15 @@ void Watcher::endCommand()
         m_command->end();
 }
 
-void Watcher::setWatching(bool watching)
+void Watcher::setWatching(bool watching, const QString &by)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     if (watching == m_watching)
         return;
     m_failingFiles.clear();
+    QJsonObject fields;
+    if (!by.isEmpty())
+        fields.insert(QStringLiteral("by"), by);
     if (watching) {
         if (const auto why
             = claimPrivateFolder(QStringLiteral("event folder"), m_settings.eventFolder, true)) {
@@ -90,15 +93,25 @@ void Watcher::setWatching(bool watching)
         m_pictureGoneMs = m_clock();
         m_lastNewFrameMs = m_clock();
         m_check.start();
+        record(EventKind::WatchOn, fields);
     } else {
         endMotion();
         setCameraLost(false);
         setFramesStale(false);
+        record(EventKind::WatchOff, fields);
         m_watching = false;
         m_check.stop();
         m_automaticTest.stop();
     }
     Q_EMIT watchingChanged(m_watching);
+}
+
+void Watcher::recordNote(EventKind kind, QJsonObject fields)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    // Not watching, the event folder may not have been claimed.
+    if (m_watching)
+        record(kind, std::move(fields));
 }
 
 void Watcher::ticked()
@@ -233,7 +246,7 @@ void Watcher::stored(const Event &event)
         notify(DETECTION_MESSAGE, QLocale().toString(event.time, QLocale::LongFormat),
             event.picturePath);
     }
-    if (!m_command || isCommandEvent(event.kind))
+    if (!m_command || !runsCommand(event.kind))
         return;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TIRVEL_EVENT"), eventName(event.kind));

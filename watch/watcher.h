@@ -57,9 +57,14 @@ public:
     bool isWatching() const { return m_watching; }
     // Ends a running --on-event command, as the program ends.
     void endCommand();
+    // Ends an open event, as the program ends, so the log says it ended.
+    void endEvent() { endMotion(); }
+    // Records an event about Tirvel itself while watching, when the log is in use.
+    void recordNote(EventKind kind, QJsonObject fields = {});
 
 public Q_SLOTS:
-    void setWatching(bool watching);
+    // by, for the log: who switched it ("start", "window", "broker").
+    void setWatching(bool watching, const QString &by = {});
     // What the detector says.
     void ticked();
     void tested(const tirvel::TestResult &result);

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Tirvel on a real MQTT broker: Debian's mosquitto, unpacked by scripts/test, started here on
 # 127.0.0.1 at a free port with a configuration of the test's own and stopped by its process id,
-# read with mosquitto_sub. Tirvel watches the fake webcam offscreen. Rows: discovery and state,
-# motion and a pulled camera; watch/set, and a megabyte of garbage on it; the broker killed and
-# restarted; Tirvel killed, and its last will; a password the broker wants; TLS for localhost,
-# and a certificate for another host refused. Nothing leaves 127.0.0.1.
+# read with mosquitto_sub. Tirvel watches the fake webcam offscreen. Rows, in groups:
+#   connecting: the broker started after Tirvel; discovery and state;
+#   events and commands: motion and a pulled camera; watch/set, and a megabyte of garbage on it;
+#   the broker killed and back, meanwhile a retained OFF on watch/set, which must be ignored;
+#   leaving: a clean exit with motion open (motion OFF, then offline), Tirvel killed (last will);
+#   trouble said once, and retried: a wrong password; a listener that never answers; TLS with a
+#   wrong authority, and with a certificate for another host, then the right one.
+# Nothing leaves 127.0.0.1.
 #   e2e_mqtt.sh PROGRAM BROKER_ROOT
 set -euo pipefail
 program=$1
@@ -54,6 +58,19 @@ start_tirvel() {
   pids+=("$tirvel")
 }
 sub() { mosquitto_sub -h 127.0.0.1 -p "$port" "$@"; }
+pub() { mosquitto_pub -h 127.0.0.1 -p "$port" "$@"; }
+# Waits up to SECONDS for Tirvel to say PATTERN on standard error.
+said() {
+  local pattern=$1 seconds=$2
+  for _ in $(seq $((seconds * 10))); do
+    grep -q -- "$pattern" "$work/tirvel.err" && return 0
+    sleep 0.1
+  done
+  fail "Tirvel did not say '$pattern' within $seconds s"
+}
+# How often Tirvel said PATTERN.
+times_said() { grep -c -- "$1" "$work/tirvel.err" || true; }
+logged() { grep -c -- "$1" "$work/events/events.jsonl" || true; }
 # The retained payload of a topic, or nothing within a second.
 retained() { sub -t "$1" -C 1 -W 1 "${@:2}" 2>/dev/null || true; }
 # Waits up to SECONDS for the retained payload; sets took to how long that was, in ms.
@@ -69,9 +86,13 @@ await() {
   took=$(((now - started) / 1000000))
 }
 
-start_broker
+# Connecting: a broker that comes up after Tirvel is reached within the back-off.
 start_tirvel "mqtt://127.0.0.1:$port"
-await status online 10
+sleep 5
+start_broker
+await status online 31
+echo "broker started 5 s after Tirvel: online $took ms after it"
+[ "$(times_said "nothing listens at 127.0.0.1:$port")" -eq 1 ] || fail "the absent broker not said once"
 sub -t 'homeassistant/#' -v -C 5 -W 5 >"$work/discovery" || fail "no discovery"
 python3 - "$work/discovery" <<'PY' || fail "the discovery messages: $(cat "$work/discovery")"
 import json, sys
@@ -81,7 +102,10 @@ for line in open(sys.argv[1], encoding="utf-8"):
     config = json.loads(payload)
     assert config["availability_topic"] == "tirvel/box/status", topic
     assert config["device"]["identifiers"] == ["tirvel_box"], topic
-    found[topic.split("/")[1] + ":" + config["unique_id"]] = config
+    component = topic.split("/")[1]
+    assert config["default_entity_id"] == component + "." + config["unique_id"], topic
+    assert "object_id" not in config, topic
+    found[component + ":" + config["unique_id"]] = config
 assert found["binary_sensor:tirvel_box_motion"]["device_class"] == "motion"
 assert found["binary_sensor:tirvel_box_motion"]["state_topic"] == "tirvel/box/motion"
 assert found["binary_sensor:tirvel_box_camera"]["device_class"] == "connectivity"
@@ -114,15 +138,16 @@ echo "camera pulled to camera OFF: $took ms"
 echo "$camera=plugged" >"$control"
 await camera ON 10
 
-mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/watch/set" -m OFF
+pub -t "$topic/watch/set" -m OFF
 await watch OFF 3
+[ "$(logged '"by":"broker","event":"watch-off"')" -eq 1 ] || fail "watch-off by the broker not logged"
 before=$(grep -c motion-start "$work/events/events.jsonl")
 sleep 4
 [ "$(grep -c motion-start "$work/events/events.jsonl")" -eq "$before" ] ||
   fail "an event while watching was switched off"
-mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/watch/set" -m ON
+pub -t "$topic/watch/set" -m ON
 await watch ON 3
-head -c 1048576 /dev/urandom | mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/watch/set" -s
+head -c 1048576 /dev/urandom | pub -t "$topic/watch/set" -s
 sleep 1
 [ "$(retained "$topic/watch")" = ON ] && kill -0 "$tirvel" || fail "garbage on watch/set changed things"
 [ "$(grep -c 'neither ON nor OFF' "$work/tirvel.err")" -eq 1 ] || fail "the garbage was not noted once"
@@ -131,18 +156,42 @@ mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/sensitivity/set" -m 70.0
 await sensitivity 70 3
 echo "sensitivity/set: the slider moves, and the broker hears where it is"
 
+# The broker killed and back; a retained OFF left on watch/set meanwhile must not switch
+# watching off, at this connection or any later one.
 stop_broker
 sleep 3
 frame=$(stat -c %Y.%N "$work/frames/6.bmp")
 sleep 1
 kill -0 "$tirvel" && [ "$(stat -c %Y.%N "$work/frames/6.bmp")" != "$frame" ] ||
   fail "Tirvel stopped, or its camera did, without a broker"
-started=$(date +%s)
 start_broker
-await status online 35
+pub -r -t "$topic/watch/set" -m OFF
+await status online 31
 [ -n "$(retained "homeassistant/switch/tirvel_box/watch/config")" ] || fail "no discovery again"
-echo "broker away: Tirvel went on; back: reconnected in $(($(date +%s) - started)) s with discovery"
+echo "broker away: Tirvel went on; back: reconnected in $took ms with discovery"
+sleep 1
+[ "$(retained "$topic/watch")" = ON ] || fail "a retained OFF on watch/set switched watching off"
+[ "$(times_said "ignored a command the broker keeps retained on $topic/watch/set")" -eq 1 ] ||
+  fail "the retained command was not said once"
+[ "$(times_said "broker at 127.0.0.1:$port was lost")" -eq 1 ] &&
+  [ "$(logged '"event":"broker-lost","reason":"the connection to the broker')" -eq 1 ] &&
+  [ "$(logged '"event":"broker-back"')" -eq 2 ] || fail "the lost broker was not said and logged once"
+pub -r -n -t "$topic/watch/set"
+echo "broker lost and back said once and logged; a retained OFF on watch/set ignored"
 
+# Leaving: a clean exit in the middle of an event leaves the true state, the event's end first;
+# a killed Tirvel is offline through its last will.
+echo "$camera=working" >"$control"
+await motion ON 5
+kill "$tirvel"
+wait "$tirvel" || fail "Tirvel ended with status $?"
+[ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/status")" = offline ] ||
+  fail "not motion OFF and offline after a clean exit"
+[ "$(grep -o '"event":"motion-[a-z]*"' "$work/events/events.jsonl" | tail -n 1)" = '"event":"motion-end"' ] ||
+  fail "the log does not end the event"
+echo "clean exit during motion: motion OFF, offline, and motion-end in the log"
+start_tirvel "mqtt://127.0.0.1:$port"
+await status online 10
 kill -9 "$tirvel"
 await status offline 5
 echo "Tirvel killed: offline through the last will"
@@ -152,13 +201,15 @@ stop_broker
 "$2/usr/bin/mosquitto_passwd" -b -c "$work/passwords" watcher secret 2>/dev/null
 start_broker "allow_anonymous false" "password_file $work/passwords"
 TIRVEL_MQTT_PASSWORD=wrong start_tirvel "mqtt://watcher@127.0.0.1:$port"
-sleep 6
+said "refused the user 'watcher' with this password: check the user in --mqtt" 5
+sleep 3
 kill -0 "$tirvel" || fail "a wrong password ended Tirvel"
-[ "$(grep -c 'refused' "$work/tirvel.err")" -eq 1 ] || fail "the refusal was not said once"
+[ "$(times_said 'refused')" -eq 1 ] && [ "$(grep -c 'not authorised' "$work/broker.log")" -ge 3 ] ||
+  fail "the refusal was not said once and retried"
 [ -z "$(retained "$topic/status" -u watcher -P secret)" ] || fail "online with a wrong password"
 kill "$tirvel"
 wait "$tirvel" || true
-echo secret >"$work/password"
+(umask 077 && echo secret >"$work/password")
 start_tirvel "mqtt://watcher@127.0.0.1:$port" --mqtt-password-file "$work/password"
 await status online 10 -u watcher -P secret
 kill "$tirvel"
@@ -167,29 +218,64 @@ wait "$tirvel" || fail "Tirvel ended with status $?"
 echo "password: a wrong one said once and retried; the right one connects; offline on exit"
 stop_broker
 
-# TLS: a certificate authority of the test's own, and the broker's certificate for localhost or,
-# in the second row, for another host.
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Tirvel test CA" \
-  -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
+# A listener that takes the connection and never answers: said, and tried again.
+python3 -c '
+import socket, sys
+server = socket.socket()
+server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+server.bind(("127.0.0.1", int(sys.argv[1])))
+server.listen()
+held = []
+while True:
+    held.append(server.accept()[0])
+    print("accepted", flush=True)
+' "$port" >"$work/accepted" &
+pids+=($!)
+listener=$!
+start_tirvel "mqtt://127.0.0.1:$port"
+said "broker at 127.0.0.1:$port took the connection but did not answer within" 15
+for _ in $(seq 30); do
+  [ "$(wc -l <"$work/accepted")" -ge 2 ] && break
+  sleep 0.1
+done
+[ "$(wc -l <"$work/accepted")" -ge 2 ] || fail "no second attempt after a silent listener"
+kill "$tirvel" "$listener"
+wait "$tirvel" || true
+echo "a listener that never answers: said, and tried again"
+
+# TLS: a certificate authority of the test's own, and another that signed nothing here; the
+# broker's certificate for localhost or for another host.
+for ca in ca other; do
+  openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Tirvel test $ca" \
+    -keyout "$work/$ca.key" -out "$work/$ca.pem" 2>/dev/null
+done
 for name in localhost elsewhere.invalid; do
   openssl req -newkey rsa:2048 -nodes -subj "/CN=$name" -keyout "$work/$name.key" \
     -out "$work/$name.csr" 2>/dev/null
   openssl x509 -req -in "$work/$name.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
     -CAcreateserial -days 1 -extfile <(echo "subjectAltName=DNS:$name") -out "$work/$name.pem" 2>/dev/null
 done
-for name in localhost elsewhere.invalid; do
-  start_broker "cafile $work/ca.pem" "certfile $work/$name.pem" "keyfile $work/$name.key"
-  start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/ca.pem"
-  online=$( (sub -t "$topic/status" -C 1 -W 8 --cafile "$work/ca.pem" --insecure -h localhost \
-    2>/dev/null || true) | grep -c online || true)
-  kill "$tirvel"
-  wait "$tirvel" || true
-  stop_broker
-  if [ "$name" = localhost ]; then
-    [ "$online" -eq 1 ] || fail "no TLS connection to a broker certified for localhost"
-  else
-    [ "$online" -eq 0 ] || fail "connected to a broker certified for another host"
-  fi
-done
-echo "TLS: connected to localhost, refused a certificate for another host"
+tls_broker() { start_broker "cafile $work/ca.pem" "certfile $work/$1.pem" "keyfile $work/$1.key"; }
+over_tls=(--cafile "$work/ca.pem" --insecure -h localhost)
+tls_broker localhost
+start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/other.pem"
+said "certificate at localhost:$port is not signed by the authority in '$work/other.pem'" 10
+[ -z "$(retained "$topic/status" "${over_tls[@]}")" ] || fail "connected with the wrong authority"
+kill "$tirvel"
+wait "$tirvel" || true
+stop_broker
+echo "TLS with the wrong authority: said, naming --mqtt-ca"
+
+# A certificate for another host, then the right one put in place and the broker restarted.
+tls_broker elsewhere.invalid
+start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/ca.pem"
+said "certificate at localhost:$port is not made out to 'localhost'" 10
+[ -z "$(retained "$topic/status" "${over_tls[@]}")" ] || fail "connected to a broker certified for another host"
+stop_broker
+tls_broker localhost
+await status online 31 "${over_tls[@]}"
+echo "TLS for another host: said; the right certificate: connected $took ms after the broker's restart"
+kill "$tirvel"
+wait "$tirvel" || true
+stop_broker
 echo "1 passed, 0 failed"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user receives it: lintian, desktop-file-validate and appstreamcli find
 # nothing to report; unpacked (never installed on this machine) it holds the layout a desktop
-# expects, under one id, and a user unit systemd reads without complaint; it depends on the MQTT
+# expects, under one id, and a hardened user unit systemd reads without complaint; it depends on the MQTT
 # client library and on no broker; and the unpacked program, started through its link in usr/bin by an
 # unprivileged user on a virtual X display, shows its window, declares the class and icon its menu
 # entry promises, and ends with status 0 on Alt+E.
@@ -74,6 +74,11 @@ unit=$root/usr/lib/systemd/user/tirvel-watch.service
 sed "s#/usr/bin/tirvel#$root/usr/bin/tirvel#" "$unit" >"$work/tirvel-watch.service"
 problems=$(systemd-analyze verify --man=no "$work/tirvel-watch.service" 2>&1) || fail "$problems"
 [ -z "$problems" ] || fail "systemd reads the unit so: $problems"
+# Hardened as far as a user's manager allows (9.8, "UNSAFE", without), and not restarted after a
+# command line it refused.
+XDG_RUNTIME_DIR=$work/runtime systemd-analyze security --offline=true --user --threshold=70 \
+  "$work/tirvel-watch.service" >"$work/security" 2>&1 || fail "$(tail -n 1 "$work/security")"
+grep -q '^RestartPreventExitStatus=2$' "$unit" || fail "the unit restarts after a refused command line"
 # The MQTT client library, never a broker that would start on every user's machine.
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q 'libmosquitto1' <<<"$depends" || fail "no dependency on libmosquitto1: $depends"

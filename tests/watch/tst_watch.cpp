@@ -81,20 +81,22 @@ private slots:
         QTest::addColumn<int>("testsWanted");
         QTest::addColumn<int>("reports");
         QTest::addColumn<QString>("timedFrame");
-        QTest::newRow("an event while the command runs waits its turn")
+        QTest::newRow("an event while the command runs waits its turn; watching switched is "
+                      "logged and runs no command")
             << QStringList {"watch", "show", "test 60 1", "wait", "unwatch", "wait"}
-            << QStringList {"motion-start", "motion-end"} << 0 << 0 << "test";
-        QTest::newRow("a showing camera's tick asks for a test")
-            << QStringList {"watch", "show", "tick", "wait"} << QStringList {} << 1 << 0 << "";
+            << QStringList {"watch-on", "motion-start", "motion-end", "watch-off"} << 0 << 0
+            << "test";
+        QTest::newRow("a showing camera's tick asks for a test") << QStringList {"watch", "show",
+            "tick", "wait"} << QStringList {"watch-on"} << 1 << 0 << "";
         QTest::newRow("a lost camera holds back tests")
             << QStringList {"watch", "hide", "clock 3000", "wait", "tick", "wait"}
-            << QStringList {"camera-lost"} << 0 << 0 << "";
+            << QStringList {"watch-on", "camera-lost"} << 0 << 0 << "";
         QTest::newRow("each test's picture becomes the next 5.bmp")
             << QStringList {"watch", "show", "camera", "test 0 0", "clock 2000", "camera"}
-            << QStringList {} << 0 << 0 << "test";
+            << QStringList {"watch-on"} << 0 << 0 << "test";
         QTest::newRow("a failing frame is reported once until it is read again")
             << QStringList {"watch", "show", "fail", "fail", "test 0 0", "fail", "fail"}
-            << QStringList {} << 0 << 2 << "test";
+            << QStringList {"watch-on"} << 0 << 2 << "test";
         QTest::newRow("not watching, every failure is reported and nothing is tested")
             << QStringList {"show", "fail", "fail", "tick", "wait", "test 60 1", "wait"}
             << QStringList {} << 0 << 2 << "";
