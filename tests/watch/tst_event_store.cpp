@@ -55,13 +55,15 @@ private slots:
         QTest::newRow("a log that cannot turn over keeps its lines")
             << QStringList {"full events.jsonl", "dir events.jsonl.1", "line", "line"} << 10
             << QStringList {"events.jsonl", "events.jsonl.1"} << 2 << 1 << "events.jsonl.1'";
-        QTest::newRow("only the oldest of Tirvel's own pictures go, never a second name")
+        QTest::newRow(
+            "only the oldest of Tirvel's own pictures go, never a second name or a near one")
             << QStringList {"file " + t0 + ".png", "file notes.png", "file " + t0 + ".png.txt",
-                   "link 20240101T100000Z.png", "second 20240101T090000Z.png", "picture " + t0,
-                   "picture " + t0}
+                   "file 20241301T080000Z.png", "link 20240101T100000Z.png",
+                   "second 20240101T090000Z.png", "picture " + t0, "picture " + t0}
             << 2
             << QStringList {"20240101T090000Z.png", "20240101T100000Z.png", t0 + "-2.png",
-                   t0 + "-3.png", t0 + ".png.txt", "events.jsonl", "notes.png"}
+                   t0 + "-3.png", t0 + ".png.txt", "20241301T080000Z.png", "events.jsonl",
+                   "notes.png"}
             << 2 << 0 << "";
         QTest::newRow("pictures named in the future are kept, and said once")
             << QStringList {"file 20991231T000000Z.png", "file 20991231T000001Z.png",
