@@ -27,15 +27,17 @@ void makePictures(const QTemporaryDir &dir, int count)
     }
 }
 
+// With a second argument of 0 nothing is pruned: the difference is what pruning costs.
 void savingAnEventsPicture(benchmark::State &state)
 {
     const int count = int(state.range(0));
+    const int keep = state.range(1) != 0 ? count : count + 1000000;
     QTemporaryDir dir;
     makePictures(dir, count);
     ReportOnce reports([](const QString &) {});
     EventFolder folder(dir.path(), reports);
     folder.follow();
-    EventPictures pictures(folder, count, reports);
+    EventPictures pictures(folder, keep, reports);
     pictures.prepare();
     QImage frame(160, 120, QImage::Format_RGB32);
     frame.fill(Qt::darkGreen);
@@ -60,9 +62,13 @@ void readingThePicturesAsWatchingStarts(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(savingAnEventsPicture)->Arg(20000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(savingAnEventsPicture)
+    ->ArgsProduct({{20000, 100000}, {1, 0}})
+    ->ArgNames({"pictures", "pruning"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(readingThePicturesAsWatchingStarts)
     ->Arg(20000)
     ->Arg(100000)
+    ->ArgNames({"pictures"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();
