@@ -1,5 +1,6 @@
 #include "camera_facts.h"
 #include "command_line.h"
+#include "logging.h"
 #include "main_window.h"
 #include "program.h"
 #include "qt_camera_backend.h"
@@ -114,6 +115,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    installMessageFormat();
     setApplicationFacts();
     // The desktop finds the window's menu entry, and so its icon and name, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TIRVEL_APP_ID));

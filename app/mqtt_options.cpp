@@ -1,5 +1,7 @@
 #include "mqtt_options.h"
 
+#include "system_error.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -30,7 +32,7 @@ std::optional<QString> readPasswordFile(const QString &path, QString &password)
         = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (descriptor < 0)
         return QStringLiteral("Cannot read the password file '%1': %2.")
-            .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            .arg(path, systemErrorText());
     QFile file;
     if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(descriptor);

@@ -10,6 +10,7 @@
 #include "frame_files.h"
 #include "frame_writer.h"
 #include "home_assistant.h"
+#include "logging.h"
 #include "main_window.h"
 #include "mqtt_bridge.h"
 #include "mqtt_link.h"
@@ -17,21 +18,11 @@
 #include "qt_camera_backend.h"
 #include "tirvel_error.h"
 #include "watcher.h"
+#include "whole_file.h"
 
 #include <QDir>
 
-#include <cstdio>
-
 namespace tirvel {
-
-namespace {
-
-void say(const QString &text)
-{
-    std::fprintf(stderr, "tirvel: %s\n", qPrintable(text));
-}
-
-} // namespace
 
 Program::Program(
     const CommandLine &options, const QString &programDirectory, Replacements replacements)
@@ -93,7 +84,7 @@ void Program::buildCamera(const CommandLine &options, std::unique_ptr<CameraBack
         = [before = m_beforeEachWrite](const QString &path, const QByteArray &bytes) {
               if (before)
                   before();
-              return FrameWriter::storeWhole(path, bytes);
+              return storeWhole(path, bytes);
           };
     m_writer = m_files.adopt(new FrameWriter(options.frameDirectory, m_clock, store));
     // Stamped as it comes, so the writer's rate is the camera's even when the disk lags.
@@ -111,8 +102,8 @@ void Program::buildWatching(const CommandLine &options)
     // Even reaching the session bus can wait, so notifications go from a thread of their own.
     m_notifier = m_notifications.adopt(new Notifier(QStringLiteral(TIRVEL_APP_ID)));
     QObject::connect(m_notifier, &Notifier::unavailable, [](const QString &why) {
-        say(QStringLiteral("desktop notifications cannot be shown (%1); events are still recorded")
-                .arg(why));
+        qCWarning(lcWatch, "desktop notifications cannot be shown (%s); events are still recorded",
+            qUtf8Printable(why));
     });
 
     WatchSettings settings;
@@ -184,7 +175,7 @@ void Program::joinBroker(const CommandLine &options)
         MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
             QStringLiteral(TIRVEL_VERSION), options.mqtt->address()});
     QObject::connect(m_bridge.get(), &MqttBridge::note,
-        [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
+        [](const QString &text) { qCInfo(lcMqtt, "MQTT: %s", qUtf8Printable(text)); });
     // The slider is the one sensitivity: the broker moves it, and hears where it is.
     m_bridge->setSensitivity(options.sensitivity);
     QObject::connect(m_window.get(), &MainWindow::sensitivityChanged, m_bridge.get(),
@@ -205,7 +196,7 @@ void Program::joinBroker(const CommandLine &options)
         QObject::connect(m_detector, &Detector::tested, bridge, &MqttBridge::pictureSeen);
     }
     if (const auto problem = m_link->start())
-        say(QStringLiteral("MQTT: %1; Tirvel goes on without the broker").arg(*problem));
+        qCWarning(lcMqtt, "MQTT: %s; Tirvel goes on without the broker", qUtf8Printable(*problem));
 }
 
 void Program::start()

@@ -4,6 +4,7 @@
 #include "camera_facts.h"
 #include "demo_scene.h"
 #include "frame_writer.h"
+#include "whole_file.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,7 +30,7 @@ void writeFrame(benchmark::State &state)
     const QString path = dir.filePath(QStringLiteral("6.bmp"));
     const QImage picture = drawDemoScene(DESIGN_SIZE, 1234);
     for (auto _ : state) {
-        const QString problem = FrameWriter::storeWhole(path, FrameWriter::encode(picture));
+        const QString problem = storeWhole(path, FrameWriter::encode(picture));
         if (!problem.isEmpty())
             state.SkipWithError(qPrintable(problem));
     }

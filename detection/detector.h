@@ -3,6 +3,7 @@
 #include "colsum_library.h"
 #include "detection_rule.h"
 #include "detection_state.h"
+#include "frame_files.h"
 #include "picture_file.h"
 #include "picture_surface.h"
 #include "test_result.h"
@@ -22,13 +23,6 @@ struct FrameLayout
 {
     QSize interior;
     ColourValue background = 0;
-};
-
-// Where the two frames are read from.
-struct FramePaths
-{
-    QString timed;
-    QString test;
 };
 
 // What a test and the one-second tick do, with no window. It owns the timed frame (the start

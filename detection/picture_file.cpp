@@ -1,6 +1,7 @@
 #include "picture_file.h"
 
 #include "bmp_check.h"
+#include "system_error.h"
 #include "tirvel_error.h"
 
 #include <QBuffer>
@@ -51,7 +52,7 @@ QString quoted(const QString &path)
             ErrorNumber::FileNotFound, QStringLiteral("File not found: %1").arg(quoted(path)));
     throw TirvelError(ErrorNumber::PathAccessError,
         QStringLiteral("Path/File access error: %1 cannot be read (%2)")
-            .arg(quoted(path), QString::fromLocal8Bit(std::strerror(error))));
+            .arg(quoted(path), systemErrorText(error)));
 }
 
 QString fileTooLargeText()

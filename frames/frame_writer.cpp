@@ -3,16 +3,10 @@
 #include "camera_facts.h"
 #include "frame_files.h"
 
-#include <QBuffer>
-#include <QFileInfo>
-#include <QTemporaryFile>
-#include <QThread>
+#include "whole_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <QBuffer>
+#include <QThread>
 
 namespace tirvel {
 
@@ -20,11 +14,6 @@ namespace {
 
 constexpr qint64 TIMED_FRAME_INTERVAL_MS = 1000;
 constexpr qint64 MAX_LAG_MS = 1000;
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 } // namespace
 
@@ -93,45 +82,6 @@ QByteArray FrameWriter::encode(const QImage &picture)
     buffer.open(QIODevice::WriteOnly);
     picture.convertToFormat(QImage::Format_RGB32).save(&buffer, "BMP");
     return bytes;
-}
-
-QString FrameWriter::storeWhole(const QString &path, const QByteArray &bytes, Durable durable)
-{
-    // The frame's own name is never opened: whatever stands there, a link another user planted
-    // included, is replaced by rename(), which never follows a link. The file is made beside it
-    // under a name nobody can guess, exclusively and 0600 whatever the umask.
-    const QFileInfo frame(path);
-    QTemporaryFile file(
-        frame.path() + QStringLiteral("/.") + frame.fileName() + QStringLiteral(".XXXXXX"));
-    if (!file.open())
-        return file.errorString();
-    // Written through the descriptor, because Qt reports a full disk as an unknown error.
-    for (qsizetype written = 0; written < bytes.size();) {
-        const ssize_t count
-            = ::write(file.handle(), bytes.constData() + written, size_t(bytes.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return systemError();
-        written += count;
-    }
-    if (durable == Durable::Yes && ::fsync(file.handle()) != 0)
-        return systemError();
-    if (::rename(
-            QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData())
-        != 0)
-        return systemError();
-    file.setAutoRemove(false);
-    if (durable == Durable::Yes) {
-        // The rename is durable once the folder's entry is.
-        const int folder = ::open(
-            QFile::encodeName(frame.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
-            ::close(folder);
-        }
-    }
-    return {};
 }
 
 void FrameWriter::store(const QString &name, const QByteArray &bytes)

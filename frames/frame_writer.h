@@ -40,11 +40,7 @@ public:
     void setTimedFramesFromTests(bool fromTests);
     void writeTimedFrame(const QImage &picture);
 
-    // Durable: on the disk itself, the rename included, before it returns.
-    enum class Durable { No, Yes };
     static QByteArray encode(const QImage &picture);
-    static QString storeWhole(
-        const QString &path, const QByteArray &bytes, Durable durable = Durable::No);
 
 Q_SIGNALS:
     void failed(const QString &description);

@@ -2,9 +2,10 @@
 
 #include "private_folder.h"
 #include "report_once.h"
+#include "system_error.h"
+#include "whole_file.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,11 +17,6 @@
 namespace tirvel {
 
 namespace {
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 bool isPrivateFolder(const struct stat &status)
 {
@@ -135,45 +131,7 @@ QString EventFolder::filePath(const QString &name) const
 
 QString EventFolder::storeWhole(const QString &name, const QByteArray &bytes, ino_t *inode) const
 {
-    const QByteArray target = QFile::encodeName(name);
-    QByteArray temporary;
-    int file = -1;
-    for (int attempt = 0; attempt < 4 && file < 0; ++attempt) {
-        temporary
-            = '.' + target + '.' + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        file = ::openat(m_descriptor, temporary.constData(),
-            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-        if (file < 0 && errno != EEXIST)
-            break;
-    }
-    if (file < 0)
-        return systemError();
-    const auto fail = [&] {
-        QString why = systemError();
-        ::close(file);
-        ::unlinkat(m_descriptor, temporary.constData(), 0);
-        return why;
-    };
-    for (qsizetype written = 0; written < bytes.size();) {
-        const ssize_t count
-            = ::write(file, bytes.constData() + written, size_t(bytes.size() - written));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return fail();
-        written += count;
-    }
-    struct stat status = {};
-    if (::fsync(file) != 0 || ::fstat(file, &status) != 0)
-        return fail();
-    if (::renameat(m_descriptor, temporary.constData(), m_descriptor, target.constData()) != 0)
-        return fail();
-    ::close(file);
-    // The rename is on the disk once the folder is.
-    ::fsync(m_descriptor);
-    if (inode != nullptr)
-        *inode = status.st_ino;
-    return {};
+    return storeWholeAt(m_descriptor, name, bytes, Durable::Yes, inode);
 }
 
 QString EventFolder::oddity(unsigned mode)

@@ -2,6 +2,7 @@
 
 #include "event_folder.h"
 #include "report_once.h"
+#include "system_error.h"
 
 #include <QJsonDocument>
 
@@ -13,15 +14,6 @@
 #include <cstring>
 
 namespace tirvel {
-
-namespace {
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-} // namespace
 
 EventLog::EventLog(EventFolder &folder, ReportOnce &reports)
     : m_folder(folder)
@@ -41,12 +33,12 @@ void EventLog::append(const QJsonObject &record)
     ::fstat(log, &before);
     const ssize_t written = ::write(log, line.constData(), size_t(line.size()));
     if (written != line.size()) {
-        problem = written < 0 ? systemError() : QStringLiteral("the disk is full");
+        problem = written < 0 ? systemErrorText() : QStringLiteral("the disk is full");
         // Half a line would spoil the next one as well.
         if (written > 0 && ::ftruncate(log, before.st_size) != 0)
-            problem += QStringLiteral(", and the half line stays: ") + systemError();
+            problem += QStringLiteral(", and the half line stays: ") + systemErrorText();
     } else if (::fdatasync(log) != 0) {
-        problem = systemError();
+        problem = systemErrorText();
     }
     ::close(log);
     if (problem.isEmpty())
@@ -78,7 +70,7 @@ int EventLog::open()
         O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
         S_IRUSR | S_IWUSR);
     if (log < 0) {
-        m_reports.failed(path, QStringLiteral("Cannot write '%1': %2").arg(path, systemError()));
+        m_reports.failed(path, QStringLiteral("Cannot write '%1': %2").arg(path, systemErrorText()));
         return -1;
     }
     if (::fstat(log, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1
@@ -102,7 +94,7 @@ void EventLog::turnOver()
     const QString path = m_folder.filePath(QLatin1String(NAME));
     m_reports.failed(old,
         QStringLiteral("Cannot turn '%1' over to '%2': %3; lines go on being added to '%1'.")
-            .arg(path, old, systemError()));
+            .arg(path, old, systemErrorText()));
 }
 
 } // namespace tirvel

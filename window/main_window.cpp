@@ -5,6 +5,7 @@
 #include "capture_view.h"
 #include "colour_value.h"
 #include "detector.h"
+#include "logging.h"
 #include "picture_box.h"
 
 #include <QAction>
@@ -16,7 +17,6 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include <cstdio>
 #include <utility>
 
 namespace tirvel {
@@ -272,7 +272,7 @@ void MainWindow::reportError(int number, const QString &description)
     // window must go on taking ticks and clicks while the report is open.
     const QString text = QStringLiteral("Run-time error '%1':\n\n%2").arg(number).arg(description);
     if (m_echoReports)
-        std::fprintf(stderr, "tirvel: error %d: %s\n", number, qPrintable(description));
+        qCWarning(lcWindow, "error %d: %s", number, qUtf8Printable(description));
     if (m_errorReport) {
         m_errorReport->setText(text);
         // Without a display there is nothing to raise, and Qt would say so at every report.

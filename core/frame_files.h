@@ -1,7 +1,5 @@
 #pragma once
 
-#include "detector.h"
-
 #include <QString>
 
 namespace tirvel {
@@ -10,6 +8,13 @@ namespace tirvel {
 inline const QString TIMED_FRAME_FILE = QStringLiteral("5.bmp");
 // The test frame, read at every test.
 inline const QString TEST_FRAME_FILE = QStringLiteral("6.bmp");
+
+// Where the two frames are read from.
+struct FramePaths
+{
+    QString timed;
+    QString test;
+};
 
 // The directory, the platform's separator and the name, never normalised: a directory that ends
 // in a separator gives two in a row.
