@@ -2,7 +2,6 @@
 
 #include "detection_options.h"
 #include "mqtt_options.h"
-#include "private_folder.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,26 +21,6 @@ CommandLine failure(const QString &message)
     failed.action = CommandLine::Action::Fail;
     failed.message = message;
     return failed;
-}
-
-const QString FRAME_FOLDER = QStringLiteral("frame folder");
-
-QStringList *g_qtWarnings = nullptr;
-
-// Qt tells why it refuses the runtime folder only as a warning.
-QString runtimeLocation(QString &whyNot)
-{
-    QStringList warnings;
-    g_qtWarnings = &warnings;
-    const QtMessageHandler previous
-        = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
-              g_qtWarnings->append(message);
-          });
-    QString location = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    qInstallMessageHandler(previous);
-    g_qtWarnings = nullptr;
-    whyNot = warnings.join(QStringLiteral("; "));
-    return location;
 }
 
 struct WatchOptions
@@ -112,20 +91,15 @@ std::optional<QString> readWatchOptions(
                 .arg(program);
     }
 
-    const bool chosen = parser.isSet(options.events);
-    result.eventFolder = chosen
+    result.eventFolderChosen = parser.isSet(options.events);
+    result.eventFolder = result.eventFolderChosen
         ? parser.value(options.events)
         : QDir(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation))
               .filePath(QStringLiteral("Tirvel"));
     if (result.eventFolder.isEmpty())
         return QStringLiteral("The event folder is empty.");
     result.eventFolder = QDir::toNativeSeparators(QFileInfo(result.eventFolder).absoluteFilePath());
-    if (!result.watch)
-        return std::nullopt;
-    // The pictures folder itself may not be there yet; the event folder is made by claiming it.
-    if (!chosen)
-        QDir().mkpath(QFileInfo(result.eventFolder).path());
-    return claimPrivateFolder(QStringLiteral("event folder"), result.eventFolder, true);
+    return std::nullopt;
 }
 
 } // namespace
@@ -205,22 +179,7 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
         if (!chosen.isDir())
             return failure(QStringLiteral("'%1' is not a directory.").arg(chosen.filePath()));
         result.frameDirectory = QDir::toNativeSeparators(chosen.absoluteFilePath());
-        if (result.framesFromCamera) {
-            if (const auto problem = claimPrivateFolder(FRAME_FOLDER, result.frameDirectory, false))
-                return failure(*problem);
-        }
-    } else if (result.framesFromCamera) {
-        QString whyNot;
-        const QString runtimeDirectory = runtimeLocation(whyNot);
-        if (runtimeDirectory.isEmpty())
-            return failure(QStringLiteral("No runtime folder for the frames: %1")
-                               .arg(whyNot.isEmpty() ? QStringLiteral("XDG_RUNTIME_DIR is not set.")
-                                                     : whyNot));
-        const QString frames = QDir(runtimeDirectory).filePath(QStringLiteral("tirvel"));
-        if (const auto problem = claimPrivateFolder(FRAME_FOLDER, frames, true))
-            return failure(*problem);
-        result.frameDirectory = QDir::toNativeSeparators(frames);
-    } else {
+    } else if (!result.framesFromCamera) {
         result.frameDirectory = programDirectory;
     }
     if (const auto problem = readDetectionOptions(parser, detectionOptions, result))

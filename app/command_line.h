@@ -24,7 +24,8 @@ struct CommandLine
     bool framesFromCamera = false;
     // Empty: the first camera there is.
     QString cameraName;
-    // Where 5.bmp and 6.bmp are read, and written.
+    // Where 5.bmp and 6.bmp are read, and written; with --frames-from-camera and no --directory,
+    // empty until prepareFolders() finds the runtime folder.
     QString frameDirectory;
 
     // The rule every test decides by; by default steady while watching, classic otherwise.
@@ -34,8 +35,9 @@ struct CommandLine
 
     // Watching from the start.
     bool watch = false;
-    // Where the pictures and the log of events go.
+    // Where the pictures and the log of events go; not chosen, the pictures folder's Tirvel.
     QString eventFolder;
+    bool eventFolderChosen = false;
     static constexpr int DEFAULT_EVENT_GAP_SECONDS = 10;
     int eventGapSeconds = DEFAULT_EVENT_GAP_SECONDS;
     static constexpr int DEFAULT_KEEP_EVENTS = 1000;
@@ -57,10 +59,7 @@ struct CommandLine
 // What to say of the first argument that is not UTF-8, which no name can be turned back into.
 std::optional<QString> findNonUtf8Argument(int argc, char *argv[]);
 
-// Reads the arguments (the program's name first) with QCommandLineParser. Frames live beside the
-// program, or with --frames-from-camera in a folder of the per-user runtime directory, made if
-// missing, because writing five frames a second must not wear a disk by default. A folder that
-// frames are written into must be the user's own and writable by nobody else.
+// Reads the arguments (the program's name first) with QCommandLineParser, and touches no folder.
 CommandLine parseCommandLine(const QStringList &arguments, const QString &programDirectory);
 
 } // namespace tirvel

@@ -1,5 +1,6 @@
 #include "camera_facts.h"
 #include "command_line.h"
+#include "folders.h"
 #include "logging.h"
 #include "main_window.h"
 #include "program.h"
@@ -111,6 +112,10 @@ int main(int argc, char *argv[])
             return listCameras();
         case CommandLine::Action::Run:
             break;
+        }
+        if (const auto problem = prepareFolders(options)) {
+            std::fprintf(stderr, "tirvel: %s\n", qPrintable(*problem));
+            return 2;
         }
     }
 

@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "folders.h"
 #include "test_main.h"
 
 #include <QProcess>
@@ -153,7 +154,13 @@ private slots:
         QStringList full {program()};
         for (const QString &argument : arguments)
             full << QString(argument).replace("<dir>", m_dir.path());
-        const CommandLine parsed = parseCommandLine(full, QStringLiteral("/opt"));
+        CommandLine parsed = parseCommandLine(full, QStringLiteral("/opt"));
+        if (parsed.action == CommandLine::Action::Run) {
+            if (const auto problem = tirvel::prepareFolders(parsed)) {
+                parsed.action = CommandLine::Action::Fail;
+                parsed.message = *problem;
+            }
+        }
 
         QCOMPARE(parsed.action, action);
         if (action == CommandLine::Action::Fail) {
