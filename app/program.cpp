@@ -51,6 +51,7 @@ Program::Program(
     m_detection.start();
     m_files.start();
     m_notifications.start();
+    m_cameraFrames.start();
 }
 
 Program::~Program()
@@ -75,6 +76,8 @@ void Program::buildCamera(const CommandLine &options, std::unique_ptr<CameraBack
         camera = std::make_unique<QtCameraBackend>();
     // One clock keeps the camera's rate and the writer's in step.
     m_camera = std::make_unique<CameraSupervisor>(std::move(camera), m_clock);
+    // Converting and scaling each frame is the costliest work of all; the window never waits on it.
+    m_camera->paintOn(m_cameraFrames);
     if (!demoScene)
         m_camera->setCameraName(options.cameraName);
     if (!options.framesFromCamera)
@@ -121,7 +124,7 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(detector, &Detector::ticked, watcher, &Watcher::ticked);
     QObject::connect(detector, &Detector::tested, watcher, &Watcher::tested);
     QObject::connect(detector, &Detector::failed, watcher, &Watcher::testFailed);
-    QObject::connect(watcher, &Watcher::testWanted, detector, &Detector::test);
+    QObject::connect(watcher, &Watcher::testWanted, watcher, [detector] { detector->requestTest(); });
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("window")); });
@@ -221,6 +224,7 @@ bool Program::end()
     // The files first, so that the last event is written while the rest ends.
     ended = m_files.stop() && ended;
     ended = m_detection.stop() && ended;
+    ended = m_cameraFrames.stop() && ended;
     return m_notifications.stop() && ended;
 }
 

@@ -73,6 +73,7 @@ private:
     WorkerThread m_detection {QStringLiteral("detection")};
     WorkerThread m_files {QStringLiteral("files")};
     WorkerThread m_notifications {QStringLiteral("notifications")};
+    WorkerThread m_cameraFrames {QStringLiteral("camera frames")};
     Detector *m_detector = nullptr;
     FrameWriter *m_writer = nullptr;
     EventStore *m_store = nullptr;

@@ -1,8 +1,6 @@
 #include "camera_supervisor.h"
 
-#include "shrink.h"
-
-#include <QPainter>
+#include "frame_painter.h"
 
 #include <algorithm>
 
@@ -10,8 +8,8 @@ namespace tirvel {
 
 namespace {
 
-// The ground around a picture whose aspect differs from the view's.
-constexpr QColor GROUND_COLOUR {24, 24, 24};
+// Two in flight keep a painter on its own thread busy without a queue forming.
+constexpr int MOST_PAINTING = 2;
 
 CameraStatus reasonFor(CameraFault fault)
 {
@@ -40,8 +38,11 @@ CameraSupervisor::CameraSupervisor(
     , m_backend(std::move(backend))
     , m_clock(std::move(clock))
     , m_timing(timing)
+    , m_painter(new FramePainter)
 {
     qRegisterMetaType<CameraStatus>();
+    connect(m_painter, &FramePainter::painted, this, &CameraSupervisor::onPainted);
+    connect(m_painter, &FramePainter::repainted, this, &CameraSupervisor::show);
     m_watchdog.setSingleShot(true);
     m_retry.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
@@ -70,6 +71,14 @@ CameraSupervisor::~CameraSupervisor()
     // supervisor.
     m_backend->disconnect(this);
     m_backend->stop();
+    // One on a worker thread is that thread's to delete.
+    if (m_painter && m_painter->thread() == thread())
+        delete m_painter;
+}
+
+void CameraSupervisor::paintOn(WorkerThread &thread)
+{
+    thread.adopt(m_painter.data());
 }
 
 void CameraSupervisor::setCameraName(const QString &name)
@@ -86,7 +95,12 @@ void CameraSupervisor::setViewSize(QSize size)
     if (size == m_viewSize)
         return;
     m_viewSize = size;
-    compose();
+    if (!m_frame.isNull() && m_painter) {
+        QMetaObject::invokeMethod(m_painter,
+            [painter = m_painter, frame = m_frame, size, generation = m_generation] {
+                painter->repaint(frame, size, generation);
+            });
+    }
 }
 
 void CameraSupervisor::frameSizeCommand()
@@ -110,28 +124,12 @@ QScopeGuard<std::function<void()>> CameraSupervisor::statusGuard()
     }));
 }
 
-void CameraSupervisor::compose()
+void CameraSupervisor::clearPicture()
 {
-    QImage picture;
-    if (!m_frame.isNull()) {
-        // Scaled to fit with the aspect kept, on the dark ground: what the view shows is what
-        // the frame files get.
-        picture = QImage(m_viewSize, QImage::Format_RGB32);
-        picture.fill(GROUND_COLOUR);
-        const QSize fitted = m_frame.size().scaled(m_viewSize, Qt::KeepAspectRatio);
-        QRect target({}, fitted);
-        target.moveCenter(picture.rect().center());
-        QPainter painter(&picture);
-        if (fitted.width() < m_frame.width() && fitted.height() < m_frame.height()) {
-            painter.drawImage(target.topLeft(), shrinkByAveraging(m_frame, fitted));
-        } else {
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawImage(target, m_frame);
-        }
-    }
-    if (picture.isNull() && m_picture.isNull())
+    m_frame = {};
+    if (m_picture.isNull())
         return;
-    m_picture = std::move(picture);
+    m_picture = {};
     Q_EMIT pictureChanged(m_picture);
 }
 
@@ -177,14 +175,29 @@ void CameraSupervisor::onFrameArrived(const QVideoFrame &frame)
     m_frameSinceStart = true;
     m_failed.remove(m_activeId);
     m_watchdog.start(m_timing.stallMs);
-    if (!m_throttle.admit(m_clock()))
+    if (m_painting >= MOST_PAINTING || !m_painter || !m_throttle.admit(m_clock()))
         return;
-    QImage image = frame.toImage();
-    if (image.isNull())
+    ++m_painting;
+    QMetaObject::invokeMethod(m_painter,
+        [painter = m_painter, frame, size = m_viewSize, generation = m_generation] {
+            painter->paint(frame, size, generation);
+        });
+}
+
+void CameraSupervisor::onPainted(const QImage &frame, const QImage &picture, quint64 generation)
+{
+    --m_painting;
+    show(frame, picture, generation);
+}
+
+void CameraSupervisor::show(const QImage &frame, const QImage &picture, quint64 generation)
+{
+    if (generation != m_generation || picture.isNull())
         return;
     const auto announce = statusGuard();
-    m_frame = std::move(image);
-    compose();
+    m_frame = frame;
+    m_picture = picture;
+    Q_EMIT pictureChanged(m_picture);
 }
 
 void CameraSupervisor::onFailed(const QString &deviceId, CameraFault fault)
@@ -256,8 +269,8 @@ void CameraSupervisor::stopCamera()
     m_backend->stop();
     m_activeId.clear();
     m_activeFormat.reset();
-    m_frame = {};
-    compose();
+    ++m_generation;
+    clearPicture();
 }
 
 void CameraSupervisor::request(Command command)

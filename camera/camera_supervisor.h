@@ -5,10 +5,12 @@
 #include "camera_status.h"
 #include "clock.h"
 #include "frame_throttle.h"
+#include "worker_thread.h"
 
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -18,14 +20,13 @@
 
 namespace tirvel {
 
-// Keeps one camera giving pictures, with no window. It trusts no camera to report its own
+class FramePainter;
+
+// Keeps one camera giving pictures, with no window. No camera is trusted to report its own
 // failure: one that gives no picture for a while is stopped, the others are tried (the newest
-// first), and the failed ones are tried again now and then and whenever the devices change, so an
-// unplugged or busy camera comes back by itself. Formats are chosen before a camera starts, and a
-// command restarts the camera in its new format; the two requests outlive any one camera and
-// apply, in the order last asked for, to every camera started later. Each picture is composed at
-// the view's size, scaled to fit with the aspect kept, and held to five a second after
-// frameRateCommand().
+// first), and the failed ones again now and then and whenever the devices change, so an unplugged
+// or busy camera comes back by itself. A running pipeline cannot safely change format, so a
+// command restarts the camera in its new one, and the two requests outlive any one camera.
 class CameraSupervisor : public QObject
 {
     Q_OBJECT
@@ -52,6 +53,9 @@ public:
     const QString &cameraName() const { return m_cameraName; }
     // The size pictures are composed at, and formats chosen to cover.
     void setViewSize(QSize size);
+    // Frames are converted and composed on this thread from now on, rather than on the
+    // supervisor's own.
+    void paintOn(WorkerThread &thread);
 
     void frameSizeCommand();
     void frameRateCommand();
@@ -70,6 +74,8 @@ private:
 
     void onDevicesChanged();
     void onFrameArrived(const QVideoFrame &frame);
+    void onPainted(const QImage &frame, const QImage &picture, quint64 generation);
+    void show(const QImage &frame, const QImage &picture, quint64 generation);
     void onFailed(const QString &deviceId, CameraFault fault);
     void onDiagnosed(const QString &deviceId, CameraFault fault);
     void startNext(bool includingFailed);
@@ -78,7 +84,8 @@ private:
     void request(Command command);
     std::optional<qsizetype> formatFor(const QList<FormatCandidate> &formats) const;
     QList<CameraDevice> wantedDevices() const;
-    void compose();
+    // The picture goes, as the camera stops.
+    void clearPicture();
     // Says statusChanged() when it goes out of scope, if the status changed meanwhile.
     [[nodiscard]] QScopeGuard<std::function<void()>> statusGuard();
 
@@ -89,6 +96,12 @@ private:
     QList<Command> m_requests;
     QString m_cameraName;
     QSize m_viewSize = DESIGN_SIZE;
+    QPointer<FramePainter> m_painter;
+    // Counts the cameras started, so a frame painted for one that has since stopped is dropped.
+    quint64 m_generation = 0;
+    // Frames handed to the painter and not yet back; more are dropped, so a slow painter never
+    // makes them pile up.
+    int m_painting = 0;
     QImage m_frame;
     QImage m_picture;
     // Why no picture shows, kept while one does.

@@ -73,7 +73,7 @@ void Detector::test()
     Q_ASSERT(QThread::currentThread() == thread());
     startTicks();
     QImage picture;
-    const bool loaded = attempt(
+    const bool loaded = runStep(
         [this, &picture] {
             picture = m_loader(m_paths.test);
             m_test.setPicture(shownPart(picture, m_test));
@@ -84,7 +84,7 @@ void Detector::test()
     TestResult result;
     result.explanation = {{QStringLiteral("rule"), ruleName(m_rule)},
         {QStringLiteral("threshold"), int(wrappingSub(SENSITIVITY_BASE, m_sensitivity))}};
-    const bool scanned = attempt([this, &result] {
+    const bool scanned = runStep([this, &result] {
         if (m_rule == DetectionRule::Classic) {
             m_state.scan(m_timed, m_test, m_colSum);
             return;
@@ -106,11 +106,21 @@ void Detector::test()
     Q_EMIT tested(result);
 }
 
+void Detector::requestTest()
+{
+    if (m_testWaiting.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        m_testWaiting = false;
+        test();
+    });
+}
+
 void Detector::tick()
 {
     Q_ASSERT(QThread::currentThread() == thread());
     m_state.emptyCount();
-    const bool loaded = attempt(
+    const bool loaded = runStep(
         [this] { m_timed.setPicture(shownPart(m_loader(m_paths.timed), m_timed)); }, m_paths.timed);
     if (!loaded)
         return;
@@ -120,16 +130,18 @@ void Detector::tick()
 
 void Detector::startTicks()
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (!m_tick.isActive())
         m_tick.start();
 }
 
 void Detector::stop()
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     m_tick.stop();
 }
 
-bool Detector::attempt(const std::function<void()> &step, const QString &file)
+bool Detector::runStep(const std::function<void()> &step, const QString &file)
 {
     int number = 0;
     QString description;

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 
 namespace tirvel {
@@ -56,6 +57,10 @@ public:
     void setRule(tirvel::DetectionRule rule);
 
     void test();
+    // From any thread: runs test() where the detector lives, unless a test asked for already
+    // waits there to start, which is then this one too, so clicks that come faster than tests
+    // never pile up behind a slow frame.
+    void requestTest();
     void tick();
     // Starts the tick if it is idle, as a test does.
     void startTicks();
@@ -78,7 +83,7 @@ Q_SIGNALS:
 
 private:
     // Runs one step; false, after failed(), when it threw.
-    bool attempt(const std::function<void()> &step, const QString &file = {});
+    bool runStep(const std::function<void()> &step, const QString &file = {});
 
     FramePaths m_paths;
     FrameLoader m_loader;
@@ -89,6 +94,7 @@ private:
     int m_sensitivity = 0;
     DetectionRule m_rule = DetectionRule::Classic;
     QTimer m_tick;
+    std::atomic<bool> m_testWaiting = false;
 };
 
 } // namespace tirvel

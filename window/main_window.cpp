@@ -211,7 +211,7 @@ void MainWindow::startUp()
 
 void MainWindow::test()
 {
-    ask([detector = m_detector] { detector->test(); });
+    m_detector->requestTest();
 }
 
 void MainWindow::ask(std::function<void()> call)

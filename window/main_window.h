@@ -37,7 +37,7 @@ public:
     MainWindow(Detector *detector, CaptureView *liveView, std::function<void()> beep,
         QWidget *parent = nullptr);
 
-public slots:
+public Q_SLOTS:
     void test();
     void frameSize();
     void frameRate();
@@ -52,7 +52,7 @@ public slots:
     // Each report also goes to standard error, for a window nobody may be looking at.
     void echoReports(bool echo) { m_echoReports = echo; }
 
-signals:
+Q_SIGNALS:
     // The person asks to start or stop watching, from the context menu.
     void watchRequested(bool watching);
     void sensitivityChanged(int sensitivity);

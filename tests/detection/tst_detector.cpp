@@ -5,10 +5,12 @@
 #include "detector.h"
 #include "frame_files.h"
 #include "test_main.h"
+#include "worker_thread.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -223,6 +225,31 @@ private slots:
             QFile::copy(QStringLiteral(COLORSUM_PATH), m_dir->filePath(ColSumLibrary::fileName())));
         m_detector->test();
         QCOMPARE(outcome(m_tested->last()), (QVariantList {POINTS_PER_TEST, false}));
+    }
+
+    // A click while a test waits behind a slow read is that test; one while a test runs is the next.
+    void clicksWhileATestWaitsAreThatTest()
+    {
+        QSemaphore reading;
+        QSemaphore release;
+        std::atomic<int> reads = 0;
+        WorkerThread thread(QStringLiteral("detection"));
+        auto *detector = thread.adopt(new Detector(framePaths(m_dir->path()), QString(),
+            [&](const QString &path) {
+                ++reads;
+                reading.release();
+                release.acquire();
+                return loadPicture(path);
+            }));
+        thread.start();
+        detector->requestTest();
+        QVERIFY(reading.tryAcquire(1, 5000));
+        for (int click = 0; click < 5; ++click)
+            detector->requestTest();
+        release.release(2);
+        QVERIFY(reading.tryAcquire(1, 5000));
+        QVERIFY(!reading.tryAcquire(1, 300));
+        QCOMPARE(reads.load(), 2);
     }
 
     void framesWrittenWhileReadAreWholeOrRefused()

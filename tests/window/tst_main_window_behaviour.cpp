@@ -258,8 +258,11 @@ private slots:
         createForm();
         m_form.reset();
         QSemaphore letThrough;
+        QSemaphore reading;
         auto *detector = new Detector(framePaths(m_dir->path()),
-            m_dir->filePath(ColSumLibrary::fileName()), [&letThrough](const QString &path) {
+            m_dir->filePath(ColSumLibrary::fileName()), [&](const QString &path) {
+                if (path.endsWith(QStringLiteral("6.bmp")))
+                    reading.release();
                 if (path.endsWith(QStringLiteral("6.bmp")) && !letThrough.tryAcquire(1, 10000))
                     throw TirvelError(ErrorNumber::PathAccessError, QStringLiteral("held"));
                 return loadPicture(path);
@@ -285,6 +288,8 @@ private slots:
 
         auto *test = window.findChild<QPushButton *>(QStringLiteral("Command1"));
         QTest::mouseClick(test, Qt::LeftButton);
+        // A click while the first test reads is a test of its own.
+        QVERIFY(reading.tryAcquire(1, 5000));
         QTest::mouseClick(test, Qt::LeftButton);
         QSignalSpy livePictures(&camera, &CameraSupervisor::pictureChanged);
         QTest::qWait(400);
