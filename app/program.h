@@ -57,6 +57,7 @@ public:
     MainWindow &window() { return *m_window; }
     Watcher &watcher() { return *m_watcher; }
     Detector &detector() { return *m_detector; }
+    CameraSupervisor &camera() { return *m_camera; }
     // Null without --mqtt.
     MqttLink *link() { return m_link.get(); }
 

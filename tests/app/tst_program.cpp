@@ -1,16 +1,81 @@
+#include "camera_supervisor.h"
 #include "command_line.h"
 #include "event.h"
+#include "fake_camera_backend.h"
 #include "main_window.h"
+#include "picture_file.h"
 #include "program.h"
 #include "test_main.h"
+#include "tirvel_error.h"
 #include "watcher.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <atomic>
+
 using namespace tirvel;
+
+namespace {
+
+QImage solid(QRgb colour)
+{
+    QImage image(160, 120, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// The colour a frame file shows, or 0 while it cannot be read.
+QRgb colourOf(const QString &path)
+{
+    try {
+        return loadPicture(path).pixel(80, 60);
+    } catch (const TirvelError &) {
+        return 0;
+    }
+}
+
+// Tirvel writing the frames of a camera the test drives, on a clock the test moves.
+struct CameraProgram
+{
+    explicit CameraProgram(QStringList arguments, Program::Replacements replacements = {})
+    {
+        const CommandLine options = parseCommandLine(
+            QStringList {"tirvel", "--frames-from-camera", "--directory", frames.path(), "--events",
+                events.path()}
+                + arguments,
+            QStringLiteral(COLORSUM_DIR));
+        auto backend = std::make_unique<FakeCameraBackend>();
+        camera = backend.get();
+        replacements.camera = std::move(backend);
+        replacements.clock = [this] { return now.load(); };
+        replacements.beep = [] {};
+        program = std::make_unique<Program>(options, QStringLiteral(COLORSUM_DIR),
+            std::move(replacements));
+        camera->plug({QStringLiteral("cam0"),
+            {FormatCandidate {QSize(160, 120), QVideoFrameFormat::Format_YUYV, 0, 30}}, {}});
+    }
+    QString frame(const QString &name) const { return QDir(frames.path()).filePath(name); }
+    // Sends a picture of the colour at the time given, and waits until 6.bmp shows it.
+    bool film(QRgb colour, qint64 atMs)
+    {
+        now = atMs;
+        camera->sendFrame(solid(colour));
+        return QTest::qWaitFor([&] { return colourOf(frame("6.bmp")) == colour; }, 5000);
+    }
+
+    QTemporaryDir frames;
+    QTemporaryDir events;
+    std::atomic<qint64> now = 0;
+    FakeCameraBackend *camera = nullptr;
+    std::unique_ptr<Program> program;
+};
+
+} // namespace
 
 // Tirvel built whole, as the program builds it, on the moving demo scene: what is checked here is
 // that the parts reach each other, across their threads.
@@ -51,6 +116,52 @@ private slots:
         // The scene still moves: the end of the program ends the event, in the log too.
         QVERIFY(program.end());
         QVERIFY(log.readAll().contains(R"("event":"motion-end")"));
+    }
+
+    // Watching, each test's picture is the next 5.bmp, however the camera's clock runs; stopped
+    // from the window, the camera writes 5.bmp again, so a later Test is not against a frozen one.
+    void watchingTakesTheTimedFrameFromTestsUntilItStops()
+    {
+        CameraProgram tirvel({"--watch"});
+        QSignalSpy fromTest(&tirvel.program->watcher(), &Watcher::timedFrameDue);
+        tirvel.program->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
+        QVERIFY(tirvel.film(qRgb(10, 0, 0), 0));
+        QTRY_VERIFY_WITH_TIMEOUT(!fromTest.isEmpty(), 5000);
+        QVERIFY(tirvel.film(qRgb(20, 0, 0), 2000));
+        QCOMPARE(colourOf(tirvel.frame("5.bmp")), qRgb(10, 0, 0));
+
+        tirvel.program->window().findChild<QAction *>(QStringLiteral("watchAction"))->trigger();
+        QVERIFY(!tirvel.program->watcher().isWatching());
+        QVERIFY(tirvel.film(qRgb(30, 0, 0), 4000));
+        QTRY_COMPARE_WITH_TIMEOUT(colourOf(tirvel.frame("5.bmp")), qRgb(30, 0, 0), 2000);
+    }
+
+    // On a disk so slow that pictures wait more than a second, those that waited are passed
+    // over rather than written one by one, so they never pile up.
+    void picturesThatWaitedTooLongArePassedOver()
+    {
+        QSemaphore diskBack;
+        std::atomic<int> writes = 0;
+        Program::Replacements replacements;
+        replacements.beforeEachWrite = [&] {
+            if (writes++ == 0)
+                diskBack.acquire();
+        };
+        CameraProgram tirvel({}, std::move(replacements));
+        QSignalSpy shown(&tirvel.program->camera(), &CameraSupervisor::pictureChanged);
+        tirvel.program->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
+        for (int picture = 0; picture < 6; ++picture) {
+            tirvel.now = 250 * picture;
+            tirvel.camera->sendFrame(solid(qRgb(1 + picture, 0, 0)));
+            QTRY_COMPARE_WITH_TIMEOUT(int(shown.size()), picture + 1, 2000);
+        }
+        tirvel.now = 10000;
+        diskBack.release();
+        // The first picture's two frames, then the fresh one's.
+        QVERIFY(tirvel.film(qRgb(99, 0, 0), 10000));
+        QTRY_COMPARE_WITH_TIMEOUT(writes.load(), 4, 2000);
     }
 };
 
