@@ -26,16 +26,11 @@ struct FrameLayout
     ColourValue background = 0;
 };
 
-// What a test and the one-second tick do, with no window. It owns the timed frame (the start
-// picture until a tick reads 5.bmp), the test frame, the change count, the colour measure and the
-// tick. A test starts the tick if it is idle, never restarting it, so the one-second rhythm holds
-// however fast tests come; then it loads 6.bmp, scans and decides. A tick empties the count and
-// loads 5.bmp. A failing step stops its handler there, is said through failed(), and leaves what
-// was done before it. When to test and what to make of a result is for others to decide.
-//
-// It needs no thread of its own, but the program gives it one, so that a frame file that is slow
-// to read or decode never holds up the window: everything it is asked then runs there, in the
-// order asked, and what it says reaches the window queued.
+// What a test and the one-second tick do, with no window; when to test and what to make of a
+// result is for others to decide. A test starts the tick if it is idle but never restarts it, so
+// the one-second rhythm holds however fast tests come. A failing step stops there and leaves what
+// was done before it. The program gives it a thread of its own, so that a frame file that is slow
+// to read or decode holds up a result, never the window.
 class Detector : public QObject
 {
     Q_OBJECT

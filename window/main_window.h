@@ -21,13 +21,11 @@ class CaptureView;
 class Detector;
 class PictureBox;
 
-// The one window, a view of the detector and the camera: the live camera view, the timed frame,
-// the test frame, the sensitivity slider and the result. It hands the buttons and the slider on,
-// shows the frames and results the detector gives, beeps on a detection, and reports errors
-// without closing, because the frame files are written by another program and are sometimes
-// missing or half-written. Whoever builds it connects the reports, since watching reports some
-// failures only once. The detector may live on a thread of its own; the window never waits
-// for it.
+// The one window, a view of the detector and the camera: it hands the buttons and the slider on
+// and shows what it is told. It reports errors without closing, because the frame files are
+// written by another program and are sometimes missing or half-written; whoever builds it
+// connects the reports, since watching says some failures only once. It never waits for the
+// detector.
 class MainWindow : public QWidget
 {
     Q_OBJECT
