@@ -32,7 +32,7 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
     connect(&m_store, &EventStore::failed, this, &Watcher::problem, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
-        m_command = std::make_unique<EventCommand>(m_settings.command);
+        m_command = std::make_unique<EventCommand>(m_settings.command, m_settings.commandTiming);
         connect(m_command.get(), &EventCommand::failed, this, &Watcher::problem);
         connect(m_command.get(), &EventCommand::dropped, this, [this](int count) {
             record(EventKind::CommandDropped, {{QStringLiteral("dropped"), count}});

@@ -25,6 +25,7 @@ struct WatchSettings
     int eventGapSeconds = 0;
     // The --on-event program and its arguments; empty for none.
     QStringList command;
+    EventCommand::Timing commandTiming;
     // Watching its own camera, rather than frames an outside writer puts in the folder.
     bool ownCamera = false;
     // The frames tests read, for the rule that a failing one is reported once.
