@@ -19,7 +19,6 @@ namespace tirvel {
 namespace {
 
 constexpr qint64 TIMED_FRAME_INTERVAL_MS = 1000;
-constexpr qint64 MAX_LAG_MS = 1000;
 
 QString systemError()
 {
@@ -32,15 +31,17 @@ FrameWriter::FrameWriter(const QString &directory, Clock clock, QObject *parent)
     : FrameWriter(
         directory, std::move(clock),
         [](const QString &path, const QByteArray &bytes) { return storeWhole(path, bytes); },
-        parent)
+        MAX_LAG_MS, parent)
 {
 }
 
-FrameWriter::FrameWriter(const QString &directory, Clock clock, Store store, QObject *parent)
+FrameWriter::FrameWriter(
+    const QString &directory, Clock clock, Store store, qint64 maxLagMs, QObject *parent)
     : QObject(parent)
     , m_directory(directory)
     , m_clock(std::move(clock))
     , m_store(std::move(store))
+    , m_maxLagMs(maxLagMs)
 {
     // The same rule as the camera's own throttle, so at five frames a second every picture
     // shown is written.
@@ -56,7 +57,7 @@ void FrameWriter::write(const QImage &picture)
 void FrameWriter::writeTaken(const QImage &picture, qint64 takenMs)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (picture.isNull() || m_clock() - takenMs > MAX_LAG_MS)
+    if (picture.isNull() || m_clock() - takenMs > m_maxLagMs)
         return;
     const bool test = m_testFrames.admit(takenMs);
     const bool timed = !m_timedFramesGiven && m_timedFrames.admit(takenMs);
