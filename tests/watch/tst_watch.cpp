@@ -59,12 +59,16 @@ private slots:
         };
         for (const QString &step : steps) {
             now = step.section('@', 1).toLongLong();
-            if (step.startsWith('D') && events.detected(step.mid(1).section('@', 0, 0).toInt()))
-                happened << QStringLiteral("start");
-            else if (step.startsWith('C'))
+            if (step.startsWith('D')) {
+                if (events.detected(step.mid(1).section('@', 0, 0).toInt()))
+                    happened << QStringLiteral("start");
+            } else if (step.startsWith('C')) {
                 ended(events.expire());
-            else if (step.startsWith('X'))
+            } else if (step.startsWith('X')) {
                 ended(events.close());
+            } else {
+                QFAIL(qPrintable("unknown step " + step));
+            }
         }
         QTEST(happened, "happened");
     }
@@ -147,6 +151,8 @@ private slots:
                 writer.write(cameraPicture);
             else if (step == "wait")
                 QTest::qWait(700);
+            else
+                QFAIL(qPrintable("unknown step " + step));
         }
         QTest::qWait(300);
         QStringList logged;
