@@ -24,14 +24,14 @@ void EventStore::beforeWrite()
 void EventStore::hold()
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (m_folder.follow())
+    if (m_folder.reach())
         m_pictures.prepare();
 }
 
 void EventStore::store(Event event)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    const bool writable = m_folder.follow();
+    const bool writable = m_folder.reach();
     if (!event.timed.isNull()) {
         event.pictureBytes = EventPictures::encode(event.timed, event.marked);
         event.timed = {};

@@ -30,10 +30,10 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     // Queued both ways, also on one thread, so that an event recorded while another is told
     // waits for its turn.
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
-    connect(&m_store, &EventStore::failed, this, &Watcher::problem, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::failed, this, &Watcher::reportFailure, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
         m_command = std::make_unique<EventCommand>(m_settings.command, m_settings.commandTiming);
-        connect(m_command.get(), &EventCommand::failed, this, &Watcher::problem);
+        connect(m_command.get(), &EventCommand::failed, this, &Watcher::reportFailure);
         connect(m_command.get(), &EventCommand::dropped, this, [this](int count) {
             record(EventKind::CommandDropped, {{QStringLiteral("dropped"), count}});
         });
@@ -62,7 +62,7 @@ void Watcher::notify(const QString &summary, const QString &body, const QString 
     });
 }
 
-void Watcher::problem(const QString &description)
+void Watcher::reportFailure(const QString &description)
 {
     Q_EMIT report(int(ErrorNumber::PathAccessError), description);
 }
@@ -85,7 +85,7 @@ void Watcher::setWatching(bool watching, const QString &by)
     if (watching) {
         if (const auto why
             = claimPrivateFolder(QStringLiteral("event folder"), m_settings.eventFolder, true)) {
-            problem(*why);
+            reportFailure(*why);
             Q_EMIT watchingChanged(false);
             return;
         }

@@ -88,7 +88,8 @@ private:
     void check();
     void record(EventKind kind, QJsonObject fields = {}, const TestResult *result = nullptr);
     void stored(const Event &event);
-    void problem(const QString &description);
+    // Writing into the event folder or running the command failed.
+    void reportFailure(const QString &description);
     void endMotion();
     void setCameraLost(bool lost);
     void setFramesStale(bool stale);
