@@ -27,6 +27,8 @@ public:
 
     // True when there is a folder to write into.
     bool reach();
+    // The folder's name, as it was given.
+    const QString &path() const { return m_path; }
     // The folder held; -1 while there is none.
     int descriptor() const { return m_descriptor; }
     // Counts the folders held, so that what was read from one is read again from the next.

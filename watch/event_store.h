@@ -27,12 +27,14 @@ public:
     EventStore(const QString &folder, int keep, std::function<void()> beforeEachWrite = {},
         QObject *parent = nullptr);
 
-    // Holds the folder from now on and reads which pictures it has, as watching starts; the first
-    // event does it otherwise.
-    void hold();
+    // As watching starts: makes the folder when it is missing, and answers through
+    // folderOpened() whether it can be used; from then on it is held, and its pictures known.
+    void openFolder();
     void store(tirvel::Event event);
 
 Q_SIGNALS:
+    // refusal says why a folder that cannot be used is refused.
+    void folderOpened(bool opened, const QString &refusal);
     // The event as it was stored, with its picture's name and bytes when it has one.
     void stored(const tirvel::Event &event);
     void failed(const QString &description);

@@ -2,7 +2,6 @@
 
 #include "event_store.h"
 #include "notifier.h"
-#include "private_folder.h"
 #include "tirvel_error.h"
 
 #include <QLocale>
@@ -31,6 +30,8 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     // waits for its turn.
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
     connect(&m_store, &EventStore::failed, this, &Watcher::reportFailure, Qt::QueuedConnection);
+    connect(
+        &m_store, &EventStore::folderOpened, this, &Watcher::folderOpened, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
         m_command = std::make_unique<EventCommand>(m_settings.command, m_settings.commandTiming);
         connect(m_command.get(), &EventCommand::failed, this, &Watcher::reportFailure);
@@ -76,34 +77,57 @@ void Watcher::endCommand()
 void Watcher::setWatching(bool watching, const QString &by)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (watching == m_watching)
-        return;
-    m_failingFiles.clear();
     QJsonObject fields;
     if (!by.isEmpty())
         fields.insert(QStringLiteral("by"), by);
     if (watching) {
-        if (const auto why
-            = claimPrivateFolder(QStringLiteral("event folder"), m_settings.eventFolder, true)) {
-            reportFailure(*why);
-            Q_EMIT watchingChanged(false);
+        if (m_watching || m_opening)
             return;
-        }
-        m_watching = true;
-        m_pictureGoneMs = m_clock();
-        m_lastNewFrameMs = m_clock();
-        m_check.start();
-        record(EventKind::WatchOn, fields);
-    } else {
-        endMotion();
-        setCameraLost(false);
-        setFramesStale(false);
-        record(EventKind::WatchOff, fields);
-        m_watching = false;
-        m_check.stop();
-        m_automaticTest.stop();
+        // Making and checking the folder touches the disk, so it is done on the store's thread,
+        // and watching starts once it answers.
+        m_opening = true;
+        m_openedBy = fields;
+        QMetaObject::invokeMethod(
+            &m_store, [store = &m_store] { store->openFolder(); }, Qt::QueuedConnection);
+        return;
     }
-    Q_EMIT watchingChanged(m_watching);
+    if (m_opening) {
+        m_opening = false;
+        Q_EMIT watchingChanged(false);
+        return;
+    }
+    if (!m_watching)
+        return;
+    m_failingFiles.clear();
+    endMotion();
+    setCameraLost(false);
+    setFramesStale(false);
+    record(EventKind::WatchOff, fields);
+    m_watching = false;
+    m_check.stop();
+    m_automaticTest.stop();
+    Q_EMIT watchingChanged(false);
+}
+
+void Watcher::folderOpened(bool opened, const QString &refusal)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    // Switched off meanwhile, nobody waits for the answer.
+    if (!m_opening)
+        return;
+    m_opening = false;
+    if (!opened) {
+        reportFailure(refusal);
+        Q_EMIT watchingChanged(false);
+        return;
+    }
+    m_failingFiles.clear();
+    m_watching = true;
+    m_pictureGoneMs = m_clock();
+    m_lastNewFrameMs = m_clock();
+    m_check.start();
+    record(EventKind::WatchOn, m_openedBy);
+    Q_EMIT watchingChanged(true);
 }
 
 void Watcher::recordNote(EventKind kind, QJsonObject fields)

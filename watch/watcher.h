@@ -21,7 +21,6 @@ class Notifier;
 
 struct WatchSettings
 {
-    QString eventFolder;
     int eventGapSeconds = 0;
     // The --on-event program and its arguments; empty for none.
     QStringList command;
@@ -64,7 +63,8 @@ public:
     void recordNote(EventKind kind, QJsonObject fields = {});
 
 public Q_SLOTS:
-    // by, for the log: who switched it ("start", "window", "broker").
+    // by, for the log: who switched it ("start", "window", "broker"). Watching starts once the
+    // event folder is open, and watchingChanged() says whether it did.
     void setWatching(bool watching, const QString &by = {});
     // What the detector says.
     void ticked();
@@ -88,6 +88,7 @@ private:
     void check();
     void record(EventKind kind, QJsonObject fields = {}, const TestResult *result = nullptr);
     void stored(const Event &event);
+    void folderOpened(bool opened, const QString &refusal);
     // Writing into the event folder or running the command failed.
     void reportFailure(const QString &description);
     void endMotion();
@@ -108,6 +109,9 @@ private:
     QTimer m_check;
     QTimer m_automaticTest;
     bool m_watching = false;
+    // Watching asked for, until the event folder answers; who asked, for the log.
+    bool m_opening = false;
+    QJsonObject m_openedBy;
     // Frame files whose failure was reported while watching and that have not been read since.
     QSet<QString> m_failingFiles;
 
