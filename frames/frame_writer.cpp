@@ -42,6 +42,7 @@ FrameWriter::FrameWriter(
     , m_clock(std::move(clock))
     , m_store(std::move(store))
     , m_maxLagMs(maxLagMs)
+    , m_reports([this](const QString &description) { Q_EMIT failed(description); })
 {
     // The same rule as the camera's own throttle, so at five frames a second every picture
     // shown is written.
@@ -141,14 +142,10 @@ void FrameWriter::store(const QString &name, const QByteArray &bytes)
     const QString problem = m_store(path, bytes);
     // One report for each file that goes on failing, so a working 6.bmp cannot bring back the
     // report of a failing 5.bmp every second.
-    if (problem.isEmpty()) {
-        m_failing.remove(name);
-        return;
-    }
-    if (m_failing.contains(name))
-        return;
-    m_failing.insert(name);
-    Q_EMIT failed(QStringLiteral("Cannot write '%1': %2").arg(path, problem));
+    if (problem.isEmpty())
+        m_reports.written(name);
+    else
+        m_reports.failed(name, QStringLiteral("Cannot write '%1': %2").arg(path, problem));
 }
 
 } // namespace tirvel

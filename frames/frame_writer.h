@@ -2,10 +2,10 @@
 
 #include "clock.h"
 #include "frame_throttle.h"
+#include "report_once.h"
 
 #include <QImage>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -61,8 +61,7 @@ private:
     qint64 m_maxLagMs;
     FrameThrottle m_testFrames;
     FrameThrottle m_timedFrames;
-    // Files whose failure has been reported and that have not been written since.
-    QSet<QString> m_failing;
+    ReportOnce m_reports;
     bool m_timedFramesFromTests = false;
     bool m_timedFramesGiven = false;
 };

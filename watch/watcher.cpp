@@ -25,6 +25,8 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     , m_motion(clock, qint64(m_settings.eventGapSeconds) * 1000)
     , m_store(store)
     , m_notifier(notifier)
+    , m_frameReports(
+          [this](const QString &description) { Q_EMIT report(m_frameErrorNumber, description); })
 {
     // Queued both ways, also on one thread, so that an event recorded while another is told
     // waits for its turn.
@@ -98,7 +100,7 @@ void Watcher::setWatching(bool watching, const QString &by)
     }
     if (!m_watching)
         return;
-    m_failingFiles.clear();
+    forgetFrameFailures();
     endMotion();
     setCameraLost(false);
     setFramesStale(false);
@@ -121,7 +123,7 @@ void Watcher::folderOpened(bool opened, const QString &refusal)
         Q_EMIT watchingChanged(false);
         return;
     }
-    m_failingFiles.clear();
+    forgetFrameFailures();
     m_watching = true;
     m_pictureGoneMs = m_clock();
     m_lastNewFrameMs = m_clock();
@@ -141,7 +143,7 @@ void Watcher::recordNote(EventKind kind, QJsonObject fields)
 void Watcher::ticked()
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    m_failingFiles.remove(m_settings.frames.timed);
+    m_frameReports.written(m_settings.frames.timed);
     // The pictures of a lost camera stand still, and would read as a quiet room.
     if (m_watching && !m_cameraLost)
         m_automaticTest.start();
@@ -150,7 +152,7 @@ void Watcher::ticked()
 void Watcher::tested(const TestResult &result)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    m_failingFiles.remove(m_settings.frames.test);
+    m_frameReports.written(m_settings.frames.test);
     if (!m_watching)
         return;
     Q_EMIT timedFrameDue(result.read);
@@ -169,13 +171,19 @@ void Watcher::tested(const TestResult &result)
 void Watcher::testFailed(int number, const QString &description, const QString &file)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    // Watching, a file that stays missing would otherwise be reported every second.
-    if (m_watching && !file.isEmpty()) {
-        if (m_failingFiles.contains(file))
-            return;
-        m_failingFiles.insert(file);
+    if (!m_watching || file.isEmpty()) {
+        Q_EMIT report(number, description);
+        return;
     }
-    Q_EMIT report(number, description);
+    // Watching, a file that stays missing would otherwise be reported every second.
+    m_frameErrorNumber = number;
+    m_frameReports.failed(file, description);
+}
+
+void Watcher::forgetFrameFailures()
+{
+    m_frameReports.written(m_settings.frames.test);
+    m_frameReports.written(m_settings.frames.timed);
 }
 
 void Watcher::cameraShowingChanged(bool showing)

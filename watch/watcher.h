@@ -5,11 +5,11 @@
 #include "event.h"
 #include "event_command.h"
 #include "motion_events.h"
+#include "report_once.h"
 #include "test_result.h"
 
 #include <QImage>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -91,6 +91,8 @@ private:
     void folderOpened(bool opened, const QString &refusal);
     // Writing into the event folder or running the command failed.
     void reportFailure(const QString &description);
+    // Either frame may fail anew once watching is switched.
+    void forgetFrameFailures();
     void endMotion();
     void setCameraLost(bool lost);
     void setFramesStale(bool stale);
@@ -112,8 +114,10 @@ private:
     // Watching asked for, until the event folder answers; who asked, for the log.
     bool m_opening = false;
     QJsonObject m_openedBy;
-    // Frame files whose failure was reported while watching and that have not been read since.
-    QSet<QString> m_failingFiles;
+    // Watching, a frame file's failure is said once until it is read again; ReportOnce passes
+    // on only the words, so the number waits here.
+    ReportOnce m_frameReports;
+    int m_frameErrorNumber = 0;
 
     bool m_showing = false;
     qint64 m_pictureGoneMs = 0;
