@@ -12,13 +12,11 @@
 
 namespace tirvel {
 
-// The --on-event command, run as a service manager runs one: without a shell, with what happened
-// in its environment, standard input empty, none of Tirvel's descriptors but standard output and
-// error, no MQTT password, and in a session of its own, so that whatever it starts is ended with
-// it. One runs at a time; events that come meanwhile wait their turn, up to QUEUE_LENGTH of them,
-// and only those beyond are dropped. A command still running at its time limit is ended, gently
-// and then for sure, and so is what a finished command leaves running. A command that cannot start
-// or exits with a failure is said once, and again only after one has succeeded.
+// The --on-event command, run as a service manager runs one: in a session of its own, so that
+// whatever it starts can be ended with it, and with none of Tirvel's input, descriptors or MQTT
+// password, which are not its business. One runs at a time, so slow commands never pile up;
+// later events wait, QUEUE_LENGTH at most. A failure is said once until a command succeeds, not
+// once for every event.
 class EventCommand : public QObject
 {
     Q_OBJECT

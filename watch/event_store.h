@@ -12,11 +12,10 @@
 
 namespace tirvel {
 
-// Puts each event into the event folder, in the order given: a motion-start's picture first, then
-// the log line, both flushed to the disk before stored() says so, so an alarm's evidence outlives
-// a power cut that comes right after it. It lives on the thread that writes files, so a slow disk
-// holds up only the files, never the window; and no file planted in the folder can hold it up.
-// Each trouble is reported once, and again only after that file has been written since.
+// Puts each event into the event folder in order, the picture before the log line that names it,
+// both on the disk before stored() says so, so that an alarm's evidence outlives a power cut right
+// after it. It lives on the files' thread, so a slow disk or a file planted in the folder holds up
+// only the files.
 class EventStore : public QObject
 {
     Q_OBJECT

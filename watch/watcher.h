@@ -35,14 +35,11 @@ struct WatchSettings
     int framesStaleMs = 10000;
 };
 
-// Keeps watch, and is the one that decides everything watching means. It asks for a test half a
-// second after each tick that read 5.bmp; it turns the results into events, each stored with a
-// picture and a log line and then told through a desktop notification, the --on-event command and
-// recorded(); it raises its own events when the camera gives no picture or an outside writer's
-// frames stop changing, and while it is so blind no result opens an event and, with no camera,
-// no test is asked for; it hands each test's picture on as the next 5.bmp, so that every picture
-// is compared with the one before; and it reports a frame file that goes on failing once, until it
-// has been read again. Not watching, it passes every report on and asks for nothing.
+// Decides everything watching means. Each test's picture becomes the next 5.bmp, so no change falls
+// between two tests. While the camera is lost or an outside writer's frames stand still, no result
+// opens an event, and with no camera no test is asked for: still frames would read as a quiet
+// room. Watching, a frame file that goes on failing is reported once until it is read again, not
+// every second; not watching, every failure is reported.
 class Watcher : public QObject
 {
     Q_OBJECT
