@@ -110,7 +110,6 @@ void Program::buildWatching(const CommandLine &options)
     });
 
     WatchSettings settings;
-    settings.eventFolder = options.eventFolder;
     settings.eventGapSeconds = options.eventGapSeconds;
     settings.command = options.eventCommand;
     settings.ownCamera = options.framesFromCamera;
@@ -129,11 +128,6 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
-    // The event folder is held from the start of watching, not from the first event.
-    QObject::connect(watcher, &Watcher::watchingChanged, m_store, [store = m_store](bool watching) {
-        if (watching)
-            store->hold();
-    });
     // Watching decides by the steady rule unless one is asked for; a click outside watching
     // decides as it always has.
     const auto ruleWhile = [chosen = options.detection](bool watching) {

@@ -36,7 +36,7 @@ void savingAnEventsPicture(benchmark::State &state)
     makePictures(dir, count);
     ReportOnce reports([](const QString &) {});
     EventFolder folder(dir.path(), reports);
-    folder.follow();
+    folder.reach();
     EventPictures pictures(folder, keep, reports);
     pictures.prepare();
     QImage frame(160, 120, QImage::Format_RGB32);
@@ -54,7 +54,7 @@ void readingThePicturesAsWatchingStarts(benchmark::State &state)
     ReportOnce reports([](const QString &) {});
     for (auto _ : state) {
         EventFolder folder(dir.path(), reports);
-        folder.follow();
+        folder.reach();
         EventPictures pictures(folder, count, reports);
         pictures.prepare();
     }

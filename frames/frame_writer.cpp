@@ -13,7 +13,6 @@ namespace tirvel {
 namespace {
 
 constexpr qint64 TIMED_FRAME_INTERVAL_MS = 1000;
-constexpr qint64 MAX_LAG_MS = 1000;
 
 } // namespace
 
@@ -21,15 +20,18 @@ FrameWriter::FrameWriter(const QString &directory, Clock clock, QObject *parent)
     : FrameWriter(
         directory, std::move(clock),
         [](const QString &path, const QByteArray &bytes) { return storeWhole(path, bytes); },
-        parent)
+        MAX_LAG_MS, parent)
 {
 }
 
-FrameWriter::FrameWriter(const QString &directory, Clock clock, Store store, QObject *parent)
+FrameWriter::FrameWriter(
+    const QString &directory, Clock clock, Store store, qint64 maxLagMs, QObject *parent)
     : QObject(parent)
     , m_directory(directory)
     , m_clock(std::move(clock))
     , m_store(std::move(store))
+    , m_maxLagMs(maxLagMs)
+    , m_reports([this](const QString &description) { Q_EMIT failed(description); })
 {
     // The same rule as the camera's own throttle, so at five frames a second every picture
     // shown is written.
@@ -45,7 +47,7 @@ void FrameWriter::write(const QImage &picture)
 void FrameWriter::writeTaken(const QImage &picture, qint64 takenMs)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (picture.isNull() || m_clock() - takenMs > MAX_LAG_MS)
+    if (picture.isNull() || m_clock() - takenMs > m_maxLagMs)
         return;
     const bool test = m_testFrames.admit(takenMs);
     const bool timed = !m_timedFramesGiven && m_timedFrames.admit(takenMs);
@@ -90,14 +92,10 @@ void FrameWriter::store(const QString &name, const QByteArray &bytes)
     const QString problem = m_store(path, bytes);
     // One report for each file that goes on failing, so a working 6.bmp cannot bring back the
     // report of a failing 5.bmp every second.
-    if (problem.isEmpty()) {
-        m_failing.remove(name);
-        return;
-    }
-    if (m_failing.contains(name))
-        return;
-    m_failing.insert(name);
-    Q_EMIT failed(QStringLiteral("Cannot write '%1': %2").arg(path, problem));
+    if (problem.isEmpty())
+        m_reports.written(name);
+    else
+        m_reports.failed(name, QStringLiteral("Cannot write '%1': %2").arg(path, problem));
 }
 
 } // namespace tirvel

@@ -2,10 +2,10 @@
 
 #include "clock.h"
 #include "frame_throttle.h"
+#include "report_once.h"
 
 #include <QImage>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -17,8 +17,8 @@ namespace tirvel {
 // Each file is written whole beside its place and renamed over it, so no reader ever sees half a
 // frame. A file that cannot be written is reported once, and again only after it has been
 // written since. It may live on a thread of its own, so that a slow disk holds up only the files:
-// a picture that has waited there longer than a second is passed over for the newer ones behind
-// it, so a disk that cannot keep up never makes the pictures pile up.
+// a picture that has waited there longer than the lag allowed (a second) is passed over for the
+// newer ones behind it, so a disk that cannot keep up never makes the pictures pile up.
 class FrameWriter : public QObject
 {
     Q_OBJECT
@@ -26,9 +26,12 @@ class FrameWriter : public QObject
 public:
     // Puts bytes at path in one step; answers an empty string, or what went wrong.
     using Store = std::function<QString(const QString &path, const QByteArray &bytes)>;
+    // A picture that waited longer than this is passed over.
+    static constexpr qint64 MAX_LAG_MS = 1000;
 
     FrameWriter(const QString &directory, Clock clock, QObject *parent = nullptr);
-    FrameWriter(const QString &directory, Clock clock, Store store, QObject *parent = nullptr);
+    FrameWriter(const QString &directory, Clock clock, Store store, qint64 maxLagMs = MAX_LAG_MS,
+        QObject *parent = nullptr);
 
     // A null picture, which the camera gives when its picture goes, is not written. takenMs is
     // when the picture came, on the writer's clock.
@@ -51,10 +54,10 @@ private:
     QString m_directory;
     Clock m_clock;
     Store m_store;
+    qint64 m_maxLagMs;
     FrameThrottle m_testFrames;
     FrameThrottle m_timedFrames;
-    // Files whose failure has been reported and that have not been written since.
-    QSet<QString> m_failing;
+    ReportOnce m_reports;
     bool m_timedFramesFromTests = false;
     bool m_timedFramesGiven = false;
 };

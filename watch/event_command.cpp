@@ -24,8 +24,14 @@ int descriptorLimit()
 } // namespace
 
 EventCommand::EventCommand(QStringList command, QObject *parent)
+    : EventCommand(std::move(command), Timing {}, parent)
+{
+}
+
+EventCommand::EventCommand(QStringList command, Timing timing, QObject *parent)
     : QObject(parent)
     , m_command(std::move(command))
+    , m_timing(timing)
 {
     m_process.setProgram(m_command.value(0));
     m_process.setArguments(m_command.mid(1));
@@ -44,9 +50,9 @@ EventCommand::EventCommand(QStringList command, QObject *parent)
         }
     });
     m_limit.setSingleShot(true);
-    m_limit.setInterval(TIME_LIMIT_MS);
+    m_limit.setInterval(m_timing.limitMs);
     m_kill.setSingleShot(true);
-    m_kill.setInterval(KILL_AFTER_MS);
+    m_kill.setInterval(m_timing.killAfterMs);
     connect(&m_limit, &QTimer::timeout, this, [this] {
         Q_EMIT timedOut();
         if (!m_saidFailure) {
@@ -54,7 +60,7 @@ EventCommand::EventCommand(QStringList command, QObject *parent)
             Q_EMIT failed(QStringLiteral("The command '%1' of --on-event ran for more than %2 "
                                          "seconds and was ended.")
                               .arg(m_command.join(QLatin1Char(' ')))
-                              .arg(TIME_LIMIT_MS / 1000));
+                              .arg(m_timing.limitMs / 1000));
         }
         signalGroup(SIGTERM);
         m_kill.start();
@@ -131,7 +137,7 @@ void EventCommand::endLeftovers(pid_t group)
     if (group <= 0 || ::kill(-group, SIGTERM) != 0)
         return;
     m_ending.append(group);
-    QTimer::singleShot(KILL_AFTER_MS, this, [this, group] {
+    QTimer::singleShot(m_timing.killAfterMs, this, [this, group] {
         if (m_ending.removeOne(group))
             ::kill(-group, SIGKILL);
     });
@@ -146,9 +152,9 @@ void EventCommand::end()
     m_waiting.clear();
     if (m_process.state() != QProcess::NotRunning) {
         signalGroup(SIGTERM);
-        if (!m_process.waitForFinished(END_WAIT_MS)) {
+        if (!m_process.waitForFinished(m_timing.endWaitMs)) {
             signalGroup(SIGKILL);
-            m_process.waitForFinished(END_WAIT_MS);
+            m_process.waitForFinished(m_timing.endWaitMs);
         }
     }
     for (const pid_t group : std::as_const(m_ending))

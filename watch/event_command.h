@@ -12,26 +12,30 @@
 
 namespace tirvel {
 
-// The --on-event command, run as a service manager runs one: without a shell, with what happened
-// in its environment, standard input empty, none of Tirvel's descriptors but standard output and
-// error, no MQTT password, and in a session of its own, so that whatever it starts is ended with
-// it. One runs at a time; events that come meanwhile wait their turn, up to QUEUE_LENGTH of them,
-// and only those beyond are dropped. A command still running after 30 seconds is ended, gently
-// and then for sure, and so is what a finished command leaves running. A command that cannot start
-// or exits with a failure is said once, and again only after one has succeeded.
+// The --on-event command, run as a service manager runs one: in a session of its own, so that
+// whatever it starts can be ended with it, and with none of Tirvel's input, descriptors or MQTT
+// password, which are not its business. One runs at a time, so slow commands never pile up;
+// later events wait, QUEUE_LENGTH at most. A failure is said once until a command succeeds, not
+// once for every event.
 class EventCommand : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int TIME_LIMIT_MS = 30000;
-    static constexpr int KILL_AFTER_MS = 2000;
-    // As the program ends, a command is given less time.
-    static constexpr int END_WAIT_MS = 500;
+    struct Timing
+    {
+        // A command still running after this long is sent SIGTERM,
+        int limitMs = 30000;
+        // and its group SIGKILL this much later.
+        int killAfterMs = 2000;
+        // As the program ends, a command is given less time.
+        int endWaitMs = 500;
+    };
     static constexpr int QUEUE_LENGTH = 16;
 
     // The program and its arguments.
     explicit EventCommand(QStringList command, QObject *parent = nullptr);
+    EventCommand(QStringList command, Timing timing, QObject *parent = nullptr);
     ~EventCommand() override;
 
     // Runs the command now, or once those before it have run; false when too many wait already.
@@ -55,6 +59,7 @@ private:
     void endLeftovers(pid_t group);
 
     QStringList m_command;
+    Timing m_timing;
     QProcess m_process;
     QTimer m_limit;
     QTimer m_kill;

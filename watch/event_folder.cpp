@@ -49,7 +49,7 @@ EventFolder::~EventFolder()
         ::close(m_descriptor);
 }
 
-bool EventFolder::follow()
+bool EventFolder::reach()
 {
     const QByteArray name = QFile::encodeName(m_path);
     struct stat named = {};

@@ -9,14 +9,11 @@ namespace tirvel {
 
 class ReportOnce;
 
-// The event folder, held open by a descriptor from the start of watching, so that what was
-// checked is what is written into: every file in it is made, renamed, removed and appended
-// through the descriptor, never through the folder's name, which anybody who can write its
-// parent can point elsewhere. Before each event follow() looks at the name again. A folder
-// removed, or moved away, is made again under the name, private, and writing goes on there; a
-// private folder of the user's own put in its place is taken up; anything else there (another
-// user's folder, a link, a folder others can write) is never written to, and the folder held goes
-// on being used wherever it was moved. Each change is said once.
+// The event folder, held by a descriptor from the start of watching and written only through it,
+// because anybody who can write its parent can point the name elsewhere between a check and a
+// write. Before each event reach() looks at the name again: a folder removed or moved away is made
+// again, private; a private folder of the user's own in its place is taken up; anything else there
+// is never written to, and the folder held goes on being used wherever it was moved.
 class EventFolder
 {
 public:
@@ -26,7 +23,9 @@ public:
     EventFolder &operator=(const EventFolder &) = delete;
 
     // True when there is a folder to write into.
-    bool follow();
+    bool reach();
+    // The folder's name, as it was given.
+    const QString &path() const { return m_path; }
     // The folder held; -1 while there is none.
     int descriptor() const { return m_descriptor; }
     // Counts the folders held, so that what was read from one is read again from the next.

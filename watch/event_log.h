@@ -8,13 +8,11 @@ namespace tirvel {
 class EventFolder;
 class ReportOnce;
 
-// events.jsonl: one JSON object a line, for people and programs to read back. Each line is added
-// with a single write, and a line cut short (a full disk) is taken back, so a line is whole or
-// absent, and it is on the disk before append() returns. Only a regular file of the user's own
-// with no other name is written to; a pipe, a device, a link or anything else planted under the
-// name is left alone and said once, and nothing waits on it. At 10 MB the log is renamed to
-// events.jsonl.1, replacing the one before, and begun anew; when that fails, lines go on being
-// added to events.jsonl rather than being lost.
+// events.jsonl, for people and programs to read back. One write a line, and a line cut short taken
+// back, so a line is whole or absent; on the disk before append() returns. Only a regular file of
+// the user's own with no other name is written, never waited on, so that nothing planted under
+// the name is written through or holds the store up. When the log cannot turn over, lines go on
+// into events.jsonl rather than being lost.
 class EventLog
 {
 public:

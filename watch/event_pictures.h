@@ -15,14 +15,11 @@ namespace tirvel {
 class EventFolder;
 class ReportOnce;
 
-// The picture of each event: the timed frame and the marked test frame side by side, as a PNG
-// named after the time in UTC (20261207T130305Z.png, then -2, -3 … on a collision), so that the
-// names sort by time whatever the clock does in summer; readable by the user only, and on the
-// disk, not only in its cache, before save() returns. Past the number to keep, the oldest go,
-// oldest first by the order they were written, never the one just saved. Which pictures there are
-// is read from the folder once and then kept up as they are saved, so an event costs the same
-// with a hundred thousand pictures as with ten. Only regular files of the user's own with no other
-// name, named exactly as Tirvel names them, are ever removed; a name of a time still to come (the
+// Each event's picture, named after its time in UTC so that the names sort by time whatever the
+// clock does in summer. Past the number to keep, the oldest written go, never the one just saved.
+// The names are read from the folder once and then kept up, so pruning costs the same with a
+// hundred thousand pictures as with ten. Only files named exactly as Tirvel names them, regular,
+// the user's own and with no other name, are ever pruned; a name of a time still to come (the
 // clock was ahead) is left out of pruning, and said once.
 class EventPictures
 {

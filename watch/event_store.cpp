@@ -1,5 +1,7 @@
 #include "event_store.h"
 
+#include "private_folder.h"
+
 #include <QThread>
 
 namespace tirvel {
@@ -21,17 +23,24 @@ void EventStore::beforeWrite()
         m_beforeEachWrite();
 }
 
-void EventStore::hold()
+void EventStore::openFolder()
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (m_folder.follow())
+    if (const auto refusal
+        = claimPrivateFolder(QStringLiteral("event folder"), m_folder.path(), true)) {
+        Q_EMIT folderOpened(false, *refusal);
+        return;
+    }
+    // A folder changed since the check is said by reach(), and reached again at the next event.
+    if (m_folder.reach())
         m_pictures.prepare();
+    Q_EMIT folderOpened(true, {});
 }
 
 void EventStore::store(Event event)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    const bool writable = m_folder.follow();
+    const bool writable = m_folder.reach();
     if (!event.timed.isNull()) {
         event.pictureBytes = EventPictures::encode(event.timed, event.marked);
         event.timed = {};

@@ -12,11 +12,10 @@
 
 namespace tirvel {
 
-// Puts each event into the event folder, in the order given: a motion-start's picture first, then
-// the log line, both flushed to the disk before stored() says so, so an alarm's evidence outlives
-// a power cut that comes right after it. It lives on the thread that writes files, so a slow disk
-// holds up only the files, never the window; and no file planted in the folder can hold it up.
-// Each trouble is reported once, and again only after that file has been written since.
+// Puts each event into the event folder in order, the picture before the log line that names it,
+// both on the disk before stored() says so, so that an alarm's evidence outlives a power cut right
+// after it. It lives on the files' thread, so a slow disk or a file planted in the folder holds up
+// only the files.
 class EventStore : public QObject
 {
     Q_OBJECT
@@ -27,12 +26,14 @@ public:
     EventStore(const QString &folder, int keep, std::function<void()> beforeEachWrite = {},
         QObject *parent = nullptr);
 
-    // Holds the folder from now on and reads which pictures it has, as watching starts; the first
-    // event does it otherwise.
-    void hold();
+    // As watching starts: makes the folder when it is missing, and answers through
+    // folderOpened() whether it can be used; from then on it is held, and its pictures known.
+    void openFolder();
     void store(tirvel::Event event);
 
 Q_SIGNALS:
+    // refusal says why a folder that cannot be used is refused.
+    void folderOpened(bool opened, const QString &refusal);
     // The event as it was stored, with its picture's name and bytes when it has one.
     void stored(const tirvel::Event &event);
     void failed(const QString &description);

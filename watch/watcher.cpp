@@ -2,7 +2,6 @@
 
 #include "event_store.h"
 #include "notifier.h"
-#include "private_folder.h"
 #include "tirvel_error.h"
 
 #include <QLocale>
@@ -26,14 +25,18 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     , m_motion(clock, qint64(m_settings.eventGapSeconds) * 1000)
     , m_store(store)
     , m_notifier(notifier)
+    , m_frameReports(
+          [this](const QString &description) { Q_EMIT report(m_frameErrorNumber, description); })
 {
     // Queued both ways, also on one thread, so that an event recorded while another is told
     // waits for its turn.
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
-    connect(&m_store, &EventStore::failed, this, &Watcher::problem, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::failed, this, &Watcher::reportFailure, Qt::QueuedConnection);
+    connect(
+        &m_store, &EventStore::folderOpened, this, &Watcher::folderOpened, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
-        m_command = std::make_unique<EventCommand>(m_settings.command);
-        connect(m_command.get(), &EventCommand::failed, this, &Watcher::problem);
+        m_command = std::make_unique<EventCommand>(m_settings.command, m_settings.commandTiming);
+        connect(m_command.get(), &EventCommand::failed, this, &Watcher::reportFailure);
         connect(m_command.get(), &EventCommand::dropped, this, [this](int count) {
             record(EventKind::CommandDropped, {{QStringLiteral("dropped"), count}});
         });
@@ -62,7 +65,7 @@ void Watcher::notify(const QString &summary, const QString &body, const QString 
     });
 }
 
-void Watcher::problem(const QString &description)
+void Watcher::reportFailure(const QString &description)
 {
     Q_EMIT report(int(ErrorNumber::PathAccessError), description);
 }
@@ -76,34 +79,57 @@ void Watcher::endCommand()
 void Watcher::setWatching(bool watching, const QString &by)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (watching == m_watching)
-        return;
-    m_failingFiles.clear();
     QJsonObject fields;
     if (!by.isEmpty())
         fields.insert(QStringLiteral("by"), by);
     if (watching) {
-        if (const auto why
-            = claimPrivateFolder(QStringLiteral("event folder"), m_settings.eventFolder, true)) {
-            problem(*why);
-            Q_EMIT watchingChanged(false);
+        if (m_watching || m_opening)
             return;
-        }
-        m_watching = true;
-        m_pictureGoneMs = m_clock();
-        m_lastNewFrameMs = m_clock();
-        m_check.start();
-        record(EventKind::WatchOn, fields);
-    } else {
-        endMotion();
-        setCameraLost(false);
-        setFramesStale(false);
-        record(EventKind::WatchOff, fields);
-        m_watching = false;
-        m_check.stop();
-        m_automaticTest.stop();
+        // Making and checking the folder touches the disk, so it is done on the store's thread,
+        // and watching starts once it answers.
+        m_opening = true;
+        m_openedBy = fields;
+        QMetaObject::invokeMethod(
+            &m_store, [store = &m_store] { store->openFolder(); }, Qt::QueuedConnection);
+        return;
     }
-    Q_EMIT watchingChanged(m_watching);
+    if (m_opening) {
+        m_opening = false;
+        Q_EMIT watchingChanged(false);
+        return;
+    }
+    if (!m_watching)
+        return;
+    forgetFrameFailures();
+    endMotion();
+    setCameraLost(false);
+    setFramesStale(false);
+    record(EventKind::WatchOff, fields);
+    m_watching = false;
+    m_check.stop();
+    m_automaticTest.stop();
+    Q_EMIT watchingChanged(false);
+}
+
+void Watcher::folderOpened(bool opened, const QString &refusal)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    // Switched off meanwhile, nobody waits for the answer.
+    if (!m_opening)
+        return;
+    m_opening = false;
+    if (!opened) {
+        reportFailure(refusal);
+        Q_EMIT watchingChanged(false);
+        return;
+    }
+    forgetFrameFailures();
+    m_watching = true;
+    m_pictureGoneMs = m_clock();
+    m_lastNewFrameMs = m_clock();
+    m_check.start();
+    record(EventKind::WatchOn, m_openedBy);
+    Q_EMIT watchingChanged(true);
 }
 
 void Watcher::recordNote(EventKind kind, QJsonObject fields)
@@ -117,7 +143,7 @@ void Watcher::recordNote(EventKind kind, QJsonObject fields)
 void Watcher::ticked()
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    m_failingFiles.remove(m_settings.frames.timed);
+    m_frameReports.written(m_settings.frames.timed);
     // The pictures of a lost camera stand still, and would read as a quiet room.
     if (m_watching && !m_cameraLost)
         m_automaticTest.start();
@@ -126,7 +152,7 @@ void Watcher::ticked()
 void Watcher::tested(const TestResult &result)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    m_failingFiles.remove(m_settings.frames.test);
+    m_frameReports.written(m_settings.frames.test);
     if (!m_watching)
         return;
     Q_EMIT timedFrameDue(result.read);
@@ -145,13 +171,19 @@ void Watcher::tested(const TestResult &result)
 void Watcher::testFailed(int number, const QString &description, const QString &file)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    // Watching, a file that stays missing would otherwise be reported every second.
-    if (m_watching && !file.isEmpty()) {
-        if (m_failingFiles.contains(file))
-            return;
-        m_failingFiles.insert(file);
+    if (!m_watching || file.isEmpty()) {
+        Q_EMIT report(number, description);
+        return;
     }
-    Q_EMIT report(number, description);
+    // Watching, a file that stays missing would otherwise be reported every second.
+    m_frameErrorNumber = number;
+    m_frameReports.failed(file, description);
+}
+
+void Watcher::forgetFrameFailures()
+{
+    m_frameReports.written(m_settings.frames.test);
+    m_frameReports.written(m_settings.frames.timed);
 }
 
 void Watcher::cameraShowingChanged(bool showing)

@@ -5,11 +5,11 @@
 #include "event.h"
 #include "event_command.h"
 #include "motion_events.h"
+#include "report_once.h"
 #include "test_result.h"
 
 #include <QImage>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -21,10 +21,10 @@ class Notifier;
 
 struct WatchSettings
 {
-    QString eventFolder;
     int eventGapSeconds = 0;
     // The --on-event program and its arguments; empty for none.
     QStringList command;
+    EventCommand::Timing commandTiming;
     // Watching its own camera, rather than frames an outside writer puts in the folder.
     bool ownCamera = false;
     // The frames tests read, for the rule that a failing one is reported once.
@@ -35,14 +35,11 @@ struct WatchSettings
     int framesStaleMs = 10000;
 };
 
-// Keeps watch, and is the one that decides everything watching means. It asks for a test half a
-// second after each tick that read 5.bmp; it turns the results into events, each stored with a
-// picture and a log line and then told through a desktop notification, the --on-event command and
-// recorded(); it raises its own events when the camera gives no picture or an outside writer's
-// frames stop changing, and while it is so blind no result opens an event and, with no camera,
-// no test is asked for; it hands each test's picture on as the next 5.bmp, so that every picture
-// is compared with the one before; and it reports a frame file that goes on failing once, until it
-// has been read again. Not watching, it passes every report on and asks for nothing.
+// Decides everything watching means. Each test's picture becomes the next 5.bmp, so no change falls
+// between two tests. While the camera is lost or an outside writer's frames stand still, no result
+// opens an event, and with no camera no test is asked for: still frames would read as a quiet
+// room. Watching, a frame file that goes on failing is reported once until it is read again, not
+// every second; not watching, every failure is reported.
 class Watcher : public QObject
 {
     Q_OBJECT
@@ -63,7 +60,8 @@ public:
     void recordNote(EventKind kind, QJsonObject fields = {});
 
 public Q_SLOTS:
-    // by, for the log: who switched it ("start", "window", "broker").
+    // by, for the log: who switched it ("start", "window", "broker"). Watching starts once the
+    // event folder is open, and watchingChanged() says whether it did.
     void setWatching(bool watching, const QString &by = {});
     // What the detector says.
     void ticked();
@@ -87,7 +85,11 @@ private:
     void check();
     void record(EventKind kind, QJsonObject fields = {}, const TestResult *result = nullptr);
     void stored(const Event &event);
-    void problem(const QString &description);
+    void folderOpened(bool opened, const QString &refusal);
+    // Writing into the event folder or running the command failed.
+    void reportFailure(const QString &description);
+    // Either frame may fail anew once watching is switched.
+    void forgetFrameFailures();
     void endMotion();
     void setCameraLost(bool lost);
     void setFramesStale(bool stale);
@@ -106,8 +108,13 @@ private:
     QTimer m_check;
     QTimer m_automaticTest;
     bool m_watching = false;
-    // Frame files whose failure was reported while watching and that have not been read since.
-    QSet<QString> m_failingFiles;
+    // Watching asked for, until the event folder answers; who asked, for the log.
+    bool m_opening = false;
+    QJsonObject m_openedBy;
+    // Watching, a frame file's failure is said once until it is read again; ReportOnce passes
+    // on only the words, so the number waits here.
+    ReportOnce m_frameReports;
+    int m_frameErrorNumber = 0;
 
     bool m_showing = false;
     qint64 m_pictureGoneMs = 0;

@@ -99,7 +99,7 @@ private slots:
         Program program(options, QStringLiteral(COLORSUM_DIR), std::move(replacements));
         QSignalSpy recorded(&program.watcher(), &Watcher::recorded);
         program.start();
-        QVERIFY(program.window().windowTitle().contains("bevakar"));
+        QTRY_VERIFY_WITH_TIMEOUT(program.window().windowTitle().contains("bevakar"), 2000);
 
         QTRY_VERIFY_WITH_TIMEOUT(recorded.size() >= 2, 15000);
         QCOMPARE(eventName(recorded.first().first().value<Event>().kind), "watch-on");

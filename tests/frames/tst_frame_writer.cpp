@@ -46,6 +46,9 @@ QImage solid(QRgb colour)
     return image;
 }
 
+// Not the program's, so that the writer is seen to keep the lag it is given.
+constexpr qint64 LAG_ALLOWED_MS = 40;
+
 } // namespace
 
 class TestFrameWriter : public QObject
@@ -169,6 +172,30 @@ private slots:
         m_now += 1000;
         fake->sendFrame(solid(qRgb(1, 2, 3)));
         QCOMPARE(reports.size(), 2 * failing.size());
+    }
+
+    void passesOverPicturesThatWaitedTooLong_data()
+    {
+        QTest::addColumn<qint64>("lagMs");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("just within the lag allowed") << LAG_ALLOWED_MS - 1 << true;
+        QTest::newRow("at the lag allowed") << LAG_ALLOWED_MS << true;
+        QTest::newRow("just past the lag allowed") << LAG_ALLOWED_MS + 1 << false;
+    }
+
+    void passesOverPicturesThatWaitedTooLong()
+    {
+        QFETCH(qint64, lagMs);
+        bool written = false;
+        FrameWriter writer(
+            QStringLiteral("/frames"), [] { return qint64(5000); },
+            [&written](const QString &, const QByteArray &) {
+                written = true;
+                return QString();
+            },
+            LAG_ALLOWED_MS);
+        writer.writeTaken(solid(qRgb(1, 2, 3)), 5000 - lagMs);
+        QTEST(written, "written");
     }
 
     void nothingWrittenWithoutACamera()

@@ -39,9 +39,10 @@ class TestEventCommand : public QObject
 
 private slots:
     // Each row's script runs through sh as the command, `runs` times, with TIRVEL_EVENT 1, 2, …
-    // and OUT and PIDS naming files of the test's own; then it is waited for, or ended as Tirvel
-    // ends. Then what OUT holds, how many processes named in PIDS still run, and each count of
-    // dropped events said.
+    // and OUT and PIDS naming files of the test's own, under a time limit of limitMs (0 for the
+    // program's) with as long again before SIGKILL; then it is waited for, or ended as Tirvel
+    // ends. Then what OUT holds, how many processes named in PIDS still run, each count of
+    // dropped events said, and how many commands ran out of time.
     void commands_data()
     {
         QTest::addColumn<QString>("script");
@@ -50,23 +51,30 @@ private slots:
         QTest::addColumn<QStringList>("out");
         QTest::addColumn<int>("running");
         QTest::addColumn<QString>("dropped");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<int>("timedOut");
         QTest::newRow("a command that reads its input goes on at once")
-            << "cat; echo read >>\"$OUT\"" << 1 << false << QStringList {"read"} << 0 << "";
+            << "cat; echo read >>\"$OUT\"" << 1 << false << QStringList {"read"} << 0 << "" << 0
+            << 0;
         QTest::newRow("what a finished command leaves running is ended")
             << "sleep 60 & echo $! >>\"$PIDS\"; echo left >>\"$OUT\"" << 1 << false
-            << QStringList {"left"} << 0 << "";
+            << QStringList {"left"} << 0 << "" << 0 << 0;
         QTest::newRow("a command ended as Tirvel ends takes its children along")
             << "sleep 60 & echo $! >>\"$PIDS\"; echo waits >>\"$OUT\"; wait" << 1 << true
-            << QStringList {"waits"} << 0 << "";
+            << QStringList {"waits"} << 0 << "" << 0 << 0;
         QStringList sixteenWait;
         for (int event = 1; event <= 1 + EventCommand::QUEUE_LENGTH; ++event)
             sixteenWait << QString::number(event);
         QTest::newRow("events while a command runs wait their turn, and only the rest are dropped")
             << "echo $TIRVEL_EVENT >>\"$OUT\"; sleep 0.1" << EventCommand::QUEUE_LENGTH + 3 << false
-            << sixteenWait << 0 << "2";
+            << sixteenWait << 0 << "2" << 0 << 0;
         QTest::newRow("nothing of Tirvel's reaches it but its output")
             << "exec >>\"$OUT\"; ls /proc/$$/fd; echo ${TIRVEL_MQTT_PASSWORD-none}" << 1 << false
-            << QStringList {"0", "1", "2", "none"} << 0 << "";
+            << QStringList {"0", "1", "2", "none"} << 0 << "" << 0 << 0;
+        QTest::newRow("a command deaf to SIGTERM is killed at its limit, and the next one runs")
+            << "trap '' TERM; echo $$ >>\"$PIDS\"; echo $TIRVEL_EVENT >>\"$OUT\"; "
+               "[ $TIRVEL_EVENT = 2 ] || { sleep 60 & echo $! >>\"$PIDS\"; wait; }"
+            << 2 << false << QStringList {"1", "2"} << 0 << "" << 300 << 1;
     }
 
     void commands()
@@ -76,8 +84,13 @@ private slots:
         QTemporaryDir dir;
         // As a library might leave one.
         const int planted = ::open("/dev/null", O_RDONLY);
-        EventCommand command({"sh", "-c", script});
+        QFETCH(int, limitMs);
+        EventCommand::Timing timing;
+        if (limitMs > 0)
+            timing = {limitMs, limitMs};
+        EventCommand command({"sh", "-c", script}, timing);
         QSignalSpy dropped(&command, &EventCommand::dropped);
+        QSignalSpy timedOut(&command, &EventCommand::timedOut);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("OUT", dir.filePath("out"));
         environment.insert("PIDS", dir.filePath("pids"));
@@ -104,6 +117,7 @@ private slots:
         for (const QList<QVariant> &signal : std::as_const(dropped))
             droppedEvents << signal.value(0).toString();
         QTEST(droppedEvents.join(' '), "dropped");
+        QTEST(int(timedOut.size()), "timedOut");
     }
 };
 

@@ -137,18 +137,18 @@ private slots:
                 QCOMPARE(::link(name + "/notes.png", at), 0);
             else if (word == "removed")
                 QVERIFY(QDir(path).removeRecursively());
-            else if (word == "moved" || word == "opened" || word == "taken")
+            else if (word == "moved" || word == "opened" || word == "taken") {
                 QCOMPARE(::rename(name, name + ".old"), 0);
-            if (word == "opened")
-                QVERIFY(::mkdir(name, 0777) == 0 && ::chmod(name, 0777) == 0);
-            if (word == "taken") {
-                QCOMPARE(::chmod(QFile::encodeName(root.path()), 0777), 0);
-                QCOMPARE(QProcess::execute("setpriv",
-                             {"--reuid", "4243", "--regid", "4243", "--clear-groups", "mkdir", "-m",
-                                 "777", path}),
-                    0);
-            }
-            if (word == "picture" || word == "line") {
+                if (word == "opened")
+                    QVERIFY(::mkdir(name, 0777) == 0 && ::chmod(name, 0777) == 0);
+                if (word == "taken") {
+                    QCOMPARE(::chmod(QFile::encodeName(root.path()), 0777), 0);
+                    QCOMPARE(QProcess::execute("setpriv",
+                                 {"--reuid", "4243", "--regid", "4243", "--clear-groups", "mkdir",
+                                     "-m", "777", path}),
+                        0);
+                }
+            } else if (word == "picture" || word == "line") {
                 Event event;
                 event.kind = word == "picture" ? EventKind::MotionStart : EventKind::MotionEnd;
                 event.time = QDateTime::currentDateTimeUtc();
@@ -161,6 +161,8 @@ private slots:
                 const qsizetype sent = stored.size() + 1;
                 QMetaObject::invokeMethod(store, [store, event] { store->store(event); });
                 QTRY_COMPARE_WITH_TIMEOUT(stored.size(), sent, 2000);
+            } else {
+                QFAIL(qPrintable("unknown step " + step));
             }
         }
         QTEST(QDir(path).entryList(

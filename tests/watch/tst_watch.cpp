@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 using namespace tirvel;
 
 namespace {
@@ -59,21 +61,26 @@ private slots:
         };
         for (const QString &step : steps) {
             now = step.section('@', 1).toLongLong();
-            if (step.startsWith('D') && events.detected(step.mid(1).section('@', 0, 0).toInt()))
-                happened << QStringLiteral("start");
-            else if (step.startsWith('C'))
+            if (step.startsWith('D')) {
+                if (events.detected(step.mid(1).section('@', 0, 0).toInt()))
+                    happened << QStringLiteral("start");
+            } else if (step.startsWith('C')) {
                 ended(events.expire());
-            else if (step.startsWith('X'))
+            } else if (step.startsWith('X')) {
                 ended(events.close());
+            } else {
+                QFAIL(qPrintable("unknown step " + step));
+            }
         }
         QTEST(happened, "happened");
     }
 
-    // Steps: "watch" and "unwatch"; "show" and "hide" (the camera's picture); "clock <ms>";
-    // "tick" (5.bmp read); "test <count> <detected>" (a result whose picture is the test's own);
-    // "fail" (6.bmp unreadable); "camera" (a camera picture for the frame writer); "wait" (for the
-    // watcher's timers). Then what the log holds, how many tests were asked for, how many reports
-    // went out, and whose picture 5.bmp holds.
+    // Steps: "watch" and "unwatch", each until it is said; "ask" (watch, not waiting for the
+    // event folder); "shared" (the event folder made writable by others); "show" and "hide" (the
+    // camera's picture); "clock <ms>"; "tick" (5.bmp read); "test <count> <detected>" (a result
+    // whose picture is the test's own); "fail" (6.bmp unreadable); "camera" (a camera picture for
+    // the frame writer); "wait" (for the watcher's timers). Then what the log holds, how many
+    // tests were asked for, how many reports went out, and whose picture 5.bmp holds.
     void watching_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -100,6 +107,12 @@ private slots:
         QTest::newRow("not watching, every failure is reported and nothing is tested")
             << QStringList {"show", "fail", "fail", "tick", "wait", "test 60 1", "wait"}
             << QStringList {} << 0 << 2 << "";
+        QTest::newRow("an event folder that cannot be used is said, and nothing is watched")
+            << QStringList {"shared", "watch", "show", "tick", "wait"} << QStringList {} << 0 << 1
+            << "";
+        QTest::newRow("switched off before the event folder answers, nothing is watched")
+            << QStringList {"ask", "unwatch", "show", "tick", "wait"} << QStringList {} << 0 << 0
+            << "";
     }
 
     void watching()
@@ -110,7 +123,6 @@ private slots:
         qint64 now = 0;
         const Clock clock = [&now] { return now; };
         WatchSettings settings;
-        settings.eventFolder = events.path();
         settings.eventGapSeconds = 10;
         settings.command = QStringList {"sleep", "30"};
         settings.ownCamera = true;
@@ -124,14 +136,21 @@ private slots:
         connect(&watcher, &Watcher::timedFrameDue, &writer, &FrameWriter::writeTimedFrame);
         QSignalSpy wanted(&watcher, &Watcher::testWanted);
         QSignalSpy reports(&watcher, &Watcher::report);
+        QSignalSpy switched(&watcher, &Watcher::watchingChanged);
         QImage testPicture(16, 12, QImage::Format_RGB32);
         testPicture.fill(Qt::darkGreen);
         QImage cameraPicture(16, 12, QImage::Format_RGB32);
         cameraPicture.fill(Qt::darkBlue);
         for (const QString &step : steps) {
             const QStringList words = step.split(' ');
-            if (step == "watch" || step == "unwatch")
+            if (step == "watch" || step == "unwatch") {
+                const qsizetype said = switched.size();
                 watcher.setWatching(step == "watch");
+                QTRY_COMPARE_WITH_TIMEOUT(switched.size(), said + 1, 2000);
+            } else if (step == "ask")
+                watcher.setWatching(true);
+            else if (step == "shared")
+                QCOMPARE(::chmod(QFile::encodeName(events.path()), 0777), 0);
             else if (step == "show" || step == "hide")
                 watcher.cameraShowingChanged(step == "show");
             else if (words.first() == "clock")
@@ -147,6 +166,8 @@ private slots:
                 writer.write(cameraPicture);
             else if (step == "wait")
                 QTest::qWait(700);
+            else
+                QFAIL(qPrintable("unknown step " + step));
         }
         QTest::qWait(300);
         QStringList logged;
@@ -160,6 +181,9 @@ private slots:
         QTEST(logged, "logged");
         QTEST(int(wanted.size()), "testsWanted");
         QTEST(int(reports.size()), "reports");
+        // A frame's failure said once while watching keeps its number.
+        for (const QList<QVariant> &report : std::as_const(reports))
+            QVERIFY(report.at(0).toInt() > 0);
         QString timedFrame;
         if (QFile::exists(settings.frames.timed)) {
             const QImage timed = loadPicture(settings.frames.timed);
