@@ -8,14 +8,14 @@
 
 namespace tirvel {
 
-// Says each file's trouble once, and again only after that file has been written since, as the
-// frame writer does: a disk that stays full or a pipe that stays planted is one report, not one
-// for every event.
+// Says each file's trouble once, and again only after that file has been written (or read) since:
+// a disk that stays full or a pipe that stays planted is one report, not one for every event or
+// every second.
 class ReportOnce
 {
 public:
-    explicit ReportOnce(std::function<void(const QString &description)> say)
-        : m_say(std::move(say))
+    explicit ReportOnce(std::function<void(const QString &description)> report)
+        : m_report(std::move(report))
     {
     }
 
@@ -25,14 +25,14 @@ public:
         if (m_failing.contains(file))
             return;
         m_failing.insert(file);
-        m_say(description);
+        m_report(description);
     }
     void written(const QString &file) { m_failing.remove(file); }
     // For news that is said once by being news: a folder that has just changed.
-    void say(const QString &description) { m_say(description); }
+    void tellNews(const QString &description) { m_report(description); }
 
 private:
-    std::function<void(const QString &)> m_say;
+    std::function<void(const QString &)> m_report;
     QSet<QString> m_failing;
 };
 

@@ -121,7 +121,7 @@ void EventFolder::tell(const QString &situation)
     if (situation == m_situation)
         return;
     m_situation = situation;
-    m_reports.say(situation);
+    m_reports.tellNews(situation);
 }
 
 QString EventFolder::filePath(const QString &name) const
