@@ -5,6 +5,7 @@
 #include "frame_writer.h"
 #include "picture_file.h"
 #include "picture_surface.h"
+#include "mount_namespace.h"
 #include "test_main.h"
 #include "tirvel_error.h"
 
@@ -268,12 +269,7 @@ private slots:
             QVERIFY(QDir(dir.path()).mkdir("6.bmp"));
         } else {
             // Never the machine's: only a namespace that the launcher made for this run.
-            char own[64] = {};
-            char launchers[64] = {};
-            const QByteArray launcher = "/proc/" + QByteArray::number(::getppid()) + "/ns/mnt";
-            if (::readlink("/proc/self/ns/mnt", own, sizeof own - 1) <= 0
-                || ::readlink(launcher.constData(), launchers, sizeof launchers - 1) <= 0
-                || std::strcmp(own, launchers) == 0)
+            if (!tirvel::testing::inOwnMountNamespace())
                 QSKIP("not in a mount namespace of its own");
             QVERIFY(::mount("tirvel-test", mountPoint, "tmpfs", 0, "size=64k,mode=0700") == 0);
             if (fault == "read-only")

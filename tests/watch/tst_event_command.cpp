@@ -119,6 +119,23 @@ private slots:
         QTEST(droppedEvents.join(' '), "dropped");
         QTEST(int(timedOut.size()), "timedOut");
     }
+
+    // A failing command is said once, and again only after one has succeeded since.
+    void aFailureIsSaidOnceUntilOneSucceeds()
+    {
+        QTemporaryDir dir;
+        EventCommand command({"sh", "-c", "echo $TIRVEL_EVENT >>\"$OUT\"; exit $TIRVEL_EVENT"});
+        QSignalSpy failed(&command, &EventCommand::failed);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("OUT", dir.filePath("out"));
+        for (const char *status : {"1", "2", "0", "3"}) {
+            environment.insert("TIRVEL_EVENT", status);
+            command.run(environment);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(dir.filePath("out")).size(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 2, 5000);
+        QVERIFY(failed.last().first().toString().contains("exit status 3"));
+    }
 };
 
 TIRVEL_TEST_MAIN(TestEventCommand)

@@ -1,16 +1,19 @@
 #include "event_log.h"
 #include "event_store.h"
+#include "mount_namespace.h"
 #include "test_main.h"
 #include "worker_thread.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +27,8 @@ class TestEventStore : public QObject
 
 private slots:
     // Steps: "fifo NAME", "file NAME", "dir NAME", "full NAME" (as long as the log grows before
-    // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png);
+    // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png),
+    // "replace NAME" (the file outside renamed over it);
     // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "line" (an event without a picture);
     // the folder "removed", "moved", "opened" (moved, and a folder others can write put in its
     // place) or "taken" (moved, and another user's put there). Then what the folder's name holds,
@@ -65,6 +69,9 @@ private slots:
                    t0 + "-3.png", t0 + ".png.txt", "20241301T080000Z.png", "events.jsonl",
                    "notes.png"}
             << 2 << 0 << "";
+        QTest::newRow("a file put in place of one of Tirvel's pictures is not pruned as it")
+            << QStringList {"picture " + t0, "replace " + t0 + ".png", "picture " + t1} << 1
+            << QStringList {t0 + ".png", t1 + ".png", "events.jsonl"} << 2 << 0 << "";
         QTest::newRow("pictures named in the future are kept, and said once")
             << QStringList {"file 20991231T000000Z.png", "file 20991231T000001Z.png",
                    "picture 20240101T120001Z", "picture 20240101T120002Z",
@@ -135,6 +142,8 @@ private slots:
                 QVERIFY(QFile::link(root.filePath("outside"), file.fileName()));
             else if (word == "second")
                 QCOMPARE(::link(name + "/notes.png", at), 0);
+            else if (word == "replace")
+                QCOMPARE(::rename(QFile::encodeName(root.filePath("outside")), at), 0);
             else if (word == "removed")
                 QVERIFY(QDir(path).removeRecursively());
             else if (word == "moved" || word == "opened" || word == "taken") {
@@ -188,6 +197,36 @@ private slots:
         };
         QCOMPARE(shared(log.fileName()), 0u);
         QCOMPARE(shared(path), steps.contains("opened") || steps.contains("taken") ? 077u : 0u);
+    }
+
+    // A line cut short by a full disk is taken back, so the log holds whole lines only. The small
+    // disk comes from a mount namespace that ctest's `unshare --mount` made for this run.
+    void aLineCutShortByAFullDiskIsTakenBack()
+    {
+        if (!tirvel::testing::inOwnMountNamespace())
+            QSKIP("not in a mount namespace of its own");
+        QTemporaryDir root;
+        const QByteArray disk = QFile::encodeName(root.path());
+        QCOMPARE(::mount("tirvel-test", disk, "tmpfs", 0, "size=64k,mode=0700"), 0);
+        const auto unmount = qScopeGuard([&] { ::umount2(disk, MNT_DETACH); });
+        // All but the page the log begins in.
+        QFile filler(root.filePath("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        QCOMPARE(filler.write(QByteArray(15 * 4096, 'x')), 15 * 4096);
+        filler.close();
+        EventStore store(root.filePath("events"), 10);
+        QSignalSpy reports(&store, &EventStore::failed);
+        Event event;
+        event.kind = EventKind::MotionEnd;
+        event.time = QDateTime::currentDateTimeUtc();
+        for (int line = 0; line < 1000 && reports.isEmpty(); ++line)
+            store.store(event);
+        QVERIFY(!reports.isEmpty());
+        QFile log(root.filePath("events/events.jsonl"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray lines = log.readAll();
+        QVERIFY(lines.endsWith('\n'));
+        QVERIFY(QJsonDocument::fromJson(lines.split('\n').value(lines.count('\n') - 1)).isObject());
     }
 };
 
