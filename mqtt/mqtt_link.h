@@ -12,7 +12,7 @@
 
 namespace tirvel {
 
-struct LinkSession;
+class LinkSession;
 
 // A connection to an MQTT broker through libmosquitto, which the window's thread never waits
 // on: on a worker thread of the link's own, its LinkSession looks the address up, connects and
