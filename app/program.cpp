@@ -182,7 +182,7 @@ void Program::joinBroker(const CommandLine &options)
     m_link = std::make_unique<MqttLink>(settings);
     m_bridge = std::make_unique<MqttBridge>(*m_link, *m_watcher,
         MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
-            QStringLiteral(TIRVEL_VERSION), options.mqtt->address()});
+            QStringLiteral(TIRVEL_VERSION), options.mqtt->address(), settings.longestRetryMs});
     QObject::connect(m_bridge.get(), &MqttBridge::note,
         [](const QString &text) { say(QStringLiteral("MQTT: %1").arg(text)); });
     // The slider is the one sensitivity: the broker moves it, and hears where it is.

@@ -14,6 +14,7 @@ namespace tirvel {
 
 namespace {
 
+using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 // Seconds between pings, and so how soon a dead connection is noticed.
@@ -22,8 +23,6 @@ constexpr int QOS = 1;
 // How long one pass of the network loop waits for the network before it looks whether to end
 // or to give up on an answer; a publish wakes it at once.
 constexpr int LOOP_WAIT_MS = 500;
-// Passes of the loop that may go to sending the goodbye.
-constexpr int GOODBYE_PASSES = 4;
 
 int initLibrary()
 {
@@ -51,11 +50,10 @@ bool LinkSession::isEnding()
     return m_ending;
 }
 
-bool LinkSession::pause(int seconds)
+bool LinkSession::pause(int ms)
 {
     std::unique_lock lock(m_lifeMutex);
-    return !m_lifeChanged.wait_for(
-        lock, std::chrono::seconds(seconds), [this] { return m_ending; });
+    return !m_lifeChanged.wait_for(lock, milliseconds(ms), [this] { return m_ending; });
 }
 
 void LinkSession::end()
@@ -92,7 +90,7 @@ void LinkSession::subscribe(const QString &topic)
         mosquitto_subscribe(m_mosq, nullptr, topic.toUtf8().constData(), QOS);
 }
 
-void LinkSession::publishLast(const QString &topic, const QByteArray &payload, int timeoutMs)
+void LinkSession::publishLast(const QString &topic, const QByteArray &payload)
 {
     if (!m_connected)
         return;
@@ -106,7 +104,7 @@ void LinkSession::publishLast(const QString &topic, const QByteArray &payload, i
     // The callback that says it was taken waits for this lock, so it cannot come before.
     m_awaitedMid = mid;
     m_published.wait_for(
-        lock, std::chrono::milliseconds(timeoutMs), [this] { return m_awaitedDone; });
+        lock, milliseconds(m_settings.goodbyeWaitMs), [this] { return m_awaitedDone; });
 }
 
 void LinkSession::post(const std::function<void(MqttLink &)> &call)
@@ -225,7 +223,7 @@ LinkAttempt LinkSession::connectOnce()
     result.result
         = mosquitto_connect(m_mosq, host.constData(), m_settings.target.port, KEEPALIVE_S);
     result.systemError = errno;
-    const auto deadline = steady_clock::now() + std::chrono::seconds(MqttLink::ANSWER_WAIT_S);
+    const auto deadline = steady_clock::now() + milliseconds(m_settings.answerWaitMs);
     while (result.result == MOSQ_ERR_SUCCESS && !isEnding()) {
         errno = 0;
         result.result = mosquitto_loop(m_mosq, LOOP_WAIT_MS, 1);
@@ -236,7 +234,8 @@ LinkAttempt LinkSession::connectOnce()
     }
     if (isEnding()) {
         // The goodbye the link's end asked for.
-        for (int pass = 0; pass < GOODBYE_PASSES && mosquitto_want_write(m_mosq); ++pass)
+        const auto goodbyeDeadline = steady_clock::now() + milliseconds(m_settings.goodbyeWaitMs);
+        while (mosquitto_want_write(m_mosq) && steady_clock::now() < goodbyeDeadline)
             mosquitto_loop(m_mosq, LOOP_WAIT_MS, 1);
     }
     result.refusal = m_refusal;
@@ -248,22 +247,22 @@ LinkAttempt LinkSession::connectOnce()
 
 void LinkSession::keepConnected()
 {
-    int delayS = 1;
+    int delayMs = m_settings.firstRetryMs;
     while (!isEnding()) {
         const LinkAttempt ended = connectOnce();
         if (isEnding())
             break;
         if (ended.wasConnected)
-            delayS = 1;
+            delayMs = m_settings.firstRetryMs;
         const QString why
-            = ended.reason(m_settings.target, m_settings.caFile, MqttLink::ANSWER_WAIT_S);
+            = ended.reason(m_settings.target, m_settings.caFile, m_settings.answerWaitMs);
         if (!m_said.contains(why)) {
             m_said.append(why);
             post([why](MqttLink &link) { Q_EMIT link.down(why); });
         }
-        if (!pause(delayS))
+        if (!pause(delayMs))
             break;
-        delayS = std::min(delayS * 2, MqttLink::LONGEST_RETRY_S);
+        delayMs = std::min(delayMs * 2, m_settings.longestRetryMs);
     }
 }
 

@@ -37,8 +37,8 @@ public:
     // From the link's thread; a publish only queues the message for the loop.
     bool publish(const QString &topic, const QByteArray &payload, bool retain);
     void subscribe(const QString &topic);
-    // Publishes a retained message and waits at most timeoutMs for the broker to take it.
-    void publishLast(const QString &topic, const QByteArray &payload, int timeoutMs);
+    // Publishes a retained message and waits at most the goodbye wait for the broker to take it.
+    void publishLast(const QString &topic, const QByteArray &payload);
     bool isConnected() const { return m_connected; }
     // Nothing more reaches the link.
     void forgetLink();
@@ -48,7 +48,7 @@ public:
 private:
     bool isEnding();
     // False when the link ends meanwhile.
-    bool pause(int seconds);
+    bool pause(int ms);
     // Runs on the link's thread, if the link is still there.
     void post(const std::function<void(MqttLink &)> &call);
     // One attempt, and the connection while it lasts.

@@ -9,8 +9,6 @@ namespace tirvel {
 
 namespace {
 
-constexpr int GOODBYE_WAIT_MS = 1000;
-
 QByteArray onOff(bool on)
 {
     return on ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF");
@@ -18,15 +16,15 @@ QByteArray onOff(bool on)
 
 } // namespace
 
-MqttBridge::MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent)
+MqttBridge::MqttBridge(BrokerLink &link, Watcher &watcher, Settings settings, QObject *parent)
     : QObject(parent)
     , m_link(link)
     , m_watcher(watcher)
     , m_settings(std::move(settings))
 {
-    connect(&m_link, &MqttLink::connected, this, &MqttBridge::connected);
-    connect(&m_link, &MqttLink::down, this, &MqttBridge::down);
-    connect(&m_link, &MqttLink::messageArrived, this, &MqttBridge::commandArrived);
+    connect(&m_link, &BrokerLink::connected, this, &MqttBridge::connected);
+    connect(&m_link, &BrokerLink::down, this, &MqttBridge::down);
+    connect(&m_link, &BrokerLink::messageArrived, this, &MqttBridge::commandArrived);
     connect(&m_watcher, &Watcher::recorded, this, &MqttBridge::recorded);
     connect(&m_watcher, &Watcher::watchingChanged, this, [this](bool watching) {
         m_link.publish(topic(QStringLiteral("watch")), onOff(watching), true);
@@ -55,7 +53,7 @@ void MqttBridge::finish()
         m_link.publish(topic(QStringLiteral("motion")), onOff(false), true);
     }
     // Quality of service 1 keeps the order, so offline arriving means motion OFF did.
-    m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"), GOODBYE_WAIT_MS);
+    m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"));
 }
 
 void MqttBridge::pictureSeen()
@@ -85,8 +83,7 @@ void MqttBridge::down(const QString &why)
 {
     m_down = true;
     Q_EMIT note(QStringLiteral("not connected: %1; trying again, at least every %2 s")
-                    .arg(why)
-                    .arg(MqttLink::LONGEST_RETRY_S));
+                    .arg(why, QString::number(m_settings.longestRetryMs / 1000.0)));
     m_watcher.recordNote(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "broker_link.h"
 #include "event.h"
-#include "mqtt_link.h"
 
 #include <QObject>
 #include <QSet>
@@ -33,16 +33,18 @@ public:
         // Empty for no discovery.
         QString discoveryPrefix;
         QString version;
-        // The broker's address, for what is said of the link.
+        // The broker's address and the link's longest wait between attempts, for what is said
+        // of the link.
         QString address;
+        int longestRetryMs = 0;
     };
 
     static constexpr qsizetype MAX_COMMAND_BYTES = 16;
 
-    MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent = nullptr);
+    MqttBridge(BrokerLink &link, Watcher &watcher, Settings settings, QObject *parent = nullptr);
 
     // Leaves the broker true state: motion OFF when an event was open, then offline, waiting at
-    // most a second for them to leave.
+    // most the link's goodbye wait for them to leave.
     void finish();
     // The sensitivity the window's slider has now.
     void setSensitivity(int sensitivity);
@@ -65,7 +67,7 @@ private:
     void publishCamera();
     QString topic(const QString &leaf) const;
 
-    MqttLink &m_link;
+    BrokerLink &m_link;
     Watcher &m_watcher;
     Settings m_settings;
     bool m_motion = false;

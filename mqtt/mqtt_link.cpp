@@ -5,7 +5,7 @@
 namespace tirvel {
 
 MqttLink::MqttLink(Settings settings, QObject *parent)
-    : QObject(parent)
+    : BrokerLink(parent)
     , m_session(std::make_shared<LinkSession>(std::move(settings), this))
 {
     if (const auto problem = m_session->setUp())
@@ -54,9 +54,9 @@ void MqttLink::subscribe(const QString &topic)
     m_session->subscribe(topic);
 }
 
-void MqttLink::finish(const QString &topic, const QByteArray &payload, int timeoutMs)
+void MqttLink::finish(const QString &topic, const QByteArray &payload)
 {
-    m_session->publishLast(topic, payload, timeoutMs);
+    m_session->publishLast(topic, payload);
 }
 
 } // namespace tirvel
