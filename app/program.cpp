@@ -168,11 +168,20 @@ void Program::joinBroker(const CommandLine &options)
     settings.willTopic = tirvelTopic(options.mqttName, QStringLiteral("status"));
     settings.willPayload = QByteArrayLiteral("offline");
     m_link = std::make_unique<MqttLink>(settings);
-    m_bridge = std::make_unique<MqttBridge>(*m_link, *m_watcher,
+    m_bridge = std::make_unique<MqttBridge>(*m_link,
         MqttBridge::Settings {options.mqttName, options.mqttDiscoveryPrefix,
-            QStringLiteral(TIRVEL_VERSION), options.mqtt->address()});
-    QObject::connect(m_bridge.get(), &MqttBridge::note,
+            QStringLiteral(TIRVEL_VERSION), options.mqtt->address(), settings.longestRetryMs});
+    MqttBridge *bridge = m_bridge.get();
+    Watcher *watcher = m_watcher.get();
+    QObject::connect(bridge, &MqttBridge::messageForPerson,
         [](const QString &text) { qCInfo(lcMqtt, "MQTT: %s", qUtf8Printable(text)); });
+    // Watching is the watcher's: the broker asks it, hears what it decided and logs through it.
+    QObject::connect(watcher, &Watcher::recorded, bridge, &MqttBridge::eventRecorded);
+    QObject::connect(watcher, &Watcher::watchingChanged, bridge, &MqttBridge::watchingChanged);
+    bridge->watchingChanged(watcher->isWatching());
+    QObject::connect(bridge, &MqttBridge::watchRequested, watcher,
+        [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("broker")); });
+    QObject::connect(bridge, &MqttBridge::linkEvent, watcher, &Watcher::recordNote);
     // The slider is the one sensitivity: the broker moves it, and hears where it is.
     m_bridge->setSensitivity(options.sensitivity);
     QObject::connect(m_window.get(), &MainWindow::sensitivityChanged, m_bridge.get(),
@@ -180,7 +189,6 @@ void Program::joinBroker(const CommandLine &options)
     QObject::connect(m_bridge.get(), &MqttBridge::sensitivityRequested, m_window.get(),
         &MainWindow::setSensitivity);
     // The camera is said from its first picture, not before.
-    MqttBridge *bridge = m_bridge.get();
     if (options.framesFromCamera) {
         QObject::connect(m_camera.get(), &CameraSupervisor::statusChanged, bridge,
             [bridge](CameraStatus status) {

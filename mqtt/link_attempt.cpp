@@ -64,15 +64,14 @@ QString tlsReason(const QStringList &errors, const MqttTarget &target, const QSt
 
 } // namespace
 
-QString LinkAttempt::reason(const MqttTarget &target, const QString &caFile, int answerWaitS) const
+QString LinkAttempt::reason(const MqttTarget &target, const QString &caFile, int answerWaitMs) const
 {
     const QString where = target.address();
     if (refusal != 0)
         return refusalReason(refusal, target, where);
     if (unanswered)
         return QStringLiteral("the broker at %1 took the connection but did not answer within %2 s")
-            .arg(where)
-            .arg(answerWaitS);
+            .arg(where, QString::number(answerWaitMs / 1000.0));
     if (result == MOSQ_ERR_EAI)
         return QStringLiteral("the name '%1' cannot be looked up (%2)")
             .arg(target.host, QString::fromLocal8Bit(gai_strerror(systemError)));

@@ -27,7 +27,7 @@ struct LinkAttempt
 
     // What the person is told, naming what to fix where there is something to fix.
     // caFile is empty when the system's authorities are trusted.
-    QString reason(const MqttTarget &target, const QString &caFile, int answerWaitS) const;
+    QString reason(const MqttTarget &target, const QString &caFile, int answerWaitMs) const;
 };
 
 } // namespace tirvel

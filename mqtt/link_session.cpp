@@ -14,6 +14,7 @@ namespace tirvel {
 
 namespace {
 
+using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 // Seconds between pings, and so how soon a dead connection is noticed.
@@ -22,8 +23,6 @@ constexpr int QOS = 1;
 // How long one pass of the network loop waits for the network before it looks whether to end
 // or to give up on an answer; a publish wakes it at once.
 constexpr int LOOP_WAIT_MS = 500;
-// Passes of the loop that may go to sending the goodbye.
-constexpr int GOODBYE_PASSES = 4;
 
 int initLibrary()
 {
@@ -34,44 +33,88 @@ int initLibrary()
 } // namespace
 
 LinkSession::LinkSession(MqttLink::Settings settings, MqttLink *link)
-    : settings(std::move(settings))
-    , link(link)
+    : m_settings(std::move(settings))
+    , m_link(link)
 {
 }
 
 LinkSession::~LinkSession()
 {
-    if (mosq != nullptr)
-        mosquitto_destroy(mosq);
+    if (m_mosq != nullptr)
+        mosquitto_destroy(m_mosq);
 }
 
 bool LinkSession::isEnding()
 {
-    const std::lock_guard lock(lifeMutex);
-    return ending;
+    const std::lock_guard lock(m_lifeMutex);
+    return m_ending;
 }
 
-bool LinkSession::pause(int seconds)
+bool LinkSession::pause(int ms)
 {
-    std::unique_lock lock(lifeMutex);
-    return !lifeChanged.wait_for(lock, std::chrono::seconds(seconds), [this] { return ending; });
+    std::unique_lock lock(m_lifeMutex);
+    return !m_lifeChanged.wait_for(lock, milliseconds(ms), [this] { return m_ending; });
 }
 
 void LinkSession::end()
 {
-    const std::lock_guard lock(lifeMutex);
-    ending = true;
-    lifeChanged.notify_all();
+    // Queued for the thread to send; refused when there is no connection.
+    mosquitto_disconnect(m_mosq);
+    const std::lock_guard lock(m_lifeMutex);
+    m_ending = true;
+    m_lifeChanged.notify_all();
+}
+
+void LinkSession::forgetLink()
+{
+    const std::lock_guard lock(m_linkMutex);
+    m_link = nullptr;
+}
+
+bool LinkSession::publish(const QString &topic, const QByteArray &payload, bool retain)
+{
+    if (!m_connected)
+        return false;
+    return mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()),
+               payload.constData(), QOS, retain)
+        == MOSQ_ERR_SUCCESS;
+}
+
+void LinkSession::subscribe(const QString &topic)
+{
+    {
+        const std::lock_guard lock(m_linkMutex);
+        m_subscriptions.append(topic);
+    }
+    if (m_connected)
+        mosquitto_subscribe(m_mosq, nullptr, topic.toUtf8().constData(), QOS);
+}
+
+void LinkSession::publishLast(const QString &topic, const QByteArray &payload)
+{
+    if (!m_connected)
+        return;
+    std::unique_lock lock(m_publishMutex);
+    m_awaitedDone = false;
+    int mid = -1;
+    if (mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), int(payload.size()),
+            payload.constData(), QOS, true)
+        != MOSQ_ERR_SUCCESS)
+        return;
+    // The callback that says it was taken waits for this lock, so it cannot come before.
+    m_awaitedMid = mid;
+    m_published.wait_for(
+        lock, milliseconds(m_settings.goodbyeWaitMs), [this] { return m_awaitedDone; });
 }
 
 void LinkSession::post(const std::function<void(MqttLink &)> &call)
 {
-    const std::lock_guard lock(linkMutex);
-    if (link == nullptr)
+    const std::lock_guard lock(m_linkMutex);
+    if (m_link == nullptr)
         return;
     QMetaObject::invokeMethod(
-        link,
-        [link = QPointer(link), call] {
+        m_link,
+        [link = QPointer(m_link), call] {
             if (link)
                 call(*link);
         },
@@ -87,35 +130,35 @@ std::optional<QString> LinkSession::setUp()
                           .arg(what, QString::fromUtf8(mosquitto_strerror(result)));
     };
     check(initLibrary(), QStringLiteral("its start"));
-    const QByteArray id = settings.clientId.toUtf8();
+    const QByteArray id = m_settings.clientId.toUtf8();
     errno = 0;
-    mosq = mosquitto_new(id.constData(), true, this);
-    if (mosq == nullptr)
+    m_mosq = mosquitto_new(id.constData(), true, this);
+    if (m_mosq == nullptr)
         return QStringLiteral("libmosquitto could not make a client named '%1' (%2)")
-            .arg(settings.clientId, QString::fromLocal8Bit(std::strerror(errno)));
-    check(mosquitto_threaded_set(mosq, true), QStringLiteral("a thread of Tirvel's own"));
-    check(mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311),
+            .arg(m_settings.clientId, QString::fromLocal8Bit(std::strerror(errno)));
+    check(mosquitto_threaded_set(m_mosq, true), QStringLiteral("a thread of Tirvel's own"));
+    check(mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311),
         QStringLiteral("MQTT 3.1.1"));
-    const QByteArray user = settings.target.user.toUtf8();
-    const QByteArray password = settings.password.toUtf8();
+    const QByteArray user = m_settings.target.user.toUtf8();
+    const QByteArray password = m_settings.password.toUtf8();
     if (!user.isEmpty())
         check(mosquitto_username_pw_set(
-                  mosq, user.constData(), password.isEmpty() ? nullptr : password.constData()),
+                  m_mosq, user.constData(), password.isEmpty() ? nullptr : password.constData()),
             QStringLiteral("the user name and password"));
-    const QByteArray willTopic = settings.willTopic.toUtf8();
+    const QByteArray willTopic = m_settings.willTopic.toUtf8();
     if (!willTopic.isEmpty())
-        check(mosquitto_will_set(mosq, willTopic.constData(), int(settings.willPayload.size()),
-                  settings.willPayload.constData(), QOS, true),
+        check(mosquitto_will_set(m_mosq, willTopic.constData(), int(m_settings.willPayload.size()),
+                  m_settings.willPayload.constData(), QOS, true),
             QStringLiteral("the last will"));
-    if (settings.target.tls) {
+    if (m_settings.target.tls) {
         // Verified, the broker's name included, against the system's authorities or the one given.
-        if (settings.caFile.isEmpty())
-            check(mosquitto_int_option(mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1),
+        if (m_settings.caFile.isEmpty())
+            check(mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1),
                 QStringLiteral("the system's certificate authorities"));
         else
-            check(mosquitto_tls_set(mosq, QFile::encodeName(settings.caFile).constData(), nullptr,
-                      nullptr, nullptr, nullptr),
-                QStringLiteral("the certificate authority '%1'").arg(settings.caFile));
+            check(mosquitto_tls_set(m_mosq, QFile::encodeName(m_settings.caFile).constData(),
+                      nullptr, nullptr, nullptr, nullptr),
+                QStringLiteral("the certificate authority '%1'").arg(m_settings.caFile));
     }
     setCallbacks();
     if (!problem.isEmpty())
@@ -125,38 +168,38 @@ std::optional<QString> LinkSession::setUp()
 
 void LinkSession::setCallbacks()
 {
-    mosquitto_log_callback_set(mosq, [](mosquitto *, void *data, int level, const char *text) {
+    mosquitto_log_callback_set(m_mosq, [](mosquitto *, void *data, int level, const char *text) {
         if (level != MOSQ_LOG_ERR)
             return;
         auto &session = *static_cast<LinkSession *>(data);
-        const std::lock_guard lock(session.errorMutex);
-        session.libraryErrors.append(QString::fromUtf8(text));
+        const std::lock_guard lock(session.m_errorMutex);
+        session.m_libraryErrors.append(QString::fromUtf8(text));
     });
-    mosquitto_connect_callback_set(mosq, [](mosquitto *client, void *data, int result) {
+    mosquitto_connect_callback_set(m_mosq, [](mosquitto *client, void *data, int result) {
         auto &session = *static_cast<LinkSession *>(data);
         if (result != 0) {
-            session.refusal = result;
+            session.m_refusal = result;
             return;
         }
-        session.connected = true;
-        session.said.clear();
+        session.m_connected = true;
+        session.m_said.clear();
         {
-            const std::lock_guard lock(session.linkMutex);
-            for (const QString &topic : std::as_const(session.subscriptions))
+            const std::lock_guard lock(session.m_linkMutex);
+            for (const QString &topic : std::as_const(session.m_subscriptions))
                 mosquitto_subscribe(client, nullptr, topic.toUtf8().constData(), QOS);
         }
         session.post([](MqttLink &link) { Q_EMIT link.connected(); });
     });
-    mosquitto_publish_callback_set(mosq, [](mosquitto *, void *data, int mid) {
+    mosquitto_publish_callback_set(m_mosq, [](mosquitto *, void *data, int mid) {
         auto &session = *static_cast<LinkSession *>(data);
-        const std::lock_guard lock(session.publishMutex);
-        if (mid == session.awaitedMid) {
-            session.awaitedDone = true;
-            session.published.notify_all();
+        const std::lock_guard lock(session.m_publishMutex);
+        if (mid == session.m_awaitedMid) {
+            session.m_awaitedDone = true;
+            session.m_published.notify_all();
         }
     });
     mosquitto_message_callback_set(
-        mosq, [](mosquitto *, void *data, const mosquitto_message *message) {
+        m_mosq, [](mosquitto *, void *data, const mosquitto_message *message) {
             const QString topic = QString::fromUtf8(message->topic);
             const QByteArray payload(
                 static_cast<const char *>(message->payload), message->payloadlen);
@@ -167,56 +210,59 @@ void LinkSession::setCallbacks()
         });
 }
 
-LinkAttempt LinkSession::attempt()
+LinkAttempt LinkSession::connectOnce()
 {
     LinkAttempt result;
-    refusal = 0;
+    m_refusal = 0;
     {
-        const std::lock_guard lock(errorMutex);
-        libraryErrors.clear();
+        const std::lock_guard lock(m_errorMutex);
+        m_libraryErrors.clear();
     }
-    const QByteArray host = settings.target.host.toUtf8();
+    const QByteArray host = m_settings.target.host.toUtf8();
     errno = 0;
-    result.result = mosquitto_connect(mosq, host.constData(), settings.target.port, KEEPALIVE_S);
+    result.result
+        = mosquitto_connect(m_mosq, host.constData(), m_settings.target.port, KEEPALIVE_S);
     result.systemError = errno;
-    const auto deadline = steady_clock::now() + std::chrono::seconds(MqttLink::ANSWER_WAIT_S);
+    const auto deadline = steady_clock::now() + milliseconds(m_settings.answerWaitMs);
     while (result.result == MOSQ_ERR_SUCCESS && !isEnding()) {
         errno = 0;
-        result.result = mosquitto_loop(mosq, LOOP_WAIT_MS, 1);
+        result.result = mosquitto_loop(m_mosq, LOOP_WAIT_MS, 1);
         result.systemError = errno;
-        result.unanswered = !connected && refusal == 0 && steady_clock::now() > deadline;
+        result.unanswered = !m_connected && m_refusal == 0 && steady_clock::now() > deadline;
         if (result.unanswered)
             break;
     }
     if (isEnding()) {
         // The goodbye the link's end asked for.
-        for (int pass = 0; pass < GOODBYE_PASSES && mosquitto_want_write(mosq); ++pass)
-            mosquitto_loop(mosq, LOOP_WAIT_MS, 1);
+        const auto goodbyeDeadline = steady_clock::now() + milliseconds(m_settings.goodbyeWaitMs);
+        while (mosquitto_want_write(m_mosq) && steady_clock::now() < goodbyeDeadline)
+            mosquitto_loop(m_mosq, LOOP_WAIT_MS, 1);
     }
-    result.refusal = refusal;
-    result.wasConnected = connected.exchange(false);
-    const std::lock_guard lock(errorMutex);
-    result.libraryErrors = libraryErrors;
+    result.refusal = m_refusal;
+    result.wasConnected = m_connected.exchange(false);
+    const std::lock_guard lock(m_errorMutex);
+    result.libraryErrors = m_libraryErrors;
     return result;
 }
 
 void LinkSession::keepConnected()
 {
-    int delayS = 1;
+    int delayMs = m_settings.firstRetryMs;
     while (!isEnding()) {
-        const LinkAttempt ended = attempt();
+        const LinkAttempt ended = connectOnce();
         if (isEnding())
             break;
         if (ended.wasConnected)
-            delayS = 1;
-        const QString why = ended.reason(settings.target, settings.caFile, MqttLink::ANSWER_WAIT_S);
-        if (!said.contains(why)) {
-            said.append(why);
+            delayMs = m_settings.firstRetryMs;
+        const QString why
+            = ended.reason(m_settings.target, m_settings.caFile, m_settings.answerWaitMs);
+        if (!m_said.contains(why)) {
+            m_said.append(why);
             post([why](MqttLink &link) { Q_EMIT link.down(why); });
         }
-        if (!pause(delayS))
+        if (!pause(delayMs))
             break;
-        delayS = std::min(delayS * 2, MqttLink::LONGEST_RETRY_S);
+        delayMs = std::min(delayMs * 2, m_settings.longestRetryMs);
     }
 }
 

@@ -16,13 +16,15 @@ struct mosquitto;
 namespace tirvel {
 
 // libmosquitto's client for one MqttLink, the work that keeps it connected, and all that the
-// link, that work on its thread and libmosquitto's callbacks hand each other. The link may go
-// while the work still waits on a name look-up nothing can interrupt, so the work keeps this
-// alive, not the link. The work runs the network loop itself: libmosquitto's own loop leaves a
-// first connection that failed alone and ends for good on a TLS or look-up failure.
-struct LinkSession
+// link, that work on its thread and libmosquitto's callbacks hand each other, each behind its own
+// lock. The link may go while the work still waits on a name look-up nothing can interrupt, so
+// the work keeps this alive, not the link. The work runs the network loop itself: libmosquitto's
+// own loop leaves a first connection that failed alone and ends for good on a TLS or look-up
+// failure.
+class LinkSession
 {
-    explicit LinkSession(MqttLink::Settings settings, MqttLink *link);
+public:
+    LinkSession(MqttLink::Settings settings, MqttLink *link);
     ~LinkSession();
     LinkSession(const LinkSession &) = delete;
     LinkSession &operator=(const LinkSession &) = delete;
@@ -31,43 +33,53 @@ struct LinkSession
     std::optional<QString> setUp();
     // The thread's work: connect, run the loop while connected, wait, again, until ending.
     void keepConnected();
-    // Asks the thread's work to end.
+
+    // From the link's thread; a publish only queues the message for the loop.
+    bool publish(const QString &topic, const QByteArray &payload, bool retain);
+    void subscribe(const QString &topic);
+    // Publishes a retained message and waits at most the goodbye wait for the broker to take it.
+    void publishLast(const QString &topic, const QByteArray &payload);
+    bool isConnected() const { return m_connected; }
+    // Nothing more reaches the link.
+    void forgetLink();
+    // Says goodbye when connected and asks the thread's work to end.
     void end();
-    // Runs on the link's thread, if the link is still there.
-    void post(const std::function<void(MqttLink &)> &call);
-
-    mosquitto *mosq = nullptr;
-    const MqttLink::Settings settings;
-
-    std::mutex lifeMutex;
-    std::condition_variable lifeChanged;
-    bool ending = false;
-
-    std::mutex linkMutex;
-    MqttLink *link;
-    QStringList subscriptions;
-
-    std::mutex publishMutex;
-    std::condition_variable published;
-    int awaitedMid = -1;
-    bool awaitedDone = false;
-
-    std::atomic<bool> connected = false;
-
-    // Only the thread, in the loop and its callbacks, touches these.
-    int refusal = 0;
-    // Reasons said since the last connection.
-    QStringList said;
-
-    std::mutex errorMutex;
-    QStringList libraryErrors;
 
 private:
     bool isEnding();
     // False when the link ends meanwhile.
-    bool pause(int seconds);
-    LinkAttempt attempt();
+    bool pause(int ms);
+    // Runs on the link's thread, if the link is still there.
+    void post(const std::function<void(MqttLink &)> &call);
+    // One attempt, and the connection while it lasts.
+    LinkAttempt connectOnce();
     void setCallbacks();
+
+    mosquitto *m_mosq = nullptr;
+    const MqttLink::Settings m_settings;
+
+    std::mutex m_lifeMutex;
+    std::condition_variable m_lifeChanged;
+    bool m_ending = false;
+
+    std::mutex m_linkMutex;
+    MqttLink *m_link;
+    QStringList m_subscriptions;
+
+    std::mutex m_publishMutex;
+    std::condition_variable m_published;
+    int m_awaitedMid = -1;
+    bool m_awaitedDone = false;
+
+    std::atomic<bool> m_connected = false;
+
+    // Only the thread, in the loop and its callbacks, touches these.
+    int m_refusal = 0;
+    // Reasons said since the last connection.
+    QStringList m_said;
+
+    std::mutex m_errorMutex;
+    QStringList m_libraryErrors;
 };
 
 } // namespace tirvel

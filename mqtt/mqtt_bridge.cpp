@@ -1,15 +1,12 @@
 #include "mqtt_bridge.h"
 
 #include "home_assistant.h"
-#include "watcher.h"
 
 #include <QJsonDocument>
 
 namespace tirvel {
 
 namespace {
-
-constexpr int GOODBYE_WAIT_MS = 1000;
 
 QByteArray onOff(bool on)
 {
@@ -18,21 +15,22 @@ QByteArray onOff(bool on)
 
 } // namespace
 
-MqttBridge::MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent)
+MqttBridge::MqttBridge(BrokerLink &link, Settings settings, QObject *parent)
     : QObject(parent)
     , m_link(link)
-    , m_watcher(watcher)
     , m_settings(std::move(settings))
 {
-    connect(&m_link, &MqttLink::connected, this, &MqttBridge::connected);
-    connect(&m_link, &MqttLink::down, this, &MqttBridge::down);
-    connect(&m_link, &MqttLink::messageArrived, this, &MqttBridge::commandArrived);
-    connect(&m_watcher, &Watcher::recorded, this, &MqttBridge::recorded);
-    connect(&m_watcher, &Watcher::watchingChanged, this, [this](bool watching) {
-        m_link.publish(topic(QStringLiteral("watch")), onOff(watching), true);
-    });
+    connect(&m_link, &BrokerLink::connected, this, &MqttBridge::connected);
+    connect(&m_link, &BrokerLink::down, this, &MqttBridge::down);
+    connect(&m_link, &BrokerLink::messageArrived, this, &MqttBridge::commandArrived);
     m_link.subscribe(topic(QStringLiteral("watch/set")));
     m_link.subscribe(topic(QStringLiteral("sensitivity/set")));
+}
+
+void MqttBridge::watchingChanged(bool watching)
+{
+    m_watching = watching;
+    m_link.publish(topic(QStringLiteral("watch")), onOff(watching), true);
 }
 
 void MqttBridge::setSensitivity(int sensitivity)
@@ -55,7 +53,7 @@ void MqttBridge::finish()
         m_link.publish(topic(QStringLiteral("motion")), onOff(false), true);
     }
     // Quality of service 1 keeps the order, so offline arriving means motion OFF did.
-    m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"), GOODBYE_WAIT_MS);
+    m_link.finish(topic(QStringLiteral("status")), QByteArrayLiteral("offline"));
 }
 
 void MqttBridge::pictureSeen()
@@ -68,9 +66,10 @@ void MqttBridge::pictureSeen()
 
 void MqttBridge::connected()
 {
-    Q_EMIT note(QStringLiteral("connected to the broker at %1").arg(m_settings.address));
+    Q_EMIT messageForPerson(
+        QStringLiteral("connected to the broker at %1").arg(m_settings.address));
     if (m_down)
-        m_watcher.recordNote(EventKind::BrokerBack);
+        Q_EMIT linkEvent(EventKind::BrokerBack, {});
     m_down = false;
     if (!m_settings.discoveryPrefix.isEmpty()) {
         for (const DiscoveryMessage &message :
@@ -84,17 +83,16 @@ void MqttBridge::connected()
 void MqttBridge::down(const QString &why)
 {
     m_down = true;
-    Q_EMIT note(QStringLiteral("not connected: %1; trying again, at least every %2 s")
-                    .arg(why)
-                    .arg(MqttLink::LONGEST_RETRY_S));
-    m_watcher.recordNote(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
+    Q_EMIT messageForPerson(QStringLiteral("not connected: %1; trying again, at least every %2 s")
+                                .arg(why, QString::number(m_settings.longestRetryMs / 1000.0)));
+    Q_EMIT linkEvent(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
 }
 
 void MqttBridge::publishState()
 {
     m_link.publish(topic(QStringLiteral("motion")), onOff(m_motion), true);
     publishCamera();
-    m_link.publish(topic(QStringLiteral("watch")), onOff(m_watcher.isWatching()), true);
+    m_link.publish(topic(QStringLiteral("watch")), onOff(m_watching), true);
     if (!m_picture.isEmpty())
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
     if (m_sensitivity >= 0)
@@ -108,7 +106,7 @@ void MqttBridge::publishCamera()
         m_link.publish(topic(QStringLiteral("camera")), onOff(*m_camera), true);
 }
 
-void MqttBridge::recorded(const Event &event)
+void MqttBridge::eventRecorded(const Event &event)
 {
     if (isCommandEvent(event.kind))
         return;
@@ -148,10 +146,11 @@ void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payl
         if (m_saidRetained.contains(arrivedOn))
             return;
         m_saidRetained.insert(arrivedOn);
-        Q_EMIT note(QStringLiteral("ignored a command the broker keeps retained on %1; commands "
-                                   "count only as they are sent (clear it with: mosquitto_pub -r "
-                                   "-n -t %1)")
-                        .arg(arrivedOn));
+        Q_EMIT messageForPerson(
+            QStringLiteral("ignored a command the broker keeps retained on %1; commands "
+                           "count only as they are sent (clear it with: mosquitto_pub -r "
+                           "-n -t %1)")
+                .arg(arrivedOn));
         return;
     }
     if (arrivedOn == topic(QStringLiteral("sensitivity/set"))) {
@@ -162,26 +161,28 @@ void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payl
             Q_EMIT sensitivityRequested(qRound(value));
         } else if (!m_saidBadSensitivity) {
             m_saidBadSensitivity = true;
-            Q_EMIT note(QStringLiteral("ignored a message on %1 that is no number from 0 to 100 "
-                                       "(%2 bytes); others like it are ignored too")
-                            .arg(arrivedOn)
-                            .arg(payload.size()));
+            Q_EMIT messageForPerson(
+                QStringLiteral("ignored a message on %1 that is no number from 0 to 100 "
+                               "(%2 bytes); others like it are ignored too")
+                    .arg(arrivedOn)
+                    .arg(payload.size()));
         }
         return;
     }
     if (arrivedOn != topic(QStringLiteral("watch/set")))
         return;
     if (payload == "ON" || payload == "OFF") {
-        m_watcher.setWatching(payload == "ON", QStringLiteral("broker"));
+        Q_EMIT watchRequested(payload == "ON");
         return;
     }
     if (m_saidBadCommand)
         return;
     m_saidBadCommand = true;
-    Q_EMIT note(QStringLiteral("ignored a message on %1 that is neither ON nor OFF (%2 bytes); "
-                               "others like it are ignored too")
-                    .arg(arrivedOn)
-                    .arg(payload.size()));
+    Q_EMIT messageForPerson(
+        QStringLiteral("ignored a message on %1 that is neither ON nor OFF (%2 bytes); "
+                       "others like it are ignored too")
+            .arg(arrivedOn)
+            .arg(payload.size()));
 }
 
 } // namespace tirvel

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "broker_link.h"
 #include "event.h"
-#include "mqtt_link.h"
 
+#include <QJsonObject>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -10,8 +11,6 @@
 #include <optional>
 
 namespace tirvel {
-
-class Watcher;
 
 // Tirvel on the broker, under tirvel/NAME/: status (online, retained; the last will says
 // offline), motion and camera (ON or OFF, retained; camera only once a picture came or the first
@@ -21,7 +20,8 @@ class Watcher;
 // connection it sends Home Assistant's discovery messages and the present state again, so a
 // broker that was away learns the present; what happened meanwhile is in the local log, with the
 // link's losses and returns. A command the broker kept retained is never obeyed:
-// it would be carried out again at every connection, undoing whatever was decided since.
+// it would be carried out again at every connection, undoing whatever was decided since. It knows
+// watching only by what it is told and asks for, so its rules are tried with a fake link alone.
 class MqttBridge : public QObject
 {
     Q_OBJECT
@@ -33,16 +33,18 @@ public:
         // Empty for no discovery.
         QString discoveryPrefix;
         QString version;
-        // The broker's address, for what is said of the link.
+        // The broker's address and the link's longest wait between attempts, for what is said
+        // of the link.
         QString address;
+        int longestRetryMs = 0;
     };
 
     static constexpr qsizetype MAX_COMMAND_BYTES = 16;
 
-    MqttBridge(MqttLink &link, Watcher &watcher, Settings settings, QObject *parent = nullptr);
+    MqttBridge(BrokerLink &link, Settings settings, QObject *parent = nullptr);
 
     // Leaves the broker true state: motion OFF when an event was open, then offline, waiting at
-    // most a second for them to leave.
+    // most the link's goodbye wait for them to leave.
     void finish();
     // The sensitivity the window's slider has now.
     void setSensitivity(int sensitivity);
@@ -50,24 +52,32 @@ public:
     // is lost, nothing is said of the camera.
     void pictureSeen();
 
+public Q_SLOTS:
+    // The watcher recorded an event.
+    void eventRecorded(const tirvel::Event &event);
+    void watchingChanged(bool watching);
+
 Q_SIGNALS:
-    // Something to note on standard error, once.
-    void note(const QString &text);
-    // Home automation asks for another sensitivity.
+    // Words for the person running Tirvel; a trouble is said once, not at every message.
+    void messageForPerson(const QString &text);
+    // Home automation asks to start or stop watching,
+    void watchRequested(bool watching);
+    // or for another sensitivity.
     void sensitivityRequested(int sensitivity);
+    // The link was lost (with the reason) or is back, for the watcher's log.
+    void linkEvent(tirvel::EventKind kind, const QJsonObject &fields);
 
 private:
     void connected();
     void down(const QString &why);
-    void recorded(const tirvel::Event &event);
     void commandArrived(const QString &topic, const QByteArray &payload, bool retained);
     void publishState();
     void publishCamera();
     QString topic(const QString &leaf) const;
 
-    MqttLink &m_link;
-    Watcher &m_watcher;
+    BrokerLink &m_link;
     Settings m_settings;
+    bool m_watching = false;
     bool m_motion = false;
     std::optional<bool> m_camera;
     QByteArray m_picture;

@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # Tirvel on a real MQTT broker: Debian's mosquitto, unpacked by scripts/test, started here on
 # 127.0.0.1 at a free port with a configuration of the test's own and stopped by its process id,
-# read with mosquitto_sub. Tirvel watches the fake webcam offscreen. Rows, in groups:
+# read with mosquitto_sub. Tirvel watches the fake webcam offscreen. One scenario a run, each its
+# own ctest entry with its own broker, port and folder, so that one failure hides none:
 #   connecting: the broker started after Tirvel; discovery and state;
-#   events and commands: motion and a pulled camera; watch/set, and a megabyte of garbage on it;
-#   the broker killed and back, meanwhile a retained OFF on watch/set, which must be ignored;
+#   events_and_commands: motion and a pulled camera; watch/set, and a megabyte of garbage on it;
+#   broker_lost: the broker killed and back, meanwhile a retained OFF on watch/set, which must be
+#     ignored;
 #   leaving: a clean exit with motion open (motion OFF, then offline), Tirvel killed (last will);
-#   trouble said once, and retried: a wrong password; a listener that never answers; TLS with a
-#   wrong authority, and with a certificate for another host, then the right one.
+#   trouble said once, and retried: password (a wrong one), silent_listener (a listener that never
+#     answers), tls (a wrong authority, and a certificate for another host, then the right one).
 # Nothing leaves 127.0.0.1.
-#   e2e_mqtt.sh PROGRAM BROKER_ROOT
+#   e2e_mqtt.sh PROGRAM BROKER_ROOT SCENARIO
 set -euo pipefail
 program=$1
-broker=$2/usr/sbin/mosquitto
-[ -x "$broker" ] || { echo "SKIP: no broker in $2 (scripts/test unpacks one)"; exit 77; }
+broker_root=$2
+scenario=$3
+scenarios=(connecting events_and_commands broker_lost leaving password silent_listener tls)
+[[ " ${scenarios[*]} " = *" $scenario "* ]] ||
+  { echo "FAIL: no scenario '$scenario'; there are: ${scenarios[*]}" >&2; exit 2; }
+broker=$broker_root/usr/sbin/mosquitto
+[ -x "$broker" ] || { echo "SKIP: no broker in $broker_root (scripts/test unpacks one)"; exit 77; }
 
 work=$(mktemp -d)
 pids=()
@@ -85,16 +92,24 @@ await() {
   done
   took=$(((now - started) / 1000000))
 }
+# Tirvel connected, and its camera showing, as most scenarios begin.
+start_connected() {
+  start_broker
+  start_tirvel "mqtt://127.0.0.1:$port"
+  await status online 10
+  await camera ON 10
+}
 
 # Connecting: a broker that comes up after Tirvel is reached within the back-off.
-start_tirvel "mqtt://127.0.0.1:$port"
-sleep 5
-start_broker
-await status online 31
-echo "broker started 5 s after Tirvel: online $took ms after it"
-[ "$(times_said "nothing listens at 127.0.0.1:$port")" -eq 1 ] || fail "the absent broker not said once"
-sub -t 'homeassistant/#' -v -C 5 -W 5 >"$work/discovery" || fail "no discovery"
-python3 - "$work/discovery" <<'PY' || fail "the discovery messages: $(cat "$work/discovery")"
+connecting() {
+  start_tirvel "mqtt://127.0.0.1:$port"
+  sleep 5
+  start_broker
+  await status online 31
+  echo "broker started 5 s after Tirvel: online $took ms after it"
+  [ "$(times_said "nothing listens at 127.0.0.1:$port")" -eq 1 ] || fail "the absent broker not said once"
+  sub -t 'homeassistant/#' -v -C 5 -W 5 >"$work/discovery" || fail "no discovery"
+  python3 - "$work/discovery" <<'PY' || fail "the discovery messages: $(cat "$work/discovery")"
 import json, sys
 found = {}
 for line in open(sys.argv[1], encoding="utf-8"):
@@ -114,112 +129,131 @@ assert found["switch:tirvel_box_watch"]["command_topic"] == "tirvel/box/watch/se
 assert found["number:tirvel_box_sensitivity"]["command_topic"] == "tirvel/box/sensitivity/set"
 assert found["number:tirvel_box_sensitivity"]["name"] == "Känslighet"
 PY
-[ "$(retained "$topic/camera")" = ON ] && [ "$(retained "$topic/watch")" = ON ] &&
-  [ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/sensitivity")" = 50 ] ||
-  fail "the state after connecting"
-echo "discovery: five entities on one device, valid JSON; status online"
+  [ "$(retained "$topic/camera")" = ON ] && [ "$(retained "$topic/watch")" = ON ] &&
+    [ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/sensitivity")" = 50 ] ||
+    fail "the state after connecting"
+  echo "discovery: five entities on one device, valid JSON; status online"
+}
 
-sub -t "$topic/event" -W 30 >"$work/events.log" 2>/dev/null &
-pids+=($!)
-sleep 0.5
-echo "$camera=working" >"$control"
-await motion ON 5
-echo "motion to motion ON on the broker: $took ms"
-sleep 0.5
-grep -q '"event":"motion-start"' "$work/events.log" || fail "no motion-start event"
-retained "$topic/picture" -N >"$work/picture.png"
-[ "$(identify -format %m "$work/picture.png" 2>/dev/null)" = PNG ] || fail "no PNG on picture"
-echo "$camera=still" >"$control"
-await motion OFF 6
-echo "motion: ON, the event, the picture, then OFF after the gap"
-echo "$camera=pulled" >"$control"
-await camera OFF 6
-echo "camera pulled to camera OFF: $took ms"
-echo "$camera=plugged" >"$control"
-await camera ON 10
+# Events and commands, with Tirvel connected and its camera showing.
+events_and_commands() {
+  start_connected
+  sub -t "$topic/event" -W 30 >"$work/events.log" 2>/dev/null &
+  pids+=($!)
+  sleep 0.5
+  echo "$camera=working" >"$control"
+  await motion ON 5
+  echo "motion to motion ON on the broker: $took ms"
+  sleep 0.5
+  grep -q '"event":"motion-start"' "$work/events.log" || fail "no motion-start event"
+  retained "$topic/picture" -N >"$work/picture.png"
+  [ "$(identify -format %m "$work/picture.png" 2>/dev/null)" = PNG ] || fail "no PNG on picture"
+  echo "$camera=still" >"$control"
+  await motion OFF 6
+  echo "motion: ON, the event, the picture, then OFF after the gap"
+  echo "$camera=pulled" >"$control"
+  await camera OFF 6
+  echo "camera pulled to camera OFF: $took ms"
+  echo "$camera=plugged" >"$control"
+  await camera ON 10
 
-pub -t "$topic/watch/set" -m OFF
-await watch OFF 3
-[ "$(logged '"by":"broker","event":"watch-off"')" -eq 1 ] || fail "watch-off by the broker not logged"
-before=$(grep -c motion-start "$work/events/events.jsonl")
-sleep 4
-[ "$(grep -c motion-start "$work/events/events.jsonl")" -eq "$before" ] ||
-  fail "an event while watching was switched off"
-pub -t "$topic/watch/set" -m ON
-await watch ON 3
-head -c 1048576 /dev/urandom | pub -t "$topic/watch/set" -s
-sleep 1
-[ "$(retained "$topic/watch")" = ON ] && kill -0 "$tirvel" || fail "garbage on watch/set changed things"
-[ "$(grep -c 'neither ON nor OFF' "$work/tirvel.err")" -eq 1 ] || fail "the garbage was not noted once"
-echo "watch/set: OFF stops watching, ON starts it, a megabyte of garbage is ignored"
-mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/sensitivity/set" -m 70.0
-await sensitivity 70 3
-echo "sensitivity/set: the slider moves, and the broker hears where it is"
+  pub -t "$topic/watch/set" -m OFF
+  await watch OFF 3
+  [ "$(logged '"by":"broker","event":"watch-off"')" -eq 1 ] || fail "watch-off by the broker not logged"
+  before=$(grep -c motion-start "$work/events/events.jsonl")
+  sleep 4
+  [ "$(grep -c motion-start "$work/events/events.jsonl")" -eq "$before" ] ||
+    fail "an event while watching was switched off"
+  pub -t "$topic/watch/set" -m ON
+  await watch ON 3
+  head -c 1048576 /dev/urandom | pub -t "$topic/watch/set" -s
+  sleep 1
+  [ "$(retained "$topic/watch")" = ON ] && kill -0 "$tirvel" || fail "garbage on watch/set changed things"
+  [ "$(grep -c 'neither ON nor OFF' "$work/tirvel.err")" -eq 1 ] || fail "the garbage was not noted once"
+  echo "watch/set: OFF stops watching, ON starts it, a megabyte of garbage is ignored"
+  mosquitto_pub -h 127.0.0.1 -p "$port" -t "$topic/sensitivity/set" -m 70.0
+  await sensitivity 70 3
+  echo "sensitivity/set: the slider moves, and the broker hears where it is"
+}
 
 # The broker killed and back; a retained OFF left on watch/set meanwhile must not switch
 # watching off, at this connection or any later one.
-stop_broker
-sleep 3
-frame=$(stat -c %Y.%N "$work/frames/6.bmp")
-sleep 1
-kill -0 "$tirvel" && [ "$(stat -c %Y.%N "$work/frames/6.bmp")" != "$frame" ] ||
-  fail "Tirvel stopped, or its camera did, without a broker"
-start_broker
-pub -r -t "$topic/watch/set" -m OFF
-await status online 31
-[ -n "$(retained "homeassistant/switch/tirvel_box/watch/config")" ] || fail "no discovery again"
-echo "broker away: Tirvel went on; back: reconnected in $took ms with discovery"
-sleep 1
-[ "$(retained "$topic/watch")" = ON ] || fail "a retained OFF on watch/set switched watching off"
-[ "$(times_said "ignored a command the broker keeps retained on $topic/watch/set")" -eq 1 ] ||
-  fail "the retained command was not said once"
-[ "$(times_said "broker at 127.0.0.1:$port was lost")" -eq 1 ] &&
-  [ "$(logged '"event":"broker-lost","reason":"the connection to the broker')" -eq 1 ] &&
-  [ "$(logged '"event":"broker-back"')" -eq 2 ] || fail "the lost broker was not said and logged once"
-pub -r -n -t "$topic/watch/set"
-echo "broker lost and back said once and logged; a retained OFF on watch/set ignored"
+broker_lost() {
+  # Its first attempt fails, so that the broker's first return is logged too.
+  start_tirvel "mqtt://127.0.0.1:$port"
+  said "nothing listens at 127.0.0.1:$port" 10
+  start_broker
+  await status online 10
+  await camera ON 10
+  stop_broker
+  sleep 3
+  frame=$(stat -c %Y.%N "$work/frames/6.bmp")
+  sleep 1
+  kill -0 "$tirvel" && [ "$(stat -c %Y.%N "$work/frames/6.bmp")" != "$frame" ] ||
+    fail "Tirvel stopped, or its camera did, without a broker"
+  start_broker
+  pub -r -t "$topic/watch/set" -m OFF
+  await status online 31
+  [ -n "$(retained "homeassistant/switch/tirvel_box/watch/config")" ] || fail "no discovery again"
+  echo "broker away: Tirvel went on; back: reconnected in $took ms with discovery"
+  sleep 1
+  [ "$(retained "$topic/watch")" = ON ] || fail "a retained OFF on watch/set switched watching off"
+  [ "$(times_said "ignored a command the broker keeps retained on $topic/watch/set")" -eq 1 ] ||
+    fail "the retained command was not said once"
+  [ "$(times_said "broker at 127.0.0.1:$port was lost")" -eq 1 ] &&
+    [ "$(logged '"event":"broker-lost","reason":"the connection to the broker')" -eq 1 ] &&
+    [ "$(logged '"event":"broker-back"')" -eq 2 ] || fail "the lost broker was not said and logged once"
+  pub -r -n -t "$topic/watch/set"
+  echo "broker lost and back said once and logged; a retained OFF on watch/set ignored"
+}
 
 # Leaving: a clean exit in the middle of an event leaves the true state, the event's end first;
 # a killed Tirvel is offline through its last will.
-echo "$camera=working" >"$control"
-await motion ON 5
-kill "$tirvel"
-wait "$tirvel" || fail "Tirvel ended with status $?"
-[ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/status")" = offline ] ||
-  fail "not motion OFF and offline after a clean exit"
-[ "$(grep -o '"event":"motion-[a-z]*"' "$work/events/events.jsonl" | tail -n 1)" = '"event":"motion-end"' ] ||
-  fail "the log does not end the event"
-echo "clean exit during motion: motion OFF, offline, and motion-end in the log"
-start_tirvel "mqtt://127.0.0.1:$port"
-await status online 10
-kill -9 "$tirvel"
-await status offline 5
-echo "Tirvel killed: offline through the last will"
-stop_broker
+leaving() {
+  start_connected
+  echo "$camera=working" >"$control"
+  await motion ON 5
+  kill "$tirvel"
+  wait "$tirvel" || fail "Tirvel ended with status $?"
+  [ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/status")" = offline ] ||
+    fail "not motion OFF and offline after a clean exit"
+  [ "$(grep -o '"event":"motion-[a-z]*"' "$work/events/events.jsonl" | tail -n 1)" = '"event":"motion-end"' ] ||
+    fail "the log does not end the event"
+  echo "clean exit during motion: motion OFF, offline, and motion-end in the log"
+  start_tirvel "mqtt://127.0.0.1:$port"
+  await status online 10
+  kill -9 "$tirvel"
+  await status offline 5
+  echo "Tirvel killed: offline through the last will"
+  stop_broker
+}
 
 # A broker that wants a password.
-"$2/usr/bin/mosquitto_passwd" -b -c "$work/passwords" watcher secret 2>/dev/null
-start_broker "allow_anonymous false" "password_file $work/passwords"
-TIRVEL_MQTT_PASSWORD=wrong start_tirvel "mqtt://watcher@127.0.0.1:$port"
-said "refused the user 'watcher' with this password: check the user in --mqtt" 5
-sleep 3
-kill -0 "$tirvel" || fail "a wrong password ended Tirvel"
-[ "$(times_said 'refused')" -eq 1 ] && [ "$(grep -c 'not authorised' "$work/broker.log")" -ge 3 ] ||
-  fail "the refusal was not said once and retried"
-[ -z "$(retained "$topic/status" -u watcher -P secret)" ] || fail "online with a wrong password"
-kill "$tirvel"
-wait "$tirvel" || true
-(umask 077 && echo secret >"$work/password")
-start_tirvel "mqtt://watcher@127.0.0.1:$port" --mqtt-password-file "$work/password"
-await status online 10 -u watcher -P secret
-kill "$tirvel"
-wait "$tirvel" || fail "Tirvel ended with status $?"
-[ "$(retained "$topic/status" -u watcher -P secret)" = offline ] || fail "no offline on a clean exit"
-echo "password: a wrong one said once and retried; the right one connects; offline on exit"
-stop_broker
+password() {
+  "$broker_root/usr/bin/mosquitto_passwd" -b -c "$work/passwords" watcher secret 2>/dev/null
+  start_broker "allow_anonymous false" "password_file $work/passwords"
+  TIRVEL_MQTT_PASSWORD=wrong start_tirvel "mqtt://watcher@127.0.0.1:$port"
+  said "refused the user 'watcher' with this password: check the user in --mqtt" 5
+  sleep 3
+  kill -0 "$tirvel" || fail "a wrong password ended Tirvel"
+  [ "$(times_said 'refused')" -eq 1 ] && [ "$(grep -c 'not authorised' "$work/broker.log")" -ge 3 ] ||
+    fail "the refusal was not said once and retried"
+  [ -z "$(retained "$topic/status" -u watcher -P secret)" ] || fail "online with a wrong password"
+  kill "$tirvel"
+  wait "$tirvel" || true
+  (umask 077 && echo secret >"$work/password")
+  start_tirvel "mqtt://watcher@127.0.0.1:$port" --mqtt-password-file "$work/password"
+  await status online 10 -u watcher -P secret
+  kill "$tirvel"
+  wait "$tirvel" || fail "Tirvel ended with status $?"
+  [ "$(retained "$topic/status" -u watcher -P secret)" = offline ] || fail "no offline on a clean exit"
+  echo "password: a wrong one said once and retried; the right one connects; offline on exit"
+  stop_broker
+}
 
 # A listener that takes the connection and never answers: said, and tried again.
-python3 -c '
+silent_listener() {
+  python3 -c '
 import socket, sys
 server = socket.socket()
 server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -230,52 +264,58 @@ while True:
     held.append(server.accept()[0])
     print("accepted", flush=True)
 ' "$port" >"$work/accepted" &
-pids+=($!)
-listener=$!
-start_tirvel "mqtt://127.0.0.1:$port"
-said "broker at 127.0.0.1:$port took the connection but did not answer within" 15
-for _ in $(seq 30); do
-  [ "$(wc -l <"$work/accepted")" -ge 2 ] && break
-  sleep 0.1
-done
-[ "$(wc -l <"$work/accepted")" -ge 2 ] || fail "no second attempt after a silent listener"
-kill "$tirvel" "$listener"
-wait "$tirvel" || true
-echo "a listener that never answers: said, and tried again"
+  pids+=($!)
+  listener=$!
+  start_tirvel "mqtt://127.0.0.1:$port"
+  said "broker at 127.0.0.1:$port took the connection but did not answer within" 15
+  for _ in $(seq 30); do
+    [ "$(wc -l <"$work/accepted")" -ge 2 ] && break
+    sleep 0.1
+  done
+  [ "$(wc -l <"$work/accepted")" -ge 2 ] || fail "no second attempt after a silent listener"
+  kill "$tirvel" "$listener"
+  wait "$tirvel" || true
+  echo "a listener that never answers: said, and tried again"
+}
+
+tls_broker() { start_broker "cafile $work/ca.pem" "certfile $work/$1.pem" "keyfile $work/$1.key"; }
 
 # TLS: a certificate authority of the test's own, and another that signed nothing here; the
 # broker's certificate for localhost or for another host.
-for ca in ca other; do
-  openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Tirvel test $ca" \
-    -keyout "$work/$ca.key" -out "$work/$ca.pem" 2>/dev/null
-done
-for name in localhost elsewhere.invalid; do
-  openssl req -newkey rsa:2048 -nodes -subj "/CN=$name" -keyout "$work/$name.key" \
-    -out "$work/$name.csr" 2>/dev/null
-  openssl x509 -req -in "$work/$name.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-    -CAcreateserial -days 1 -extfile <(echo "subjectAltName=DNS:$name") -out "$work/$name.pem" 2>/dev/null
-done
-tls_broker() { start_broker "cafile $work/ca.pem" "certfile $work/$1.pem" "keyfile $work/$1.key"; }
-over_tls=(--cafile "$work/ca.pem" --insecure -h localhost)
-tls_broker localhost
-start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/other.pem"
-said "certificate at localhost:$port is not signed by the authority in '$work/other.pem'" 10
-[ -z "$(retained "$topic/status" "${over_tls[@]}")" ] || fail "connected with the wrong authority"
-kill "$tirvel"
-wait "$tirvel" || true
-stop_broker
-echo "TLS with the wrong authority: said, naming --mqtt-ca"
+tls() {
+  for ca in ca other; do
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Tirvel test $ca" \
+      -keyout "$work/$ca.key" -out "$work/$ca.pem" 2>/dev/null
+  done
+  for name in localhost elsewhere.invalid; do
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$name" -keyout "$work/$name.key" \
+      -out "$work/$name.csr" 2>/dev/null
+    openssl x509 -req -in "$work/$name.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+      -CAcreateserial -days 1 -extfile <(echo "subjectAltName=DNS:$name") -out "$work/$name.pem" 2>/dev/null
+  done
+  over_tls=(--cafile "$work/ca.pem" --insecure -h localhost)
+  tls_broker localhost
+  start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/other.pem"
+  said "certificate at localhost:$port is not signed by the authority in '$work/other.pem'" 10
+  [ -z "$(retained "$topic/status" "${over_tls[@]}")" ] || fail "connected with the wrong authority"
+  kill "$tirvel"
+  wait "$tirvel" || true
+  stop_broker
+  echo "TLS with the wrong authority: said, naming --mqtt-ca"
 
-# A certificate for another host, then the right one put in place and the broker restarted.
-tls_broker elsewhere.invalid
-start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/ca.pem"
-said "certificate at localhost:$port is not made out to 'localhost'" 10
-[ -z "$(retained "$topic/status" "${over_tls[@]}")" ] || fail "connected to a broker certified for another host"
-stop_broker
-tls_broker localhost
-await status online 31 "${over_tls[@]}"
-echo "TLS for another host: said; the right certificate: connected $took ms after the broker's restart"
-kill "$tirvel"
-wait "$tirvel" || true
-stop_broker
+  # A certificate for another host, then the right one put in place and the broker restarted.
+  tls_broker elsewhere.invalid
+  start_tirvel "mqtts://localhost:$port" --mqtt-ca "$work/ca.pem"
+  said "certificate at localhost:$port is not made out to 'localhost'" 10
+  [ -z "$(retained "$topic/status" "${over_tls[@]}")" ] || fail "connected to a broker certified for another host"
+  stop_broker
+  tls_broker localhost
+  await status online 31 "${over_tls[@]}"
+  echo "TLS for another host: said; the right certificate: connected $took ms after the broker's restart"
+  kill "$tirvel"
+  wait "$tirvel" || true
+  stop_broker
+}
+
+"$scenario"
 echo "1 passed, 0 failed"
