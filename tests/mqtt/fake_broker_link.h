@@ -7,8 +7,8 @@
 
 namespace tirvel {
 
-// A link the test connects and drops by hand. It keeps what was sent while connected, and, like
-// the real one, takes nothing while it is not.
+// A link the test connects and drops by hand; like the real one, it takes nothing while it is not
+// connected.
 class FakeBrokerLink : public BrokerLink
 {
     Q_OBJECT
@@ -19,21 +19,18 @@ public:
         QString topic;
         QByteArray payload;
         bool retain = false;
-        // Sent as the goodbye.
-        bool last = false;
     };
 
     bool publish(const QString &topic, const QByteArray &payload, bool retain) override
     {
         if (m_connected)
-            sent.append({topic, payload, retain, false});
+            sent.append({topic, payload, retain});
         return m_connected;
     }
     void subscribe(const QString &topic) override { subscriptions.append(topic); }
     void finish(const QString &topic, const QByteArray &payload) override
     {
-        if (m_connected)
-            sent.append({topic, payload, true, true});
+        publish(topic, payload, true);
     }
     bool isConnected() const override { return m_connected; }
 

@@ -25,8 +25,8 @@ Event eventOf(EventKind kind)
 
 } // namespace
 
-// The bridge's rules with a fake link: which commands it obeys, what a broker learns at each
-// connection, and the goodbye.
+// The bridge's rules with a fake link: which commands it obeys, and what a broker learns at each
+// connection. The goodbye is e2e_mqtt_leaving's, on the real broker.
 class TestMqttBridge : public QObject
 {
     Q_OBJECT
@@ -139,32 +139,6 @@ private Q_SLOTS:
         QCOMPARE(logged.at(1).at(0).value<EventKind>(), EventKind::BrokerBack);
         QCOMPARE(logged.at(2).at(0).value<EventKind>(), EventKind::BrokerLost);
         QCOMPARE(logged.at(2).at(1).toJsonObject().value("reason").toString(), "gone");
-    }
-
-    void goodbye_data()
-    {
-        QTest::addColumn<bool>("eventOpen");
-        QTest::addColumn<QStringList>("said");
-        QTest::newRow("during an event")
-            << true << QStringList {"motion OFF", "status offline last"};
-        QTest::newRow("quiet") << false << QStringList {"status offline last"};
-    }
-
-    void goodbye()
-    {
-        QFETCH(bool, eventOpen);
-        QFETCH(QStringList, said);
-        FakeBrokerLink link;
-        MqttBridge bridge(link, settings());
-        link.connectNow();
-        if (eventOpen)
-            bridge.eventRecorded(eventOf(EventKind::MotionStart));
-        link.sent.clear();
-        bridge.finish();
-        QStringList heard;
-        for (const FakeBrokerLink::Sent &sent : std::as_const(link.sent))
-            heard << sent.topic.mid(BASE.size()) + ' ' + sent.payload + (sent.last ? " last" : "");
-        QCOMPARE(heard, said);
     }
 };
 
