@@ -20,7 +20,7 @@ private:
 
     QString program() const { return QStringLiteral("/opt/tirvel"); }
 
-private slots:
+private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid() && m_runtime.isValid());

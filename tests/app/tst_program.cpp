@@ -83,7 +83,7 @@ class TestProgram : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void watchingTheDemoSceneRecordsAnEventWithItsPicture()
     {
         QTemporaryDir frames;

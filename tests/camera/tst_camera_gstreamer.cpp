@@ -52,7 +52,7 @@ class TestCameraGStreamer : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase()
     {
         registerFakeCameraPlugin();

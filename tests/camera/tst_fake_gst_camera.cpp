@@ -77,7 +77,7 @@ class TestFakeGstCamera : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void fallsQuietWhenSwitchedSilent();
     void listsAndDeliversTheFormatsItIsGiven();

@@ -68,7 +68,7 @@ class TestChangeScan : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void countsOnlyWhereTheTimedFrameIsBrighter_data()
     {
         QTest::addColumn<int>("timedRed");

@@ -25,7 +25,7 @@ private:
         }
     }
 
-private slots:
+private Q_SLOTS:
     void measuresThroughTheRealLibrary_data()
     {
         QTest::addColumn<quint32>("colour");

@@ -77,7 +77,7 @@ private:
         m_detector->setSensitivity(50);
     }
 
-private slots:
+private Q_SLOTS:
     void init() { createDetector(); }
 
     void cleanup()

@@ -91,7 +91,7 @@ private:
         return path;
     }
 
-private slots:
+private Q_SLOTS:
     void colourLayout()
     {
         // Qt's 0xAARRGGBB against the program's 0x00BBGGRR.

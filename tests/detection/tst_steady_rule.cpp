@@ -15,7 +15,7 @@ class TestSteadyRule : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void scenes_data()
     {
         QTest::addColumn<QString>("light");

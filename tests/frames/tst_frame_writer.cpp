@@ -97,7 +97,7 @@ private:
         return at;
     }
 
-private slots:
+private Q_SLOTS:
     void writesAtTheirRates_data()
     {
         QTest::addColumn<bool>("fiveFramesASecond");

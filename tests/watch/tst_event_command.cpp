@@ -37,7 +37,7 @@ class TestEventCommand : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     // Each row's script runs through sh as the command, `runs` times, with TIRVEL_EVENT 1, 2, …
     // and OUT and PIDS naming files of the test's own, under a time limit of limitMs (0 for the
     // program's) with as long again before SIGKILL; then it is waited for, or ended as Tirvel

@@ -25,7 +25,7 @@ class TestEventStore : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     // Steps: "fifo NAME", "file NAME", "dir NAME", "full NAME" (as long as the log grows before
     // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png),
     // "replace NAME" (the file outside renamed over it);

@@ -24,7 +24,7 @@ class TestWatch : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     // Steps as "D<count>@<ms>" (a detection), "C@<ms>" (a check for the gap) and "X@<ms>" (the
     // event closed at once: watching stopped, or the camera lost). What happened reads
     // "start" for an opened event and "end <highest>/<detections>" for a closed one.

@@ -98,7 +98,7 @@ private:
 
     void clickTest() { QTest::mouseClick(control("Command1"), Qt::LeftButton); }
 
-private slots:
+private Q_SLOTS:
     void init() { createForm(); }
 
     void cleanup()

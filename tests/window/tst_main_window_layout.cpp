@@ -50,7 +50,7 @@ private:
         return m_window->findChild<T *>(name);
     }
 
-private slots:
+private Q_SLOTS:
     void init()
     {
         m_detector = std::make_unique<Detector>(framePaths(m_dir.path()), QString());
