@@ -12,16 +12,12 @@
 
 namespace tirvel {
 
-// Tirvel on the broker, under tirvel/NAME/: status (online, retained; the last will says
-// offline), motion and camera (ON or OFF, retained; camera only once a picture came or the first
-// went), event (each event as the log has it), picture (the PNG of each motion-start, retained),
-// watch (ON or OFF, retained) and watch/set, which starts and stops watching as the window's menu
-// does, and sensitivity (retained) and sensitivity/set, which moves the window's slider. At every
-// connection it sends Home Assistant's discovery messages and the present state again, so a
-// broker that was away learns the present; what happened meanwhile is in the local log, with the
-// link's losses and returns. A command the broker kept retained is never obeyed:
-// it would be carried out again at every connection, undoing whatever was decided since. It knows
-// watching only by what it is told and asks for, so its rules are tried with a fake link alone.
+// Tirvel on the broker, under tirvel/NAME/ (the topics are in the README). At every connection it
+// sends Home Assistant's discovery messages and the present state again, so a broker that was
+// away learns the present; what happened meanwhile is in the local log. A command the broker kept
+// retained is never obeyed: it would be carried out again at every connection, undoing whatever
+// was decided since. It knows watching only by what it is told, so a fake link is all its tests
+// need.
 class MqttBridge : public QObject
 {
     Q_OBJECT

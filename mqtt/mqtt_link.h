@@ -14,12 +14,10 @@ namespace tirvel {
 
 class LinkSession;
 
-// A connection to an MQTT broker through libmosquitto, which the window's thread never waits
-// on: on a worker thread of the link's own, its LinkSession looks the address up, connects and
-// runs the network loop, and what it hears reaches the link's owner queued. It never gives up:
-// whatever stopped an attempt (no broker yet, a refusal, no answer, TLS, a name that does not
-// resolve), it tries again after 1 second, then 2, 4 and so on up to 30, from 1 again once it was
-// connected. The broker publishes the last will when the connection dies without a goodbye.
+// A connection to an MQTT broker through libmosquitto, which the window's thread never waits on:
+// its LinkSession does the network's work on a thread of the link's own. It never gives up,
+// whatever stopped an attempt, because a broker that is away tonight is usually back tomorrow;
+// the waits between attempts grow, and start again from the first once it was connected.
 class MqttLink : public BrokerLink
 {
     Q_OBJECT
