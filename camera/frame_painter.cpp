@@ -3,6 +3,7 @@
 #include "shrink.h"
 
 #include <QPainter>
+#include <QThread>
 
 namespace tirvel {
 
@@ -15,12 +16,14 @@ constexpr QColor GROUND_COLOUR {24, 24, 24};
 
 void FramePainter::paint(const QVideoFrame &frame, QSize viewSize, quint64 generation)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     const QImage image = frame.toImage();
     Q_EMIT painted(image, image.isNull() ? QImage() : compose(image, viewSize), generation);
 }
 
 void FramePainter::repaint(const QImage &frame, QSize viewSize, quint64 generation)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     Q_EMIT repainted(frame, compose(frame, viewSize), generation);
 }
 
