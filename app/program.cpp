@@ -123,7 +123,8 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(detector, &Detector::ticked, watcher, &Watcher::ticked);
     QObject::connect(detector, &Detector::tested, watcher, &Watcher::tested);
     QObject::connect(detector, &Detector::failed, watcher, &Watcher::testFailed);
-    QObject::connect(watcher, &Watcher::testWanted, watcher, [detector] { detector->requestTest(); });
+    QObject::connect(
+        watcher, &Watcher::testWanted, watcher, [detector] { detector->requestTest(); });
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("window")); });

@@ -96,8 +96,8 @@ void CameraSupervisor::setViewSize(QSize size)
         return;
     m_viewSize = size;
     if (!m_frame.isNull() && m_painter) {
-        QMetaObject::invokeMethod(m_painter,
-            [painter = m_painter, frame = m_frame, size, generation = m_generation] {
+        QMetaObject::invokeMethod(
+            m_painter, [painter = m_painter, frame = m_frame, size, generation = m_generation] {
                 painter->repaint(frame, size, generation);
             });
     }
@@ -178,8 +178,8 @@ void CameraSupervisor::onFrameArrived(const QVideoFrame &frame)
     if (m_painting >= MOST_PAINTING || !m_painter || !m_throttle.admit(m_clock()))
         return;
     ++m_painting;
-    QMetaObject::invokeMethod(m_painter,
-        [painter = m_painter, frame, size = m_viewSize, generation = m_generation] {
+    QMetaObject::invokeMethod(
+        m_painter, [painter = m_painter, frame, size = m_viewSize, generation = m_generation] {
             painter->paint(frame, size, generation);
         });
 }

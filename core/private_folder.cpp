@@ -19,12 +19,10 @@ std::optional<QString> claimPrivateFolder(const QString &what, const QString &pa
     };
     // mkdir() applies the umask, which can only take bits away from 0700.
     if (create && ::mkdir(name.constData(), S_IRWXU) != 0 && errno != EEXIST)
-        return refuse(
-            QStringLiteral("cannot be made: %1").arg(systemErrorText()));
+        return refuse(QStringLiteral("cannot be made: %1").arg(systemErrorText()));
     struct stat status = {};
     if (::lstat(name.constData(), &status) != 0)
-        return refuse(
-            QStringLiteral("cannot be used: %1").arg(systemErrorText()));
+        return refuse(QStringLiteral("cannot be used: %1").arg(systemErrorText()));
     if (S_ISLNK(status.st_mode))
         return refuse(QStringLiteral("is a symbolic link; give the folder it points to"));
     if (!S_ISDIR(status.st_mode))

@@ -61,11 +61,11 @@ QString storeWholeAt(
 QString storeWhole(const QString &path, const QByteArray &bytes, Durable durable)
 {
     const QFileInfo file(path);
-    const int folder = ::open(
-        QFile::encodeName(file.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder
+        = ::open(QFile::encodeName(file.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)
         return systemErrorText();
-    const QString problem = storeWholeAt(folder, file.fileName(), bytes, durable);
+    QString problem = storeWholeAt(folder, file.fileName(), bytes, durable);
     ::close(folder);
     return problem;
 }

@@ -70,7 +70,8 @@ int EventLog::open()
         O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
         S_IRUSR | S_IWUSR);
     if (log < 0) {
-        m_reports.failed(path, QStringLiteral("Cannot write '%1': %2").arg(path, systemErrorText()));
+        m_reports.failed(
+            path, QStringLiteral("Cannot write '%1': %2").arg(path, systemErrorText()));
         return -1;
     }
     if (::fstat(log, &status) != 0 || !S_ISREG(status.st_mode) || status.st_nlink != 1

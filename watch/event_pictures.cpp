@@ -144,10 +144,11 @@ void EventPictures::prepare()
     });
     m_pictures.assign(found.begin(), found.end());
     if (future > 0)
-        m_reports.tellNews(QStringLiteral("%1 pictures in '%2' are named after a time still to come "
-                                     "(the clock was ahead); pruning leaves them alone.")
-                          .arg(future)
-                          .arg(m_folder.place()));
+        m_reports.tellNews(
+            QStringLiteral("%1 pictures in '%2' are named after a time still to come "
+                           "(the clock was ahead); pruning leaves them alone.")
+                .arg(future)
+                .arg(m_folder.place()));
 }
 
 QString EventPictures::save(const QByteArray &png, const QDateTime &time)

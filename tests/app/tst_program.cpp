@@ -42,20 +42,20 @@ QRgb colourOf(const QString &path)
 // Tirvel writing the frames of a camera the test drives, on a clock the test moves.
 struct CameraProgram
 {
-    explicit CameraProgram(QStringList arguments, Program::Replacements replacements = {})
+    explicit CameraProgram(const QStringList &arguments, Program::Replacements replacements = {})
     {
-        const CommandLine options = parseCommandLine(
-            QStringList {"tirvel", "--frames-from-camera", "--directory", frames.path(), "--events",
-                events.path()}
-                + arguments,
-            QStringLiteral(COLORSUM_DIR));
+        const CommandLine options
+            = parseCommandLine(QStringList {"tirvel", "--frames-from-camera", "--directory",
+                                   frames.path(), "--events", events.path()}
+                    + arguments,
+                QStringLiteral(COLORSUM_DIR));
         auto backend = std::make_unique<FakeCameraBackend>();
         camera = backend.get();
         replacements.camera = std::move(backend);
         replacements.clock = [this] { return now.load(); };
         replacements.beep = [] {};
-        program = std::make_unique<Program>(options, QStringLiteral(COLORSUM_DIR),
-            std::move(replacements));
+        program = std::make_unique<Program>(
+            options, QStringLiteral(COLORSUM_DIR), std::move(replacements));
         camera->plug({QStringLiteral("cam0"),
             {FormatCandidate {QSize(160, 120), QVideoFrameFormat::Format_YUYV, 0, 30}}, {}});
     }
@@ -153,7 +153,7 @@ private Q_SLOTS:
         tirvel.program->start();
         QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
         for (int picture = 0; picture < 6; ++picture) {
-            tirvel.now = 250 * picture;
+            tirvel.now = 250LL * picture;
             tirvel.camera->sendFrame(solid(qRgb(1 + picture, 0, 0)));
             QTRY_COMPARE_WITH_TIMEOUT(int(shown.size()), picture + 1, 2000);
         }

@@ -227,15 +227,16 @@ private Q_SLOTS:
         QCOMPARE(outcome(m_tested->last()), (QVariantList {POINTS_PER_TEST, false}));
     }
 
-    // A click while a test waits behind a slow read is that test; one while a test runs is the next.
+    // A click while a test waits behind a slow read is that test; one while a test runs is the
+    // next.
     void clicksWhileATestWaitsAreThatTest()
     {
         QSemaphore reading;
         QSemaphore release;
         std::atomic<int> reads = 0;
         WorkerThread thread(QStringLiteral("detection"));
-        auto *detector = thread.adopt(new Detector(framePaths(m_dir->path()), QString(),
-            [&](const QString &path) {
+        auto *detector = thread.adopt(
+            new Detector(framePaths(m_dir->path()), QString(), [&](const QString &path) {
                 ++reads;
                 reading.release();
                 release.acquire();

@@ -3,9 +3,9 @@
 #include "detection_state.h"
 #include "fake_camera_backend.h"
 #include "frame_writer.h"
+#include "mount_namespace.h"
 #include "picture_file.h"
 #include "picture_surface.h"
-#include "mount_namespace.h"
 #include "test_main.h"
 #include "tirvel_error.h"
 

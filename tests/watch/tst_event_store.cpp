@@ -212,7 +212,8 @@ private Q_SLOTS:
         // All but the page the log begins in.
         QFile filler(root.filePath("filler"));
         QVERIFY(filler.open(QIODevice::WriteOnly));
-        QCOMPARE(filler.write(QByteArray(15 * 4096, 'x')), 15 * 4096);
+        constexpr qsizetype ALL_BUT_A_PAGE = qsizetype(15) * 4096;
+        QCOMPARE(filler.write(QByteArray(ALL_BUT_A_PAGE, 'x')), ALL_BUT_A_PAGE);
         filler.close();
         EventStore store(root.filePath("events"), 10);
         QSignalSpy reports(&store, &EventStore::failed);
