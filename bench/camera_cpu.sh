@@ -12,7 +12,8 @@ program_path=$1
 seconds=$3
 work=$(mktemp -d)
 program=""
-trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
+# The program is waited for, so that nothing it still writes keeps the folder from going.
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program"; rm -rf "$work" || true' EXIT
 
 export GST_PLUGIN_PATH=$2
 export GST_REGISTRY=$work/registry.bin

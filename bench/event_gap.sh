@@ -14,8 +14,8 @@ seconds=$4
 work=$(mktemp -d)
 program=""
 switcher=""
-trap '[ -n "$switcher" ] && kill "$switcher" 2>/dev/null; [ -n "$program" ] && kill "$program" 2>/dev/null
-  rm -rf "$work"' EXIT
+trap '[ -n "$switcher" ] && kill "$switcher" 2>/dev/null
+  [ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program"; rm -rf "$work" || true' EXIT
 mkdir -m 700 "$work/frames" "$work/events"
 # Empty pictures a second apart, ending a day ago.
 python3 - "$work/events" "$pictures" <<'PY'

@@ -10,7 +10,8 @@ fi
 seconds=$2
 work=$(mktemp -d)
 program=""
-trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
+# The program is waited for, so that nothing it still writes keeps the folder from going.
+trap '[ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program"; rm -rf "$work" || true' EXIT
 mkdir -m 700 "$work/frames" "$work/events"
 "$1" --camera test-scene --frames-from-camera --watch --directory "$work/frames" \
   --events "$work/events" 2>"$work/stderr" &
