@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package as a user receives it: lintian, desktop-file-validate and appstreamcli find
 # nothing to report; unpacked (never installed on this machine) it holds the layout a desktop
-# expects, under one id, and a hardened user unit systemd reads without complaint; it depends on the MQTT
+# expects, a manual page that names every option and the README, under one id, and a hardened user unit systemd reads without complaint; it depends on the MQTT
 # client library and on no broker; and the unpacked program, started through its link in usr/bin by an
 # unprivileged user on a virtual X display, shows its window, declares the class and icon its menu
 # entry promises, and ends with status 0 on Alt+E.
@@ -66,6 +66,12 @@ for size in 48 256; do
 done
 
 gzip -t "$share/man/man1/tirvel.1.gz" || fail "no compressed manual page tirvel.1.gz"
+# Every option --help names stands in the manual page; the README is installed beside it.
+manual=$(zcat "$share/man/man1/tirvel.1.gz")
+for option in $("$root/usr/lib/tirvel/tirvel" --help | grep -o -- '--[a-z-]*' | sort -u); do
+  grep -qF -- "${option//-/\\-}" <<<"$manual" || fail "the manual page does not name $option"
+done
+[ -f "$share/doc/tirvel/README.md" ] || fail "no README in usr/share/doc/tirvel"
 
 # The user unit as systemd reads it, with the unpacked program in the place of the installed one;
 # never enabled or started.
