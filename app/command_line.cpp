@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "camera_facts.h"
 #include "detection_options.h"
 #include "mqtt_options.h"
 
@@ -134,7 +135,8 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
         QStringLiteral("dir"));
     const QCommandLineOption camera(QStringLiteral("camera"),
         QStringLiteral("Use the first camera whose id or description contains <name>; "
-                       "\"test-scene\" is a built-in moving scene."),
+                       "\"test-scene\" is a built-in moving scene, whose pictures are written as "
+                       "with --frames-from-camera."),
         QStringLiteral("name"));
     const QCommandLineOption listCameras(
         QStringLiteral("list-cameras"), QStringLiteral("List the cameras and exit."));
@@ -166,10 +168,12 @@ CommandLine parseCommandLine(const QStringList &arguments, const QString &progra
         return result;
     }
 
-    result.framesFromCamera = parser.isSet(framesFromCamera);
     result.cameraName = parser.value(camera);
     if (parser.isSet(camera) && result.cameraName.isEmpty())
         return failure(QStringLiteral("The camera name is empty."));
+    // The built-in scene is only worth choosing to test what it films.
+    result.framesFromCamera
+        = parser.isSet(framesFromCamera) || result.cameraName == QLatin1String(DEMO_SCENE_ID);
 
     if (parser.isSet(directory)) {
         const QFileInfo chosen(parser.value(directory));

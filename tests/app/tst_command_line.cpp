@@ -63,9 +63,9 @@ private Q_SLOTS:
             << "<dir>";
         QTest::newRow("camera") << QStringList {"--camera", "Logi"} << A::Run << false << "Logi"
                                 << "<program>";
-        QTest::newRow("test scene")
-            << QStringList {"--camera=test-scene"} << A::Run << false << "test-scene"
-            << "<program>";
+        QTest::newRow("the test scene writes its frames")
+            << QStringList {"--camera=test-scene"} << A::Run << true << "test-scene"
+            << "<runtime>";
         QTest::newRow("list") << QStringList {"--list-cameras"} << A::ListCameras << false << ""
                               << "";
         QTest::newRow("help") << QStringList {"--help"} << A::ShowHelp << false << ""
