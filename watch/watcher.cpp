@@ -143,6 +143,7 @@ void Watcher::recordNote(EventKind kind, QJsonObject fields)
 void Watcher::ticked()
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    m_frameRead = true;
     m_frameReports.written(m_settings.frames.timed);
     // The pictures of a lost camera stand still, and would read as a quiet room.
     if (m_watching && !m_cameraLost)
@@ -152,6 +153,7 @@ void Watcher::ticked()
 void Watcher::tested(const TestResult &result)
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    m_frameRead = true;
     m_frameReports.written(m_settings.frames.test);
     if (!m_watching)
         return;
@@ -171,11 +173,20 @@ void Watcher::tested(const TestResult &result)
 void Watcher::testFailed(int number, const QString &description, const QString &file)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    if (!m_watching || file.isEmpty()) {
+    // Without a camera, or before its first picture, there is nothing to read yet; that is the
+    // live view's news, not an error.
+    if (m_settings.ownCamera && !m_frameRead && number == int(ErrorNumber::FileNotFound)) {
+        if (!m_waitingSaid)
+            Q_EMIT waitingForPicture();
+        m_waitingSaid = true;
+        return;
+    }
+    // A timed frame that stays missing would otherwise be reported every second; a person who
+    // clicks Test hears each time.
+    if (file.isEmpty() || (!m_watching && file != m_settings.frames.timed)) {
         Q_EMIT report(number, description);
         return;
     }
-    // Watching, a file that stays missing would otherwise be reported every second.
     m_frameErrorNumber = number;
     m_frameReports.failed(file, description);
 }

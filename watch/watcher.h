@@ -38,8 +38,9 @@ struct WatchSettings
 // Decides everything watching means. Each test's picture becomes the next 5.bmp, so no change falls
 // between two tests. While the camera is lost or an outside writer's frames stand still, no result
 // opens an event, and with no camera no test is asked for: still frames would read as a quiet
-// room. Watching, a frame file that goes on failing is reported once until it is read again, not
-// every second; not watching, every failure is reported.
+// room. A frame file that goes on failing is reported once until it is read again, not every
+// second; only a click of Test outside watching hears of each failure. Until its own camera's
+// first picture is read, a missing frame is no failure at all.
 class Watcher : public QObject
 {
     Q_OBJECT
@@ -80,6 +81,9 @@ Q_SIGNALS:
     void report(int number, const QString &description);
     // Every event once it is stored, as the log has it, with its picture.
     void recorded(const tirvel::Event &event);
+    // Watching its own camera, a frame file is missing because no picture has come yet: said
+    // once, in place of a report.
+    void waitingForPicture();
 
 private:
     void check();
@@ -115,6 +119,8 @@ private:
     // on only the words, so the number waits here.
     ReportOnce m_frameReports;
     int m_frameErrorNumber = 0;
+    bool m_frameRead = false;
+    bool m_waitingSaid = false;
 
     bool m_showing = false;
     qint64 m_pictureGoneMs = 0;

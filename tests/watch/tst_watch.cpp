@@ -76,9 +76,10 @@ private Q_SLOTS:
     // Steps: "watch" and "unwatch", each until it is said; "ask" (watch, not waiting for the
     // event folder); "shared" (the event folder made writable by others); "show" and "hide" (the
     // camera's picture); "clock <ms>"; "tick" (5.bmp read); "test <count> <detected>" (a result
-    // whose picture is the test's own); "fail" (6.bmp unreadable); "wait" (for the watcher's
-    // timers). Then what the log holds, how many tests were asked for, how many reports went out,
-    // and whether a test's picture was handed on as the next 5.bmp.
+    // whose picture is the test's own); "fail" and "tickfail" (6.bmp or 5.bmp missing); "wait"
+    // (for the watcher's timers). Then what the log holds, how many tests were asked for, how
+    // many reports went out, whether a test's picture was handed on as the next 5.bmp, and how
+    // often the window was told no camera picture has come yet.
     void watching_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -86,31 +87,39 @@ private Q_SLOTS:
         QTest::addColumn<int>("testsWanted");
         QTest::addColumn<int>("reports");
         QTest::addColumn<QString>("timedFrame");
+        QTest::addColumn<int>("waiting");
         QTest::newRow("an event while the command runs waits its turn; watching switched is "
                       "logged and runs no command")
             << QStringList {"watch", "show", "test 60 1", "wait", "unwatch", "wait"}
             << QStringList {"watch-on", "motion-start", "motion-end", "watch-off"} << 0 << 0
-            << "test";
-        QTest::newRow("a showing camera's tick asks for a test") << QStringList {"watch", "show",
-            "tick", "wait"} << QStringList {"watch-on"} << 1 << 0 << "";
+            << "test" << 0;
+        QTest::newRow("a showing camera's tick asks for a test")
+            << QStringList {"watch", "show", "tick", "wait"} << QStringList {"watch-on"} << 1 << 0
+            << "" << 0;
         QTest::newRow("a lost camera holds back tests")
             << QStringList {"watch", "hide", "clock 3000", "wait", "tick", "wait"}
-            << QStringList {"watch-on", "camera-lost"} << 0 << 0 << "";
+            << QStringList {"watch-on", "camera-lost"} << 0 << 0 << "" << 0;
         QTest::newRow("a detection while the camera is lost opens no event")
             << QStringList {"watch", "hide", "clock 3000", "wait", "test 60 1", "wait"}
-            << QStringList {"watch-on", "camera-lost"} << 0 << 0 << "test";
+            << QStringList {"watch-on", "camera-lost"} << 0 << 0 << "test" << 0;
         QTest::newRow("a failing frame is reported once until it is read again")
-            << QStringList {"watch", "show", "fail", "fail", "test 0 0", "fail", "fail"}
-            << QStringList {"watch-on"} << 0 << 2 << "test";
-        QTest::newRow("not watching, every failure is reported and nothing is tested")
-            << QStringList {"show", "fail", "fail", "tick", "wait", "test 60 1", "wait"}
-            << QStringList {} << 0 << 2 << "";
+            << QStringList {"watch", "show", "test 0 0", "fail", "fail", "test 0 0", "fail", "fail"}
+            << QStringList {"watch-on"} << 0 << 2 << "test" << 0;
+        QTest::newRow("not watching, every failing Test is reported and nothing is tested")
+            << QStringList {"show", "tick", "fail", "fail", "wait", "test 60 1", "wait"}
+            << QStringList {} << 0 << 2 << "" << 0;
+        QTest::newRow("not watching, a failing timed frame is reported once until it is read")
+            << QStringList {"tick", "tickfail", "tickfail", "tick", "tickfail"} << QStringList {}
+            << 0 << 2 << "" << 0;
+        QTest::newRow("a frame missing before the camera's first picture is said once, no report")
+            << QStringList {"fail", "tickfail", "watch", "tickfail", "fail"}
+            << QStringList {"watch-on"} << 0 << 0 << "" << 1;
         QTest::newRow("an event folder that cannot be used is said, and nothing is watched")
             << QStringList {"shared", "watch", "show", "tick", "wait"} << QStringList {} << 0 << 1
-            << "";
+            << "" << 0;
         QTest::newRow("switched off before the event folder answers, nothing is watched")
             << QStringList {"ask", "unwatch", "show", "tick", "wait"} << QStringList {} << 0 << 0
-            << "";
+            << "" << 0;
     }
 
     void watching()
@@ -131,6 +140,7 @@ private Q_SLOTS:
         QSignalSpy wanted(&watcher, &Watcher::testWanted);
         QSignalSpy reports(&watcher, &Watcher::report);
         QSignalSpy switched(&watcher, &Watcher::watchingChanged);
+        QSignalSpy waiting(&watcher, &Watcher::waitingForPicture);
         QImage testPicture(16, 12, QImage::Format_RGB32);
         testPicture.fill(Qt::darkGreen);
         for (const QString &step : steps) {
@@ -152,8 +162,9 @@ private Q_SLOTS:
             else if (words.first() == "test")
                 watcher.tested({words.at(1).toInt(), words.at(2) == "1", testPicture, testPicture,
                     testPicture, {}});
-            else if (step == "fail")
-                watcher.testFailed(53, "File not found", settings.frames.test);
+            else if (step == "fail" || step == "tickfail")
+                watcher.testFailed(53, "File not found",
+                    step == "fail" ? settings.frames.test : settings.frames.timed);
             else if (step == "wait")
                 QTest::qWait(700);
             else
@@ -178,6 +189,7 @@ private Q_SLOTS:
         if (!timedFrames.isEmpty())
             timedFrame = timedFrames.last().first().value<QImage>() == testPicture ? "test" : "?";
         QTEST(timedFrame, "timedFrame");
+        QTEST(int(waiting.size()), "waiting");
     }
 };
 
