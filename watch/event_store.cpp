@@ -2,6 +2,8 @@
 
 #include "private_folder.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QThread>
 
 namespace tirvel {
@@ -26,6 +28,8 @@ void EventStore::beforeWrite()
 void EventStore::openFolder()
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    if (m_makeParent)
+        QDir().mkpath(QFileInfo(m_folder.path()).path());
     if (const auto refusal
         = claimPrivateFolder(QStringLiteral("event folder"), m_folder.path(), true)) {
         Q_EMIT folderOpened(false, *refusal);

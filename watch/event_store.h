@@ -26,6 +26,8 @@ public:
     EventStore(const QString &folder, int keep, std::function<void()> beforeEachWrite = {},
         QObject *parent = nullptr);
 
+    // The folder's parent is made too, as the pictures folder a fresh account may not have yet.
+    void makeParent() { m_makeParent = true; }
     // As watching starts: makes the folder when it is missing, and answers through
     // folderOpened() whether it can be used; from then on it is held, and its pictures known.
     void openFolder();
@@ -46,6 +48,7 @@ private:
     EventLog m_log;
     EventPictures m_pictures;
     std::function<void()> m_beforeEachWrite;
+    bool m_makeParent = false;
 };
 
 } // namespace tirvel
