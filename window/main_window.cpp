@@ -135,8 +135,7 @@ void MainWindow::createControls()
     connect(m_sensitivitySlider, &QSlider::valueChanged, m_detector, &Detector::setSensitivity);
     connect(m_detector, &Detector::timedFrameChanged, m_timedFrame, &PictureBox::setPicture);
     connect(m_detector, &Detector::testFrameChanged, m_testFrame, &PictureBox::setPicture);
-    connect(m_detector, &Detector::tested, this,
-        [this](const TestResult &result) { showResult(result.detected); });
+    connect(m_detector, &Detector::tested, this, &MainWindow::showResult);
 
     // In the context menu, so that the window looks as it always has.
     m_watchAction = new QAction(QStringLiteral("Bevaka"), this);
@@ -151,6 +150,21 @@ void MainWindow::createControls()
     m_ruleAction->setVisible(false);
     addAction(m_ruleAction);
     connect(m_sensitivitySlider, &QSlider::valueChanged, this, &MainWindow::sensitivityChanged);
+    connect(m_sensitivitySlider, &QSlider::valueChanged, this, &MainWindow::describeSensitivity);
+    describeSensitivity();
+}
+
+void MainWindow::describeSensitivity()
+{
+    // The slider has no scale to read, so its value and what it means are said here, with how
+    // near the last test came.
+    const int sensitivity = m_sensitivitySlider->value();
+    QString text = QStringLiteral("Känslighet %1: larm när fler än %2 punkter ändrats")
+                       .arg(sensitivity)
+                       .arg(SENSITIVITY_BASE - sensitivity);
+    if (m_lastCount >= 0)
+        text += QStringLiteral("\nSenaste test: %1 punkter").arg(m_lastCount);
+    m_sensitivitySlider->setToolTip(text);
 }
 
 void MainWindow::setWatchingRule(DetectionRule rule)
@@ -221,10 +235,17 @@ void MainWindow::ask(std::function<void()> call)
     QMetaObject::invokeMethod(m_detector, std::move(call));
 }
 
-void MainWindow::showResult(bool detected)
+void MainWindow::showWaitingForPicture()
 {
+    m_resultLabel->setMessage(QStringLiteral("Ingen kamerabild ännu"));
+}
+
+void MainWindow::showResult(const TestResult &result)
+{
+    m_lastCount = result.count;
+    describeSensitivity();
     m_resultLabel->setMessage(QString());
-    if (detected) {
+    if (result.detected) {
         m_resultLabel->setMessage(DETECTION_MESSAGE);
         m_beep();
     }

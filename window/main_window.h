@@ -1,6 +1,7 @@
 #pragma once
 
 #include "detection_rule.h"
+#include "test_result.h"
 
 #include <QPointer>
 #include <QString>
@@ -47,6 +48,8 @@ public Q_SLOTS:
     void setWatching(bool watching);
     void setWatchingRule(tirvel::DetectionRule rule);
     void setSensitivity(int sensitivity);
+    // In the result line: no camera picture has come yet, so Test has nothing to compare.
+    void showWaitingForPicture();
     // Each report also goes to standard error, for a window nobody may be looking at.
     void echoReports(bool echo) { m_echoReports = echo; }
 
@@ -63,7 +66,8 @@ private:
     void createControls();
     void describeControls();
     void startUp();
-    void showResult(bool detected);
+    void showResult(const TestResult &result);
+    void describeSensitivity();
     void ask(std::function<void()> call);
 
     Detector *m_detector;
@@ -84,6 +88,8 @@ private:
     QAction *m_watchAction = nullptr;
     QAction *m_ruleAction = nullptr;
     bool m_echoReports = false;
+    // The last test's change count, for the slider's tooltip; -1 before the first.
+    int m_lastCount = -1;
 };
 
 } // namespace tirvel
