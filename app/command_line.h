@@ -54,6 +54,10 @@ struct CommandLine
     QString mqttName;
     // Empty for no discovery messages.
     QString mqttDiscoveryPrefix = QStringLiteral("homeassistant");
+
+    // Where the choices made while running are kept (see settings.h); empty keeps nothing. Not an
+    // option: main() names the user's file, a test a file of its own.
+    QString settingsFile;
 };
 
 // What to say of the first argument that is not UTF-8, which no name can be turned back into.

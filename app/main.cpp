@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "program.h"
 #include "qt_camera_backend.h"
+#include "settings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -98,8 +99,14 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "tirvel: %s\n", qPrintable(*problem));
             return 2;
         }
-        options = parseCommandLine(QCoreApplication::arguments(),
-            QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+        // What was kept from earlier runs goes first, so that the command line wins.
+        const QString programDirectory
+            = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+        const QString kept = settingsFile();
+        const SavedSettings saved = readSettings(kept, programDirectory);
+        options = parseCommandLine(
+            withKeptOptions(QCoreApplication::arguments(), saved), programDirectory);
+        options.settingsFile = kept;
         switch (options.action) {
         case CommandLine::Action::ShowHelp:
         case CommandLine::Action::ShowVersion:
@@ -113,6 +120,8 @@ int main(int argc, char *argv[])
         case CommandLine::Action::Run:
             break;
         }
+        for (const QString &problem : saved.problems)
+            std::fprintf(stderr, "tirvel: %s\n", qPrintable(problem));
         if (const auto problem = prepareFolders(options)) {
             std::fprintf(stderr, "tirvel: %s\n", qPrintable(*problem));
             return 2;

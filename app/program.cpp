@@ -16,6 +16,7 @@
 #include "mqtt_link.h"
 #include "notifier.h"
 #include "qt_camera_backend.h"
+#include "settings.h"
 #include "tirvel_error.h"
 #include "watcher.h"
 #include "whole_file.h"
@@ -30,6 +31,8 @@ Program::Program(
     , m_clock(replacements.clock ? replacements.clock : steadyClock())
     , m_beforeEachWrite(std::move(replacements.beforeEachWrite))
 {
+    // The choices are written on the files' thread, which keeps them in order with the rest.
+    m_settings = std::make_unique<Settings>(options.settingsFile, options.sensitivity, &m_files);
     buildDetection(options, programDirectory);
     buildCamera(options, std::move(replacements.camera));
     std::function<void()> beep = std::move(replacements.beep);
@@ -39,7 +42,12 @@ Program::Program(
     }
     m_window = std::make_unique<MainWindow>(m_detector, new CameraView(*m_camera), beep);
     m_window->echoReports(options.watch);
-    m_window->setSensitivity(options.sensitivity);
+    // The settings hold the one sensitivity: the slider moves it, and follows it.
+    m_window->setSensitivity(m_settings->sensitivity());
+    QObject::connect(m_window.get(), &MainWindow::sensitivityChanged, m_settings.get(),
+        &Settings::setSensitivity);
+    QObject::connect(m_settings.get(), &Settings::sensitivityChanged, m_window.get(),
+        &MainWindow::setSensitivity);
     if (m_writer != nullptr) {
         QObject::connect(m_writer, &FrameWriter::failed, m_window.get(),
             [window = m_window.get()](const QString &description) {
@@ -102,6 +110,9 @@ void Program::buildWatching(const CommandLine &options)
 {
     m_store
         = m_files.adopt(new EventStore(options.eventFolder, options.keepEvents, m_beforeEachWrite));
+    // A chosen folder needs its parent already; a fresh account may just have no pictures folder.
+    if (!options.eventFolderChosen)
+        m_store->makeParent();
     // Even reaching the session bus can wait, so notifications go from a thread of their own.
     m_notifier = m_notifications.adopt(new Notifier(QStringLiteral(TIRVEL_APP_ID)));
     QObject::connect(m_notifier, &Notifier::unavailable, [](const QString &why) {
@@ -126,8 +137,10 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(
         watcher, &Watcher::testWanted, watcher, [detector] { detector->requestTest(); });
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
+    QObject::connect(
+        watcher, &Watcher::waitingForPicture, window, &MainWindow::showWaitingForPicture);
     QObject::connect(window, &MainWindow::watchRequested, watcher,
-        [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("window")); });
+        [this](bool watching) { switchWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
     // Watching decides by the steady rule unless one is asked for; a click outside watching
     // decides as it always has.
@@ -181,14 +194,14 @@ void Program::joinBroker(const CommandLine &options)
     QObject::connect(watcher, &Watcher::watchingChanged, bridge, &MqttBridge::watchingChanged);
     bridge->watchingChanged(watcher->isWatching());
     QObject::connect(bridge, &MqttBridge::watchRequested, watcher,
-        [watcher](bool watching) { watcher->setWatching(watching, QStringLiteral("broker")); });
+        [this](bool watching) { switchWatching(watching, QStringLiteral("broker")); });
     QObject::connect(bridge, &MqttBridge::linkEvent, watcher, &Watcher::recordNote);
-    // The slider is the one sensitivity: the broker moves it, and hears where it is.
-    m_bridge->setSensitivity(options.sensitivity);
-    QObject::connect(m_window.get(), &MainWindow::sensitivityChanged, m_bridge.get(),
-        &MqttBridge::setSensitivity);
-    QObject::connect(m_bridge.get(), &MqttBridge::sensitivityRequested, m_window.get(),
-        &MainWindow::setSensitivity);
+    // The broker moves the one sensitivity, and hears where it is.
+    m_bridge->setSensitivity(m_settings->sensitivity());
+    QObject::connect(
+        m_settings.get(), &Settings::sensitivityChanged, bridge, &MqttBridge::setSensitivity);
+    QObject::connect(
+        bridge, &MqttBridge::sensitivityRequested, m_settings.get(), &Settings::setSensitivity);
     // The camera is said from its first picture, not before.
     if (options.framesFromCamera) {
         QObject::connect(m_camera.get(), &CameraSupervisor::statusChanged, bridge,
@@ -205,11 +218,20 @@ void Program::joinBroker(const CommandLine &options)
         qCWarning(lcMqtt, "MQTT: %s; Tirvel goes on without the broker", qUtf8Printable(*problem));
 }
 
+void Program::switchWatching(bool watching, const QString &by)
+{
+    m_settings->setWatching(watching);
+    m_watcher->setWatching(watching, by);
+}
+
 void Program::start()
 {
     m_window->show();
+    // --watch holds for its run only, so it is not kept.
     if (m_watchAtStart)
         m_watcher->setWatching(true, QStringLiteral("start"));
+    else if (m_settings->watching())
+        m_watcher->setWatching(true, QStringLiteral("restored"));
 }
 
 bool Program::end()

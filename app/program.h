@@ -21,6 +21,7 @@ class MainWindow;
 class MqttBridge;
 class MqttLink;
 class Notifier;
+class Settings;
 class Watcher;
 
 // Tirvel, built whole from its command line: every part, the thread it runs on, and every
@@ -48,7 +49,7 @@ public:
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
 
-    // Shows the window, and starts watching when asked to.
+    // Shows the window, and starts watching when asked to, or when it was on as Tirvel last ended.
     void start();
     // Says goodbye to the broker, ends a running command and lets the threads finish what they
     // were asked, each within half a second; false when one would not end and is left running.
@@ -58,6 +59,7 @@ public:
     Watcher &watcher() { return *m_watcher; }
     Detector &detector() { return *m_detector; }
     CameraSupervisor &camera() { return *m_camera; }
+    Settings &settings() { return *m_settings; }
     // Null without --mqtt.
     MqttLink *link() { return m_link.get(); }
 
@@ -66,6 +68,9 @@ private:
     void buildCamera(const CommandLine &options, std::unique_ptr<CameraBackend> camera);
     void buildWatching(const CommandLine &options);
     void joinBroker(const CommandLine &options);
+    // Watching switched by a person (by says from where): kept for the next start, and asked of
+    // the watcher.
+    void switchWatching(bool watching, const QString &by);
 
     bool m_watchAtStart = false;
     Clock m_clock;
@@ -79,6 +84,7 @@ private:
     FrameWriter *m_writer = nullptr;
     EventStore *m_store = nullptr;
     Notifier *m_notifier = nullptr;
+    std::unique_ptr<Settings> m_settings;
     std::unique_ptr<CameraSupervisor> m_camera;
     std::unique_ptr<AlertSound> m_alert;
     std::unique_ptr<MainWindow> m_window;

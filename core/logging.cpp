@@ -6,6 +6,7 @@
 namespace tirvel {
 
 Q_LOGGING_CATEGORY(lcMqtt, "tirvel.mqtt")
+Q_LOGGING_CATEGORY(lcSettings, "tirvel.settings")
 Q_LOGGING_CATEGORY(lcWatch, "tirvel.watch")
 Q_LOGGING_CATEGORY(lcWindow, "tirvel.window")
 

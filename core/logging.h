@@ -6,6 +6,7 @@ namespace tirvel {
 
 // One category a part, so QT_LOGGING_RULES can quieten one ("tirvel.mqtt.info=false").
 Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)
 Q_DECLARE_LOGGING_CATEGORY(lcWatch)
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 

@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "picture_file.h"
 #include "program.h"
+#include "settings.h"
 #include "test_main.h"
 #include "tirvel_error.h"
 #include "watcher.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -42,13 +44,15 @@ QRgb colourOf(const QString &path)
 // Tirvel writing the frames of a camera the test drives, on a clock the test moves.
 struct CameraProgram
 {
-    explicit CameraProgram(const QStringList &arguments, Program::Replacements replacements = {})
+    explicit CameraProgram(const QStringList &arguments, Program::Replacements replacements = {},
+        const QString &settingsFile = {})
     {
-        const CommandLine options
+        CommandLine options
             = parseCommandLine(QStringList {"tirvel", "--frames-from-camera", "--directory",
                                    frames.path(), "--events", events.path()}
                     + arguments,
                 QStringLiteral(COLORSUM_DIR));
+        options.settingsFile = settingsFile;
         auto backend = std::make_unique<FakeCameraBackend>();
         camera = backend.get();
         replacements.camera = std::move(backend);
@@ -67,6 +71,9 @@ struct CameraProgram
         camera->sendFrame(solid(colour));
         return QTest::qWaitFor([&] { return colourOf(frame("6.bmp")) == colour; }, 5000);
     }
+
+    QSlider &slider() { return *program->window().findChild<QSlider *>("Slider1"); }
+    void switchWatching() { program->window().findChild<QAction *>("watchAction")->trigger(); }
 
     QTemporaryDir frames;
     QTemporaryDir events;
@@ -131,10 +138,44 @@ private Q_SLOTS:
         QVERIFY(tirvel.film(qRgb(20, 0, 0), 2000));
         QCOMPARE(colourOf(tirvel.frame("5.bmp")), qRgb(10, 0, 0));
 
-        tirvel.program->window().findChild<QAction *>(QStringLiteral("watchAction"))->trigger();
+        tirvel.switchWatching();
         QVERIFY(!tirvel.program->watcher().isWatching());
         QVERIFY(tirvel.film(qRgb(30, 0, 0), 4000));
         QTRY_COMPARE_WITH_TIMEOUT(colourOf(tirvel.frame("5.bmp")), qRgb(30, 0, 0), 2000);
+    }
+
+    // The slider and watching as the person left them come back at the next start, as main()
+    // reads them; a value from the command line holds for its run only.
+    void choicesComeBackAtTheNextStart()
+    {
+        QTemporaryDir config;
+        const QString kept = QDir(config.path()).filePath("tirvel.conf");
+        const auto keptArguments = [&](const QStringList &commandLine = {}) {
+            return withKeptOptions(QStringList {"tirvel"} + commandLine,
+                readSettings(kept, QStringLiteral(COLORSUM_DIR)))
+                .mid(1);
+        };
+        {
+            CameraProgram tirvel({}, {}, kept);
+            tirvel.program->start();
+            tirvel.slider().setValue(80);
+            tirvel.switchWatching();
+            QTRY_VERIFY_WITH_TIMEOUT(tirvel.program->watcher().isWatching(), 2000);
+            QVERIFY(tirvel.program->end());
+        }
+        {
+            CameraProgram tirvel(keptArguments({"--sensitivity", "30"}), {}, kept);
+            QCOMPARE(tirvel.slider().value(), 30);
+            QSignalSpy recorded(&tirvel.program->watcher(), &Watcher::recorded);
+            tirvel.program->start();
+            QTRY_VERIFY_WITH_TIMEOUT(!recorded.isEmpty(), 2000);
+            const auto watchOn = recorded.first().first().value<Event>();
+            QCOMPARE(eventName(watchOn.kind), "watch-on");
+            QCOMPARE(watchOn.fields.value("by").toString(), "restored");
+            QVERIFY(tirvel.program->end());
+        }
+        CameraProgram tirvel(keptArguments(), {}, kept);
+        QCOMPARE(tirvel.slider().value(), 80);
     }
 
     // On a disk so slow that pictures wait more than a second, those that waited are passed
