@@ -27,6 +27,8 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(
             m_runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        // The program it runs keeps its settings there, never in the user's own.
+        qputenv("XDG_CONFIG_HOME", m_runtime.path().toLocal8Bit());
         qunsetenv("TIRVEL_MQTT_PASSWORD");
         QVERIFY(QFile(m_dir.filePath("file")).open(QIODevice::WriteOnly));
         // Passwords: one written on Windows, one others can read, and one past 1 kB.
