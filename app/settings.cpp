@@ -127,14 +127,16 @@ void Settings::keep(const QString &key, const QVariant &value)
 {
     if (m_file == nullptr)
         return;
-    QMetaObject::invokeMethod(m_file, [this, file = m_file, key, value] {
+    QMetaObject::invokeMethod(m_file, [file = m_file, key, value] {
         file->setValue(key, value);
         file->sync();
+        // Said once until a write succeeds; the mark stays with the file, on its thread.
+        const char *failingMark = "failing";
         const bool failing = file->status() != QSettings::NoError;
-        if (failing && !m_failing)
+        if (failing && !file->property(failingMark).toBool())
             qCWarning(lcSettings, "the settings cannot be kept in '%s'; they hold for this run",
                 qUtf8Printable(file->fileName()));
-        m_failing = failing;
+        file->setProperty(failingMark, failing);
     });
 }
 

@@ -66,8 +66,6 @@ private:
     // Lives on the writer's thread once there is one.
     QSettings *m_file = nullptr;
     bool m_ownsFile = false;
-    // Touched only where the file lives, so a failure is said once until a write succeeds.
-    bool m_failing = false;
 };
 
 } // namespace tirvel
