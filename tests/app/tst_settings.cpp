@@ -88,7 +88,7 @@ private Q_SLOTS:
 private:
     QString keptFile(const QByteArray &content)
     {
-        const QString path
+        QString path
             = QDir(m_config.path()).filePath(QStringLiteral("tirvel%1.conf").arg(m_files++));
         if (content == "<folder>") {
             QDir().mkpath(path);
