@@ -51,6 +51,8 @@ struct Event
     QString pictureName;
     QString picturePath;
     QByteArray pictureBytes;
+    // Once stored: whether its picture and its log line reached the disk.
+    bool written = false;
 
     // The log line.
     QJsonObject record() const;

@@ -21,11 +21,11 @@ EventLog::EventLog(EventFolder &folder, ReportOnce &reports)
 {
 }
 
-void EventLog::append(const QJsonObject &record)
+bool EventLog::append(const QJsonObject &record)
 {
     const int log = open();
     if (log < 0)
-        return;
+        return false;
     const QString path = m_folder.filePath(QLatin1String(NAME));
     const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
     QString problem;
@@ -45,6 +45,7 @@ void EventLog::append(const QJsonObject &record)
         m_reports.written(path);
     else
         m_reports.failed(path, QStringLiteral("Cannot write '%1': %2").arg(path, problem));
+    return problem.isEmpty();
 }
 
 int EventLog::open()

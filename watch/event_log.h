@@ -22,8 +22,8 @@ public:
 
     EventLog(EventFolder &folder, ReportOnce &reports);
 
-    // What goes wrong is reported, once for each file until it is written again.
-    void append(const QJsonObject &record);
+    // What goes wrong is reported, once for each file until it is written again; false then.
+    bool append(const QJsonObject &record);
 
 private:
     void turnOver();

@@ -58,7 +58,8 @@ void EventStore::store(Event event)
     }
     if (writable) {
         beforeWrite();
-        m_log.append(event.record());
+        event.written = m_log.append(event.record())
+            && (event.pictureBytes.isEmpty() || !event.pictureName.isEmpty());
     }
     Q_EMIT stored(event);
 }
