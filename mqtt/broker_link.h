@@ -6,6 +6,10 @@
 
 namespace tirvel {
 
+// How a link stands for a person: a broker that refuses Tirvel as it is set up goes on refusing
+// until somebody changes something; one out of reach may come back by itself.
+enum class LinkState { Connected, Unreachable, Refused };
+
 // What the bridge needs of a connection to a broker, so that its rules can be tried without one.
 // A link keeps itself connected; what it hears comes on the thread it lives on.
 class BrokerLink : public QObject
@@ -30,7 +34,7 @@ Q_SIGNALS:
     void connected();
     // Not connected, and why, in words; each reason once until connected again. The link tries
     // again by itself.
-    void down(const QString &why);
+    void down(const QString &why, tirvel::LinkState state);
     // retained: the broker kept it from before, rather than passing it on as it came.
     void messageArrived(const QString &topic, const QByteArray &payload, bool retained);
 };

@@ -64,6 +64,11 @@ QString tlsReason(const QStringList &errors, const MqttTarget &target, const QSt
 
 } // namespace
 
+bool LinkAttempt::refused() const
+{
+    return refusal != 0 && refusal != CONNACK_REFUSED_SERVER_UNAVAILABLE;
+}
+
 QString LinkAttempt::reason(const MqttTarget &target, const QString &caFile, int answerWaitMs) const
 {
     const QString where = target.address();

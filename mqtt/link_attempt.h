@@ -25,6 +25,9 @@ struct LinkAttempt
     // What libmosquitto logged as errors meanwhile.
     QStringList libraryErrors;
 
+    // The broker answered and turned Tirvel away for what only a person can change: the user,
+    // the password, the client id. A broker that is busy is only out of reach.
+    bool refused() const;
     // What the person is told, naming what to fix where there is something to fix.
     // caFile is empty when the system's authorities are trusted.
     QString reason(const MqttTarget &target, const QString &caFile, int answerWaitMs) const;

@@ -258,7 +258,8 @@ void LinkSession::keepConnected()
             = ended.reason(m_settings.target, m_settings.caFile, m_settings.answerWaitMs);
         if (!m_said.contains(why)) {
             m_said.append(why);
-            post([why](MqttLink &link) { Q_EMIT link.down(why); });
+            const LinkState state = ended.refused() ? LinkState::Refused : LinkState::Unreachable;
+            post([why, state](MqttLink &link) { Q_EMIT link.down(why, state); });
         }
         if (!pause(delayMs))
             break;

@@ -71,6 +71,7 @@ void MqttBridge::connected()
     if (m_down)
         Q_EMIT linkEvent(EventKind::BrokerBack, {});
     m_down = false;
+    Q_EMIT linkChanged(LinkState::Connected, {});
     if (!m_settings.discoveryPrefix.isEmpty()) {
         for (const DiscoveryMessage &message :
             discoveryMessages(m_settings.discoveryPrefix, m_settings.name, m_settings.version))
@@ -80,12 +81,13 @@ void MqttBridge::connected()
     publishState();
 }
 
-void MqttBridge::down(const QString &why)
+void MqttBridge::down(const QString &why, LinkState state)
 {
     m_down = true;
     Q_EMIT messageForPerson(QStringLiteral("not connected: %1; trying again, at least every %2 s")
                                 .arg(why, QString::number(m_settings.longestRetryMs / 1000.0)));
     Q_EMIT linkEvent(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
+    Q_EMIT linkChanged(state, why);
 }
 
 void MqttBridge::publishState()

@@ -62,10 +62,12 @@ Q_SIGNALS:
     void sensitivityRequested(int sensitivity);
     // The link was lost (with the reason) or is back, for the watcher's log.
     void linkEvent(tirvel::EventKind kind, const QJsonObject &fields);
+    // The link's every change, with the reason it is down.
+    void linkChanged(tirvel::LinkState state, const QString &why);
 
 private:
     void connected();
-    void down(const QString &why);
+    void down(const QString &why, LinkState state);
     void commandArrived(const QString &topic, const QByteArray &payload, bool retained);
     void publishState();
     void publishCamera();

@@ -42,7 +42,7 @@ public:
     void drop(const QString &why)
     {
         m_connected = false;
-        Q_EMIT down(why);
+        Q_EMIT down(why, LinkState::Unreachable);
     }
 
     QList<Sent> sent;
