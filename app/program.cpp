@@ -18,6 +18,7 @@
 #include "qt_camera_backend.h"
 #include "settings.h"
 #include "tirvel_error.h"
+#include "troubles.h"
 #include "watcher.h"
 #include "whole_file.h"
 
@@ -56,6 +57,7 @@ Program::Program(
     }
     buildWatching(options);
     joinBroker(options);
+    buildTroubles();
     m_detection.start();
     m_files.start();
     m_notifications.start();
@@ -222,6 +224,36 @@ void Program::switchWatching(bool watching, const QString &by)
 {
     m_settings->setWatching(watching);
     m_watcher->setWatching(watching, by);
+}
+
+// What keeps watching from working reaches the person as one notification, not only standard
+// error and the log, which somebody who started Tirvel from the menu never sees.
+void Program::buildTroubles()
+{
+    m_troubles = std::make_unique<Troubles>();
+    Troubles *troubles = m_troubles.get();
+    QObject::connect(m_watcher.get(), &Watcher::blindChanged, troubles,
+        [troubles](bool cameraLost, bool framesStale) {
+            troubles->set(Troubles::Kind::CameraLost, cameraLost);
+            troubles->set(Troubles::Kind::FramesStale, framesStale);
+        });
+    QObject::connect(m_watcher.get(), &Watcher::eventFolderChanged, troubles,
+        [troubles](bool writable, const QString &why) {
+            troubles->set(Troubles::Kind::EventFolder, !writable, why);
+        });
+    if (m_bridge) {
+        QObject::connect(m_bridge.get(), &MqttBridge::linkChanged, troubles,
+            [troubles](LinkState state, const QString &why) {
+                if (state == LinkState::Connected)
+                    troubles->brokerConnected();
+                else
+                    troubles->brokerDown(why, state == LinkState::Refused);
+            });
+    }
+    // Queued to the notifier's thread.
+    QObject::connect(troubles, &Troubles::arose, m_notifier,
+        [notifier = m_notifier](
+            const QString &summary, const QString &body) { notifier->notify(summary, body); });
 }
 
 void Program::start()

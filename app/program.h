@@ -22,6 +22,7 @@ class MqttBridge;
 class MqttLink;
 class Notifier;
 class Settings;
+class Troubles;
 class Watcher;
 
 // Tirvel, built whole from its command line: every part, the thread it runs on, and every
@@ -71,6 +72,7 @@ private:
     // Watching switched by a person (by says from where): kept for the next start, and asked of
     // the watcher.
     void switchWatching(bool watching, const QString &by);
+    void buildTroubles();
 
     bool m_watchAtStart = false;
     Clock m_clock;
@@ -91,6 +93,7 @@ private:
     std::unique_ptr<Watcher> m_watcher;
     std::unique_ptr<MqttLink> m_link;
     std::unique_ptr<MqttBridge> m_bridge;
+    std::unique_ptr<Troubles> m_troubles;
 };
 
 } // namespace tirvel

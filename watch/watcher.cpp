@@ -31,7 +31,7 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     // Queued both ways, also on one thread, so that an event recorded while another is told
     // waits for its turn.
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
-    connect(&m_store, &EventStore::failed, this, &Watcher::reportFailure, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::failed, this, &Watcher::storeFailed, Qt::QueuedConnection);
     connect(
         &m_store, &EventStore::folderOpened, this, &Watcher::folderOpened, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
@@ -68,6 +68,12 @@ void Watcher::notify(const QString &summary, const QString &body, const QString 
 void Watcher::reportFailure(const QString &description)
 {
     Q_EMIT report(int(ErrorNumber::PathAccessError), description);
+}
+
+void Watcher::storeFailed(const QString &description)
+{
+    m_storeTrouble = description;
+    reportFailure(description);
 }
 
 void Watcher::endCommand()
@@ -118,6 +124,7 @@ void Watcher::folderOpened(bool opened, const QString &refusal)
     if (!m_opening)
         return;
     m_opening = false;
+    Q_EMIT eventFolderChanged(opened, refusal);
     if (!opened) {
         reportFailure(refusal);
         Q_EMIT watchingChanged(false);
@@ -239,36 +246,32 @@ void Watcher::setCameraLost(bool lost)
     // A test already due would read the last picture again.
     if (lost && !m_cameraLost)
         m_automaticTest.stop();
-    setBlind(m_cameraLost, lost, EventKind::CameraLost, EventKind::CameraBack,
-        QStringLiteral("Kameran ger ingen bild"));
+    setBlind(m_cameraLost, lost, EventKind::CameraLost, EventKind::CameraBack);
 }
 
 void Watcher::setFramesStale(bool stale)
 {
-    setBlind(m_framesStale, stale, EventKind::FramesStale, EventKind::FramesBack,
-        QStringLiteral("Inga nya bilder"));
+    setBlind(m_framesStale, stale, EventKind::FramesStale, EventKind::FramesBack);
 }
 
-void Watcher::setBlind(
-    bool &state, bool blind, EventKind gone, EventKind back, const QString &summary)
+void Watcher::setBlind(bool &state, bool blind, EventKind gone, EventKind back)
 {
     if (blind == state)
         return;
     state = blind;
     if (!m_watching)
         return;
-    if (!blind) {
-        record(back);
-        return;
-    }
     // Nothing new can be seen; an open event ends here.
-    endMotion();
-    record(gone);
-    notify(summary, QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
+    if (blind)
+        endMotion();
+    record(blind ? gone : back);
+    Q_EMIT blindChanged(m_cameraLost, m_framesStale);
 }
 
 void Watcher::record(EventKind kind, QJsonObject fields, const TestResult *result)
 {
+    if (kind == EventKind::MotionStart || kind == EventKind::MotionEnd)
+        Q_EMIT motionChanged(kind == EventKind::MotionStart);
     Event event;
     event.kind = kind;
     event.time = QDateTime::currentDateTime();
@@ -284,6 +287,7 @@ void Watcher::record(EventKind kind, QJsonObject fields, const TestResult *resul
 void Watcher::stored(const Event &event)
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    Q_EMIT eventFolderChanged(event.written, event.written ? QString() : m_storeTrouble);
     Q_EMIT recorded(event);
     if (event.kind == EventKind::MotionStart) {
         notify(DETECTION_MESSAGE, QLocale().toString(event.time, QLocale::LongFormat),

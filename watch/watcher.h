@@ -84,6 +84,13 @@ Q_SIGNALS:
     // Watching its own camera, a frame file is missing because no picture has come yet: said
     // once, in place of a report.
     void waitingForPicture();
+    // Watching, as the camera is lost or back and another program's frames go stale or new.
+    void blindChanged(bool cameraLost, bool framesStale);
+    // A motion event opened or ended.
+    void motionChanged(bool open);
+    // Whether the event folder took the last that was written to it, and if not why: said as
+    // watching starts, and after each event.
+    void eventFolderChanged(bool writable, const QString &why);
 
 private:
     void check();
@@ -92,6 +99,7 @@ private:
     void folderOpened(bool opened, const QString &refusal);
     // Writing into the event folder or running the command failed.
     void reportFailure(const QString &description);
+    void storeFailed(const QString &description);
     // Either frame may fail anew once watching is switched.
     void forgetFrameFailures();
     void endMotion();
@@ -100,7 +108,7 @@ private:
     // Frames that tell nothing of the room: the camera lost, or an outside writer's frames stale.
     bool blind() const { return m_cameraLost || m_framesStale; }
     // Said once each way while watching.
-    void setBlind(bool &state, bool blind, EventKind gone, EventKind back, const QString &summary);
+    void setBlind(bool &state, bool blind, EventKind gone, EventKind back);
     void notify(const QString &summary, const QString &body, const QString &imagePath = {});
 
     WatchSettings m_settings;
@@ -126,6 +134,8 @@ private:
     qint64 m_pictureGoneMs = 0;
     bool m_cameraLost = false;
     QImage m_lastTestFrame;
+    // What the store said last, for an event it could not write.
+    QString m_storeTrouble;
     qint64 m_lastNewFrameMs = 0;
     bool m_framesStale = false;
 };
