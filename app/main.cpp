@@ -58,7 +58,7 @@ int listCameras()
 // A terminal's Ctrl+C or its closing, or a service manager's stop, ends the program the way Exit
 // does, so the camera is let go and no half-written frame is left behind. The handler only writes a
 // byte; the event loop does the rest.
-void closeOnTerminationSignals(QWidget &window)
+void exitOnTerminationSignals(MainWindow &window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalSocket) != 0)
         return;
@@ -66,7 +66,7 @@ void closeOnTerminationSignals(QWidget &window)
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char byte = 0;
         if (::read(g_signalSocket[1], &byte, 1) == 1)
-            window.close();
+            window.exitProgram();
     });
     struct sigaction action
     {
@@ -141,7 +141,10 @@ int main(int argc, char *argv[])
     bool ended = true;
     {
         Program program(options, QDir::toNativeSeparators(QApplication::applicationDirPath()));
-        closeOnTerminationSignals(program.window());
+        exitOnTerminationSignals(program.window());
+        // Qt ends the program as its last window closes, but not one that was hidden before.
+        QObject::connect(
+            &program.window(), &MainWindow::closed, &app, [] { QApplication::exit(0); });
         program.start();
         status = QApplication::exec();
         ended = program.end();

@@ -263,16 +263,24 @@ void MainWindow::frameRate()
 
 void MainWindow::exitProgram()
 {
+    m_exiting = true;
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_closingHides && !m_exiting) {
+        event->ignore();
+        hide();
+        Q_EMIT hiddenOnClose();
+        return;
+    }
     // Nothing of the program runs while the window goes.
     ask([detector = m_detector] { detector->stop(); });
     if (m_errorReport)
         m_errorReport->close();
     event->accept();
+    Q_EMIT closed();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event)

@@ -52,11 +52,17 @@ public Q_SLOTS:
     void showWaitingForPicture();
     // Each report also goes to standard error, for a window nobody may be looking at.
     void echoReports(bool echo) { m_echoReports = echo; }
+    // While set, closing the window only hides it; exitProgram() still closes it.
+    void setClosingHides(bool hides) { m_closingHides = hides; }
 
 Q_SIGNALS:
     // The person asks to start or stop watching, from the context menu.
     void watchRequested(bool watching);
     void sensitivityChanged(int sensitivity);
+    // Closing hid the window.
+    void hiddenOnClose();
+    // The window closed for good, hidden before or not: the program is to end.
+    void closed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -90,6 +96,8 @@ private:
     bool m_echoReports = false;
     // The last test's change count, for the slider's tooltip; -1 before the first.
     int m_lastCount = -1;
+    bool m_closingHides = false;
+    bool m_exiting = false;
 };
 
 } // namespace tirvel
