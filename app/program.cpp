@@ -17,12 +17,14 @@
 #include "notifier.h"
 #include "qt_camera_backend.h"
 #include "settings.h"
+#include "status_tray.h"
 #include "tirvel_error.h"
 #include "troubles.h"
 #include "watcher.h"
 #include "whole_file.h"
 
 #include <QDir>
+#include <QGuiApplication>
 
 namespace tirvel {
 
@@ -58,6 +60,7 @@ Program::Program(
     buildWatching(options);
     joinBroker(options);
     buildTroubles();
+    buildTray();
     m_detection.start();
     m_files.start();
     m_notifications.start();
@@ -254,6 +257,32 @@ void Program::buildTroubles()
     QObject::connect(troubles, &Troubles::arose, m_notifier,
         [notifier = m_notifier](
             const QString &summary, const QString &body) { notifier->notify(summary, body); });
+}
+
+// Where the desktop has a system tray, Tirvel's state is shown there, and closing the window
+// while watching only hides it.
+void Program::buildTray()
+{
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = std::make_unique<StatusTray>(*m_window, QGuiApplication::windowIcon());
+    StatusTray *tray = m_tray.get();
+    Watcher *watcher = m_watcher.get();
+    MainWindow *window = m_window.get();
+    QObject::connect(tray, &StatusTray::watchRequested, watcher,
+        [this](bool watching) { switchWatching(watching, QStringLiteral("tray")); });
+    QObject::connect(tray, &StatusTray::quitRequested, window, &MainWindow::exitProgram);
+    QObject::connect(watcher, &Watcher::watchingChanged, tray, [tray, window](bool watching) {
+        tray->setWatching(watching);
+        window->setClosingHides(watching);
+    });
+    QObject::connect(watcher, &Watcher::motionChanged, tray, &StatusTray::setMotion);
+    QObject::connect(m_troubles.get(), &Troubles::changed, tray, &StatusTray::setTroubles);
+    QObject::connect(window, &MainWindow::hiddenOnClose, tray, &StatusTray::windowHidden);
+    QObject::connect(m_detector, &Detector::tested, tray, [tray](const TestResult &result) {
+        tray->setLastTest(
+            result.count, result.explanation.value(QStringLiteral("threshold")).toInt());
+    });
 }
 
 void Program::start()

@@ -22,6 +22,7 @@ class MqttBridge;
 class MqttLink;
 class Notifier;
 class Settings;
+class StatusTray;
 class Troubles;
 class Watcher;
 
@@ -73,6 +74,7 @@ private:
     // the watcher.
     void switchWatching(bool watching, const QString &by);
     void buildTroubles();
+    void buildTray();
 
     bool m_watchAtStart = false;
     Clock m_clock;
@@ -94,6 +96,8 @@ private:
     std::unique_ptr<MqttLink> m_link;
     std::unique_ptr<MqttBridge> m_bridge;
     std::unique_ptr<Troubles> m_troubles;
+    // Null where the desktop has no system tray.
+    std::unique_ptr<StatusTray> m_tray;
 };
 
 } // namespace tirvel
