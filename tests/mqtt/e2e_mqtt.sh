@@ -9,14 +9,17 @@
 #     ignored;
 #   leaving: a clean exit with motion open (motion OFF, then offline), Tirvel killed (last will);
 #   trouble said once, and retried: password (a wrong one), silent_listener (a listener that never
-#     answers), tls (a wrong authority, and a certificate for another host, then the right one).
+#     answers), tls (a wrong authority, and a certificate for another host, then the right one);
+#   password_notified: a wrong password one desktop notification, through dunst on an X display
+#     and a session bus of the test's own.
 # Nothing leaves 127.0.0.1.
 #   e2e_mqtt.sh PROGRAM BROKER_ROOT SCENARIO
 set -euo pipefail
 program=$1
 broker_root=$2
 scenario=$3
-scenarios=(connecting events_and_commands broker_lost leaving password silent_listener tls)
+scenarios=(connecting events_and_commands broker_lost leaving password password_notified
+  silent_listener tls)
 [[ " ${scenarios[*]} " = *" $scenario "* ]] ||
   { echo "FAIL: no scenario '$scenario'; there are: ${scenarios[*]}" >&2; exit 2; }
 broker=$broker_root/usr/sbin/mosquitto
@@ -249,6 +252,78 @@ password() {
   [ "$(retained "$topic/status" -u watcher -P secret)" = offline ] || fail "no offline on a clean exit"
   echo "password: a wrong one said once and retried; the right one connects; offline on exit"
   stop_broker
+}
+
+# A wrong password reaches somebody with no terminal: one notification that says so, within 5 s
+# of the refusal, however often it is tried again.
+password_notified() {
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 320x240x24 3>"$work/display" 2>"$work/xvfb.err" &
+  xvfb=$!
+  pids+=("$xvfb")
+  cat >"$work/bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$work</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+CONF
+  dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" &
+  bus=$!
+  pids+=("$bus")
+  for _ in $(seq 50); do
+    [ -s "$work/display" ] && [ -s "$work/address" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=:$(cat "$work/display") DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address")
+  # Two alike would otherwise show as one.
+  printf '[global]\n    stack_duplicates = false\n' >"$work/dunstrc"
+  dunst -config "$work/dunstrc" 2>"$work/dunst.err" &
+  dunst=$!
+  pids+=("$dunst")
+  for _ in $(seq 50); do dunstctl is-paused >/dev/null 2>&1 && break; sleep 0.1; done
+  "$broker_root/usr/bin/mosquitto_passwd" -b -c "$work/passwords" watcher secret 2>/dev/null
+  start_broker "allow_anonymous false" "password_file $work/passwords"
+  TIRVEL_MQTT_PASSWORD=wrong start_tirvel "mqtt://watcher@127.0.0.1:$port"
+  # Each look closes what is shown, so that the history holds all that came.
+  broker_notices() {
+    dunstctl close-all
+    dunstctl history | python3 -c '
+import json, sys
+for n in json.load(sys.stdin)["data"][0]:
+    if n["summary"]["data"].startswith("MQTT"):
+        print(n["summary"]["data"] + "|" + n["body"]["data"])'
+  }
+  refused='' shown='' started=$(date +%s)
+  while [ $(($(date +%s) - started)) -lt 10 ]; do
+    [ -z "$refused" ] && grep -q 'not authorised' "$work/broker.log" && refused=$(date +%s%N)
+    [ -n "$refused" ] && [ -n "$(broker_notices)" ] && shown=$(date +%s%N) && break
+    sleep 0.05
+  done
+  [ -n "$shown" ] || fail "no notification of the broker within 10 s of starting Tirvel"
+  took=$(((shown - refused) / 1000000))
+  [ "$took" -le 5000 ] || fail "notified $took ms after the refusal"
+  for _ in $(seq 100); do
+    [ "$(grep -c 'not authorised' "$work/broker.log")" -ge 3 ] && break
+    sleep 0.1
+  done
+  notices=$(broker_notices)
+  [[ "$notices" = *"|"*"refused the user 'watcher' with this password"* ]] &&
+    [ "$(wc -l <<<"$notices")" -eq 1 ] ||
+    fail "not one notification of the refusal over three attempts: $notices"
+  echo "a wrong password: one notification, $took ms after the broker refused it"
+  kill "$tirvel"
+  wait "$tirvel" || fail "Tirvel ended with status $?"
+  stop_broker
+  # Xvfb leaves its lock behind unless it ends by itself.
+  kill "$dunst" "$bus" "$xvfb"
+  wait "$xvfb" || true
 }
 
 # A listener that takes the connection and never answers: said, and tried again.
