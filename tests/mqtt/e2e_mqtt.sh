@@ -255,35 +255,19 @@ password() {
 }
 
 # A wrong password reaches somebody with no terminal: one notification that says so, within 5 s
-# of the refusal, however often it is tried again.
+# of the refusal, however often it is tried again. dunst keeps two alike apart.
 password_notified() {
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 320x240x24 3>"$work/display" 2>"$work/xvfb.err" &
+  Xvfb -displayfd 3 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
   xvfb=$!
-  pids+=("$xvfb")
-  cat >"$work/bus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$work</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
+  echo "<busconfig><type>session</type><listen>unix:dir=$work</listen><auth>EXTERNAL</auth>
+<policy context='default'><allow send_destination='*' eavesdrop='true'/><allow eavesdrop='true'/>
+<allow own='*'/></policy></busconfig>" >"$work/bus.conf"
   dbus-daemon --config-file="$work/bus.conf" --nofork --print-address=3 3>"$work/address" &
   bus=$!
-  pids+=("$bus")
-  for _ in $(seq 50); do
-    [ -s "$work/display" ] && [ -s "$work/address" ] && break
-    sleep 0.1
-  done
+  pids+=("$xvfb" "$bus")
+  for _ in $(seq 50); do [ -s "$work/display" ] && [ -s "$work/address" ] && break; sleep 0.1; done
   export DISPLAY=:$(cat "$work/display") DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address")
-  # Two alike would otherwise show as one.
-  printf '[global]\n    stack_duplicates = false\n' >"$work/dunstrc"
+  printf '[global]\nstack_duplicates = false\n' >"$work/dunstrc"
   dunst -config "$work/dunstrc" 2>"$work/dunst.err" &
   dunst=$!
   pids+=("$dunst")
@@ -292,37 +276,28 @@ CONF
   start_broker "allow_anonymous false" "password_file $work/passwords"
   TIRVEL_MQTT_PASSWORD=wrong start_tirvel "mqtt://watcher@127.0.0.1:$port"
   # Each look closes what is shown, so that the history holds all that came.
-  broker_notices() {
+  notices() {
     dunstctl close-all
-    dunstctl history | python3 -c '
-import json, sys
-for n in json.load(sys.stdin)["data"][0]:
-    if n["summary"]["data"].startswith("MQTT"):
-        print(n["summary"]["data"] + "|" + n["body"]["data"])'
+    dunstctl history | python3 -c 'import json, sys
+for n in json.load(sys.stdin)["data"][0]: print(n["summary"]["data"] + "|" + n["body"]["data"])' |
+      grep '^MQTT' || true
   }
   refused='' shown='' started=$(date +%s)
-  while [ $(($(date +%s) - started)) -lt 10 ]; do
+  while [ -z "$shown" ] && [ $(($(date +%s) - started)) -lt 10 ]; do
     [ -z "$refused" ] && grep -q 'not authorised' "$work/broker.log" && refused=$(date +%s%N)
-    [ -n "$refused" ] && [ -n "$(broker_notices)" ] && shown=$(date +%s%N) && break
+    [ -n "$refused" ] && [ -n "$(notices)" ] && shown=$(date +%s%N)
     sleep 0.05
   done
   [ -n "$shown" ] || fail "no notification of the broker within 10 s of starting Tirvel"
   took=$(((shown - refused) / 1000000))
   [ "$took" -le 5000 ] || fail "notified $took ms after the refusal"
-  for _ in $(seq 100); do
-    [ "$(grep -c 'not authorised' "$work/broker.log")" -ge 3 ] && break
-    sleep 0.1
-  done
-  notices=$(broker_notices)
-  [[ "$notices" = *"|"*"refused the user 'watcher' with this password"* ]] &&
-    [ "$(wc -l <<<"$notices")" -eq 1 ] ||
+  for _ in $(seq 100); do [ "$(grep -c 'not authorised' "$work/broker.log")" -ge 3 ] && break; sleep 0.1; done
+  notices=$(notices)
+  [[ "$notices" = *"|"*"refused the user 'watcher' with this password"* ]] && [ "$(wc -l <<<"$notices")" -eq 1 ] ||
     fail "not one notification of the refusal over three attempts: $notices"
   echo "a wrong password: one notification, $took ms after the broker refused it"
-  kill "$tirvel"
-  wait "$tirvel" || fail "Tirvel ended with status $?"
-  stop_broker
+  kill "$tirvel" "$dunst" "$bus" "$xvfb"
   # Xvfb leaves its lock behind unless it ends by itself.
-  kill "$dunst" "$bus" "$xvfb"
   wait "$xvfb" || true
 }
 
