@@ -6,6 +6,7 @@
 #include "program.h"
 #include "qt_camera_backend.h"
 #include "settings.h"
+#include "single_instance.h"
 
 #include <QApplication>
 #include <QDir>
@@ -131,6 +132,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     installMessageFormat();
     setApplicationFacts();
+    // Two Tirvels would share the frame files and write one event log between them.
+    SingleInstance instance(
+        SingleInstance::serviceName(options.frameDirectory, options.eventFolder));
+    if (const auto taken = instance.claim()) {
+        std::fprintf(stderr, "tirvel: %s\n", qPrintable(taken->message));
+        return taken->status;
+    }
     // The desktop finds the window's menu entry, and so its icon and name, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TIRVEL_APP_ID));
     QIcon icon(QStringLiteral(":/icons/48.png"));
@@ -145,6 +153,7 @@ int main(int argc, char *argv[])
         // Qt ends the program as its last window closes, but not one that was hidden before.
         QObject::connect(
             &program.window(), &MainWindow::closed, &app, [] { QApplication::exit(0); });
+        program.answerOtherStarts(instance);
         program.start();
         status = QApplication::exec();
         ended = program.end();

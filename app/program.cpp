@@ -17,6 +17,7 @@
 #include "notifier.h"
 #include "qt_camera_backend.h"
 #include "settings.h"
+#include "single_instance.h"
 #include "status_tray.h"
 #include "tirvel_error.h"
 #include "troubles.h"
@@ -293,6 +294,23 @@ void Program::start()
         m_watcher->setWatching(true, QStringLiteral("start"));
     else if (m_settings->watching())
         m_watcher->setWatching(true, QStringLiteral("restored"));
+}
+
+bool Program::showWindow()
+{
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    // The user service runs offscreen.
+    const QString platform = QGuiApplication::platformName();
+    return m_window->isVisible() && platform != QLatin1String("offscreen")
+        && platform != QLatin1String("minimal");
+}
+
+void Program::answerOtherStarts(SingleInstance &instance)
+{
+    instance.setShowWindow([this] { return showWindow(); });
 }
 
 bool Program::end()

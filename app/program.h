@@ -22,6 +22,7 @@ class MqttBridge;
 class MqttLink;
 class Notifier;
 class Settings;
+class SingleInstance;
 class StatusTray;
 class Troubles;
 class Watcher;
@@ -56,6 +57,10 @@ public:
     // Says goodbye to the broker, ends a running command and lets the threads finish what they
     // were asked, each within half a second; false when one would not end and is left running.
     bool end();
+    // Brings the window before the person, from wherever it was; false when nobody can see it.
+    bool showWindow();
+    // Has another start's Show answered with the window.
+    void answerOtherStarts(SingleInstance &instance);
 
     MainWindow &window() { return *m_window; }
     Watcher &watcher() { return *m_watcher; }
