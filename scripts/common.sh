@@ -17,6 +17,8 @@ TIRVEL_PACKAGES=(
   librsvg2-bin
   # The real-window test, the screenshot and scripts/run without a display.
   xvfb xauth xdotool imagemagick
+  # A window manager, which minimises and shows windows, for the test of a second start.
+  openbox
   # The loader under memcheck.
   valgrind
   # The alert test: a sound server of its own, its recorder, and a measure of what was recorded.
