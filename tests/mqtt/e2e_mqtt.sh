@@ -13,6 +13,8 @@
 # Nothing leaves 127.0.0.1.
 #   e2e_mqtt.sh PROGRAM BROKER_ROOT SCENARIO
 set -euo pipefail
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" "$0" "$@"
 program=$1
 broker_root=$2
 scenario=$3
@@ -27,8 +29,7 @@ pids=()
 stop_all() { for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done; }
 trap 'stop_all; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 15 "$work"/*.err "$work"/*.log >&2 2>/dev/null; exit 1; }
-mkdir -m 700 "$work/home" "$work/frames" "$work/events"
-export HOME=$work/home
+mkdir -m 700 "$work/frames" "$work/events"
 camera="Mqtt Cam"
 control=$work/control
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

@@ -13,16 +13,14 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${2:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' dbus-run-session -- "$0" "$1" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display --bus "$0" "$@"
 
 work=$(mktemp -d)
 pids=()
 trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 20 "$work"/*.err "$work/events/events.jsonl" >&2 2>/dev/null; exit 1; }
-mkdir -m 700 "$work/home" "$work/frames" "$work/events" "$work/events2"
-export HOME=$work/home
+mkdir -m 700 "$work/frames" "$work/events" "$work/events2"
 camera="Watch Cam"
 control=$work/control
 log=$work/events/events.jsonl

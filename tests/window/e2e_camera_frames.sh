@@ -7,9 +7,8 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${3:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "${2:-test-scene}" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
 work=$(mktemp -d)
 frames="$work/frames"
@@ -19,7 +18,7 @@ trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
 
-"$1" --camera "$2" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
+"$1" --camera "${2:-test-scene}" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
 program=$!
 window=$(tirvel_window)
 tirvel_wait_for_frames "$frames"

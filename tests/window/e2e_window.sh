@@ -10,9 +10,8 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${5:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "$3" "$4" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
 work=$(mktemp -d)
 trap 'kill "$program" 2>/dev/null || true; rm -rf "$work"' EXIT
