@@ -19,14 +19,17 @@ tirvel_reports() {
   xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | grep -vx "$1" || true
 }
 
-# Presses Alt+E in the window and fails unless the program ends with status 0.
+# Presses Alt+E in the window and fails unless the program ends with status 0 within ten seconds;
+# sets exit_took to the milliseconds from the key sent to the program gone, to 50 ms.
 tirvel_exit() {
-  local window=$1 program=$2 status=0 _
+  local window=$1 program=$2 status=0 started _
   xdotool key --window "$window" alt+e
-  for _ in $(seq 50); do
+  started=$(date +%s%N)
+  for _ in $(seq 200); do
     kill -0 "$program" 2>/dev/null || break
-    sleep 0.2
+    sleep 0.05
   done
+  exit_took=$((($(date +%s%N) - started) / 1000000))
   kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
   wait "$program" || status=$?
   [ "$status" -eq 0 ] || fail "the program ended with status $status"
