@@ -123,8 +123,7 @@ program=$!
 pids+=("$program")
 wait_for_event motion-start 10 >/dev/null
 sleep 1
-kill -TERM "$program"
-wait "$program" || fail "the program ended with status $?"
+tirvel_stop "$program"
 [ "$(grep -c 'desktop notifications cannot be shown' "$work/alone.err")" -eq 1 ] ||
   fail "the missing notification service was not said once"
 echo "without a notification service: the event recorded, and said once"
@@ -142,8 +141,7 @@ cp "$work/frames/5.bmp" "$work/outside/new.bmp"
 convert "$work/outside/new.bmp" -negate "BMP3:$work/outside/new.bmp"
 mv "$work/outside/new.bmp" "$work/outside/6.bmp"
 wait_for_event frames-back 5 >/dev/null
-kill -TERM "$program"
-wait "$program" || fail "the program ended with status $?"
+tirvel_stop "$program"
 echo "another program's frames: stale after 10 s without a new 6.bmp, back with one"
 
 # Another program's frames watched by the steady rule: noise and the camera's exposure hunting
@@ -161,7 +159,6 @@ pids+=("$program")
 pids+=($!)
 wait_for_event motion-start 6 >/dev/null
 grep -q '"rule":"steady"' "$log" || fail "the event does not say the steady rule decided it"
-kill -TERM "$program"
-wait "$program" || fail "the program ended with status $?"
+tirvel_stop "$program"
 echo "the steady rule: nothing from noise and exposure hunting, a person seen"
 echo "1 passed, 0 failed"

@@ -27,11 +27,8 @@ tirvel_test_twice "$window" 1.2 "$work/after.png"
 [ "$(tirvel_message_pixels "$work/after.png")" -gt 20 ] || fail "the message is not shown"
 [ -z "$(tirvel_reports "$window")" ] || fail "an error was reported"
 
-kill -TERM "$program"
-status=0
-wait "$program" || status=$?
+tirvel_stop "$program"
 program=""
-[ "$status" -eq 0 ] || fail "SIGTERM ended the program with status $status"
 left=$(cd "$frames" && ls -A | tr '\n' ' ')
 [ "$left" = "5.bmp 6.bmp " ] || fail "the frame folder holds: $left"
 echo "1 passed, 0 failed"
