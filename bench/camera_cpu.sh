@@ -5,11 +5,10 @@
 #   camera_cpu.sh PROGRAM FAKE_CAMERA_PLUGIN_DIR [SECONDS]
 set -euo pipefail
 
-if [ "${4:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "${3:-20}" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../tests/support/test_session.sh" --display "$0" "$@"
 program_path=$1
-seconds=$3
+seconds=${3:-20}
 work=$(mktemp -d)
 program=""
 # The program is waited for, so that nothing it still writes keeps the folder from going.

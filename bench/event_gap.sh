@@ -6,11 +6,10 @@
 #   event_gap.sh PROGRAM FAKE_CAMERA_PLUGIN_DIR [PICTURES [SECONDS]]
 set -euo pipefail
 
-if [ "${5:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "${3:-100000}" "${4:-30}" --on-display
-fi
-pictures=$3
-seconds=$4
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../tests/support/test_session.sh" --display "$0" "$@"
+pictures=${3:-100000}
+seconds=${4:-30}
 work=$(mktemp -d)
 program=""
 switcher=""

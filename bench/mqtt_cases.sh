@@ -4,6 +4,8 @@
 # 127.0.0.1 that takes the connection and never answers. Each case runs watch_stall.
 #   mqtt_cases.sh WATCH_STALL BROKER_ROOT [SECONDS]
 set -euo pipefail
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../tests/support/test_session.sh" "$0" "$@"
 stall=$1
 broker=$2/usr/sbin/mosquitto
 seconds=${3:-20}

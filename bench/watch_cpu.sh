@@ -4,10 +4,9 @@
 #   watch_cpu.sh PROGRAM [SECONDS]
 set -euo pipefail
 
-if [ "${3:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "${2:-20}" --on-display
-fi
-seconds=$2
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../tests/support/test_session.sh" --display "$0" "$@"
+seconds=${2:-20}
 work=$(mktemp -d)
 program=""
 # The program is waited for, so that nothing it still writes keeps the folder from going.

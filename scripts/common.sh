@@ -70,17 +70,24 @@ tirvel_unpack_broker() {
   rm -f "$TIRVEL_ROOT/build/$deb"
 }
 
-# Configures once and builds the given preset; prints the compiler's output only when it has
-# something to say.
+# tirvel_build PRESET [TARGET...]: configures once and builds the preset, or only the targets
+# named. On a terminal ninja's own status line shows how far it has come; elsewhere the compiler's
+# output is printed only when it has something to say.
 tirvel_build() {
-  local preset=$1 log status=0
+  local preset=$1 log status=0 targets=()
+  shift
+  [ $# -gt 0 ] && targets=(--target "$@")
   cd "$TIRVEL_ROOT" || return 1
   log=$(mktemp)
-  echo "tirvel: building ($preset)"
+  echo "tirvel: building ($preset${1:+: $*})"
   if [ ! -f "build/$preset/CMakeCache.txt" ]; then
     cmake --preset "$preset" >"$log" 2>&1 || status=$?
   fi
-  [ "$status" -eq 0 ] && { cmake --build --preset "$preset" >>"$log" 2>&1 || status=$?; }
+  if [ "$status" -eq 0 ] && [ -t 1 ]; then
+    cmake --build --preset "$preset" "${targets[@]}" || status=$?
+  elif [ "$status" -eq 0 ]; then
+    cmake --build --preset "$preset" "${targets[@]}" >>"$log" 2>&1 || status=$?
+  fi
   if [ "$status" -ne 0 ]; then
     cat "$log"
   else

@@ -10,6 +10,8 @@
 set -euo pipefail
 program=$1
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: acting as other users needs root"; exit 77; }
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" "$0" "$@"
 
 victim=4242
 mallory=4243
@@ -21,19 +23,22 @@ fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && cat "$work/stderr" >&2; e
 as() { local uid=$1; shift; setpriv --reuid "$uid" --regid "$uid" --clear-groups "$@"; }
 owned() { install -d -m "$3" -o "$2" -g "$2" "$1"; }
 
-owned "$work/home" "$victim" 700
 owned "$work/victim" "$victim" 755
 echo diary >"$work/victim/diary" && chown "$victim" "$work/victim/diary" && chmod 600 "$work/victim/diary"
 echo secret >"$work/secret" && chmod 600 "$work/secret"
 
 # Runs the program as USER, with env's arguments before it and wrapper's command around it; with
-# FRAMES, once the program has written 5.bmp and 6.bmp there, it is sent SIGHUP.
+# FRAMES, once the program has written 5.bmp and 6.bmp there, it is sent SIGHUP. Each user has a
+# home and settings of its own, since the session's folders are root's alone.
 run() {
   local user=$1 frames=$2 status=0 _
   shift 2
+  [ -d "$work/home-$user" ] || owned "$work/home-$user" "$user" 700
   # Not through as(): the signal must reach the program, not a shell around it.
   setpriv --reuid "$user" --regid "$user" --clear-groups \
-    env "$@" HOME="$work/home" QT_QPA_PLATFORM=offscreen TMPDIR="$work" "${wrapper[@]}" \
+    env -u XDG_RUNTIME_DIR -u XDG_DATA_HOME -u XDG_CACHE_HOME -u XDG_STATE_HOME "$@" \
+    HOME="$work/home-$user" XDG_CONFIG_HOME="$work/home-$user/.config" QT_QPA_PLATFORM=offscreen \
+    TMPDIR="$work" "${wrapper[@]}" \
     "$program" --frames-from-camera --camera test-scene "${folder_args[@]}" 2>"$work/stderr" &
   pid=$!
   if [ -n "$frames" ]; then

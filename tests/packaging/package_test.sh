@@ -7,6 +7,8 @@
 # entry promises, and ends with status 0 on Alt+E.
 #   package_test.sh PACKAGE.deb
 set -euo pipefail
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" "$0" "$@"
 source "$(dirname "$0")/../support/real_window.sh"
 
 deb=$(realpath -e "$1")
@@ -20,10 +22,14 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -s "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
 
-# The unprivileged user owns a home and a runtime folder of its own, as a desktop session gives.
+# The unprivileged user owns a home, settings and a runtime folder of its own, as a desktop session
+# gives; the session's folders are root's alone.
 chmod 755 "$work"
 mkdir -m 700 "$work/home" "$work/runtime"
-as_user=(env HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime")
+echo "autospawn = no" >"$work/pulse-client.conf"
+as_user=(env -u XDG_DATA_HOME -u XDG_CACHE_HOME -u XDG_STATE_HOME HOME="$work/home"
+  XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/runtime"
+  PULSE_CLIENTCONFIG="$work/pulse-client.conf")
 if [ "$(id -u)" -eq 0 ]; then
   chown 65534:65534 "$work/home" "$work/runtime"
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups "${as_user[@]}")

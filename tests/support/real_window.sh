@@ -19,17 +19,31 @@ tirvel_reports() {
   xdotool search --onlyvisible --name '^Tirvel$' 2>/dev/null | grep -vx "$1" || true
 }
 
-# Presses Alt+E in the window and fails unless the program ends with status 0.
-tirvel_exit() {
-  local window=$1 program=$2 status=0 _
-  xdotool key --window "$window" alt+e
-  for _ in $(seq 50); do
+# Fails unless the program, asked to end by WHAT, ends with status 0 within ten seconds, rather
+# than leaving the test to hang; sets exit_took to the milliseconds it took, to 50 ms.
+tirvel_await_end() {
+  local program=$1 what=$2 status=0 started _
+  started=$(date +%s%N)
+  for _ in $(seq 200); do
     kill -0 "$program" 2>/dev/null || break
-    sleep 0.2
+    sleep 0.05
   done
-  kill -0 "$program" 2>/dev/null && fail "the program is still running after Alt+E"
+  exit_took=$((($(date +%s%N) - started) / 1000000))
+  kill -0 "$program" 2>/dev/null && fail "the program is still running 10 s after $what"
   wait "$program" || status=$?
-  [ "$status" -eq 0 ] || fail "the program ended with status $status"
+  [ "$status" -eq 0 ] || fail "$what ended the program with status $status"
+}
+
+# Presses Alt+E in the window: the program must end as tirvel_await_end says.
+tirvel_exit() {
+  xdotool key --window "$1" alt+e
+  tirvel_await_end "$2" Alt+E
+}
+
+# Sends the program SIGTERM: it must end as tirvel_await_end says.
+tirvel_stop() {
+  kill -TERM "$1"
+  tirvel_await_end "$1" SIGTERM
 }
 
 # Green marks in the test frame of a window screenshot; its interior starts one pixel inside its

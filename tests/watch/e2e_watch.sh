@@ -13,16 +13,14 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${2:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' dbus-run-session -- "$0" "$1" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display --bus "$0" "$@"
 
 work=$(mktemp -d)
 pids=()
 trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 20 "$work"/*.err "$work/events/events.jsonl" >&2 2>/dev/null; exit 1; }
-mkdir -m 700 "$work/home" "$work/frames" "$work/events" "$work/events2"
-export HOME=$work/home
+mkdir -m 700 "$work/frames" "$work/events" "$work/events2"
 camera="Watch Cam"
 control=$work/control
 log=$work/events/events.jsonl
@@ -125,8 +123,7 @@ program=$!
 pids+=("$program")
 wait_for_event motion-start 10 >/dev/null
 sleep 1
-kill -TERM "$program"
-wait "$program" || fail "the program ended with status $?"
+tirvel_stop "$program"
 [ "$(grep -c 'desktop notifications cannot be shown' "$work/alone.err")" -eq 1 ] ||
   fail "the missing notification service was not said once"
 echo "without a notification service: the event recorded, and said once"
@@ -144,8 +141,7 @@ cp "$work/frames/5.bmp" "$work/outside/new.bmp"
 convert "$work/outside/new.bmp" -negate "BMP3:$work/outside/new.bmp"
 mv "$work/outside/new.bmp" "$work/outside/6.bmp"
 wait_for_event frames-back 5 >/dev/null
-kill -TERM "$program"
-wait "$program" || fail "the program ended with status $?"
+tirvel_stop "$program"
 echo "another program's frames: stale after 10 s without a new 6.bmp, back with one"
 
 # Another program's frames watched by the steady rule: noise and the camera's exposure hunting
@@ -163,7 +159,6 @@ pids+=("$program")
 pids+=($!)
 wait_for_event motion-start 6 >/dev/null
 grep -q '"rule":"steady"' "$log" || fail "the event does not say the steady rule decided it"
-kill -TERM "$program"
-wait "$program" || fail "the program ended with status $?"
+tirvel_stop "$program"
 echo "the steady rule: nothing from noise and exposure hunting, a person seen"
 echo "1 passed, 0 failed"

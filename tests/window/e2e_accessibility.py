@@ -12,9 +12,10 @@ import sys
 import tempfile
 import time
 
-if sys.argv[-1] != "--on-display":
-    os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 640x520x24", "dbus-run-session",
-                           "--", sys.argv[0], *sys.argv[1:], "--on-display"])
+if "TIRVEL_TEST_SESSION" not in os.environ:
+    session = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                           "test_session.sh")
+    os.execv(session, [session, "--display", "--bus", sys.argv[0], *sys.argv[1:]])
 
 from gi.repository import Gio, GLib  # noqa: E402
 
@@ -70,12 +71,9 @@ def run(program, frames, started):
     # A black test frame against anything brighter: every test detects.
     frame(frames, "white", "5.bmp")
     frame(frames, "black", "6.bmp")
-    runtime = frames + "/runtime"
-    os.mkdir(runtime, 0o700)
     started.append(subprocess.Popen(
         [program, "--directory", frames],
-        env=dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
-                 XDG_RUNTIME_DIR=runtime)))
+        env=dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")))
 
     desktop = pyatspi.Registry.getDesktop(0)
     apps = []

@@ -7,16 +7,12 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${2:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
+# The daemon, its clients and its cookie meet in the session's runtime folder and home.
 work=$(mktemp -d)
-mkdir -m 700 "$work/runtime" "$work/home"
 mkdir "$work/frames"
-# The daemon, its clients and its cookie meet in these folders, apart from any other session.
-# No session bus is wanted, and none may be started behind the test's back for the display.
-export XDG_RUNTIME_DIR="$work/runtime" HOME="$work/home" DBUS_SESSION_BUS_ADDRESS=disabled:
 daemon="" program="" recorder=""
 cleanup() {
   for pid in $recorder $program $daemon; do

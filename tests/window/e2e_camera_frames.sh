@@ -7,9 +7,8 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${3:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "${2:-test-scene}" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
 work=$(mktemp -d)
 frames="$work/frames"
@@ -19,7 +18,7 @@ trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
 
-"$1" --camera "$2" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
+"$1" --camera "${2:-test-scene}" --frames-from-camera --directory "$frames" 2>"$work/stderr" &
 program=$!
 window=$(tirvel_window)
 tirvel_wait_for_frames "$frames"
@@ -28,11 +27,8 @@ tirvel_test_twice "$window" 1.2 "$work/after.png"
 [ "$(tirvel_message_pixels "$work/after.png")" -gt 20 ] || fail "the message is not shown"
 [ -z "$(tirvel_reports "$window")" ] || fail "an error was reported"
 
-kill -TERM "$program"
-status=0
-wait "$program" || status=$?
+tirvel_stop "$program"
 program=""
-[ "$status" -eq 0 ] || fail "SIGTERM ended the program with status $status"
 left=$(cd "$frames" && ls -A | tr '\n' ' ')
 [ "$left" = "5.bmp 6.bmp " ] || fail "the frame folder holds: $left"
 echo "1 passed, 0 failed"

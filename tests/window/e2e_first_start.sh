@@ -7,18 +7,15 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${2:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
 work=$(mktemp -d)
 program=""
 trap '[ -n "$program" ] && kill "$program" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
 
-mkdir -m 700 "$work/home" "$work/runtime"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/runtime
-unset XDG_PICTURES_DIR DBUS_SESSION_BUS_ADDRESS
+[ ! -e "$XDG_CONFIG_HOME/tirvel" ] || fail "settings before the first start"
 start() {
   "$1" --frames-from-camera --camera no-such-camera 2>>"$work/stderr" &
   program=$!

@@ -4,15 +4,14 @@
 # start picture, the second with 5.bmp once the timer has read it); green marks must appear where
 # the ball stood and the message must show. Then 6.bmp becomes a named pipe: the next test must
 # report it at once rather than wait for a writer. Last, the read of 6.bmp hangs (HOLD_READS, a
-# library preloaded into the program), and Alt+E must still end the program within a second, with
-# status 0.
+# library preloaded into the program), and Alt+E must still end the program soon after the half
+# second its detector is given, with status 0.
 #   e2e_window.sh PROGRAM LIBRARY FRAMES_DIRECTORY HOLD_READS
 set -euo pipefail
 source "$(dirname "$0")/../support/real_window.sh"
 
-if [ "${5:-}" != "--on-display" ]; then
-  exec xvfb-run -a -s '-screen 0 640x520x24' "$0" "$1" "$2" "$3" "$4" --on-display
-fi
+[ -n "${TIRVEL_TEST_SESSION:-}" ] ||
+  exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
 work=$(mktemp -d)
 trap 'kill "$program" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -64,9 +63,9 @@ cp "$3/6.bmp" "$work/6.bmp"
 touch "$work/hold"
 xdotool key --window "$window" alt+t
 sleep 0.5
-started=$(date +%s%N)
 tirvel_exit "$window" "$program"
-took=$((($(date +%s%N) - started) / 1000000))
-echo "Exit while the read of 6.bmp hangs: ended in $took ms"
-[ "$took" -le 1000 ] || fail "the program took $took ms to end"
+echo "Exit while the read of 6.bmp hangs: ended in $exit_took ms"
+# The detector's thread gets half a second to finish its read. A program that waited for the read
+# would never end; the second beyond that half is for a loaded machine to end a process.
+[ "$exit_took" -le 1500 ] || fail "the program took $exit_took ms to end"
 echo "1 passed, 0 failed"
