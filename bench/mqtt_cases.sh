@@ -11,7 +11,7 @@ broker=$2/usr/sbin/mosquitto
 seconds=${3:-20}
 work=$(mktemp -d)
 pids=()
-trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+trap 'for pid in "${pids[@]}"; do kill "$pid" && wait "$pid"; done 2>/dev/null || true; rm -rf "$work"' EXIT
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 
 "$stall" "$seconds" 2>/dev/null
