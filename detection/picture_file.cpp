@@ -28,9 +28,6 @@ namespace {
 constexpr qint64 MAX_FILE_BYTES = MAX_PICTURE_PIXELS * 4 + 64LL * 1024;
 
 using Clock = std::chrono::steady_clock;
-// A file changed more recently than this may be in the middle of a rewrite: writers pause
-// between chunks, and a read that falls inside one pause sees no change.
-constexpr Clock::duration QUIET_TIME = std::chrono::milliseconds(50);
 // How long a handler waits for a busy file before it gives up; the window is blocked meanwhile.
 constexpr Clock::duration MAX_WAIT = std::chrono::milliseconds(200);
 
@@ -208,7 +205,7 @@ QByteArray readPictureFile(const QString &path)
         }
         // A file whose clock runs ahead of ours is judged by how long we have seen it unchanged.
         const auto quiet = std::max(ageOf(before.modified), now - seenSince);
-        if (quiet >= QUIET_TIME) {
+        if (quiet >= PICTURE_QUIET_TIME) {
             QByteArray bytes = readToLimit(file.fd, path, before.size);
             if (snapshotOf(file.fd, path) == before)
                 return bytes;
@@ -217,7 +214,7 @@ QByteArray readPictureFile(const QString &path)
         if (waited >= MAX_WAIT)
             throwInvalid(path, QStringLiteral("the file is still being written"));
         std::this_thread::sleep_for(std::min<Clock::duration>(
-            std::max<Clock::duration>(QUIET_TIME - quiet, std::chrono::milliseconds(1)),
+            std::max<Clock::duration>(PICTURE_QUIET_TIME - quiet, std::chrono::milliseconds(1)),
             MAX_WAIT - waited));
     }
 }

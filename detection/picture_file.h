@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 
 namespace tirvel {
@@ -12,6 +13,10 @@ namespace tirvel {
 // fraction of a second within Qt's own allocation limit; a picture that claims more is refused
 // before it is decoded.
 inline constexpr std::int64_t MAX_PICTURE_PIXELS = 4096LL * 2304;
+
+// A file changed more recently than this may be in the middle of a rewrite: writers pause
+// between chunks, and a read that falls inside one pause sees no change.
+inline constexpr std::chrono::milliseconds PICTURE_QUIET_TIME {50};
 
 // Why a picture of that many pixels is refused.
 QString tooLargeText(std::int64_t width, std::int64_t height);

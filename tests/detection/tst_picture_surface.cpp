@@ -1,5 +1,6 @@
 #include "bmp_writer.h"
 #include "detection_state.h"
+#include "picture_file.h"
 #include "picture_surface.h"
 #include "test_main.h"
 #include "tirvel_error.h"
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -628,10 +630,11 @@ private Q_SLOTS:
         QFile::remove(path);
         QVERIFY(QFile::copy(sources.first(), path));
         QProcess writerProcess;
-        const auto stopWriter = qScopeGuard([&] {
+        const auto stopWriter = [&writerProcess] {
             writerProcess.kill();
             writerProcess.waitForFinished();
-        });
+        };
+        const auto stopWriterOnFailure = qScopeGuard(stopWriter);
         writerProcess.start(
             QStringLiteral(FRAME_REWRITER_PATH), writer + QStringList {path, "1000000"} + sources);
         QVERIFY(writerProcess.waitForStarted());
@@ -654,8 +657,20 @@ private Q_SLOTS:
                 QVERIFY(surface.pixelLayer() == before);
             }
         }
-        qInfo("%d frames shown, %d refused, %d torn", shown, refused, torn);
-        QCOMPARE(torn, 0);
+        stopWriter();
+        // A writer held up between its chunks for the quiet time leaves part of a frame looking
+        // whole to any reader; a loaded machine does that, and only then is a torn frame no fault.
+        const QList<QByteArray> pauses
+            = writerProcess.readAllStandardOutput().trimmed().split('\n');
+        const std::chrono::microseconds longestPause {
+            pauses.last().split(' ').value(5).toLongLong()};
+        qInfo("%d frames shown, %d refused, %d torn; the file stood still for %lld ms at most "
+              "within a frame",
+            shown, refused, torn,
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(longestPause).count()));
+        QVERIFY2(torn == 0 || longestPause >= PICTURE_QUIET_TIME,
+            "a torn frame shown while the writer never paused for the quiet time");
         QVERIFY(!mustShow || shown > 0);
     }
 

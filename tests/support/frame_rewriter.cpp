@@ -5,6 +5,9 @@
 // over the old frame without truncating it first, so the file always has a whole frame's size;
 // --rename writes a temporary file beside it and renames that over the destination, as the
 // README asks writers to. --fps N starts a new round N times a second instead of at once.
+// Whenever the file has stood still longer than ever before in the middle of a frame (a busy
+// machine holds the writer up between chunks), it says so on standard output, in microseconds:
+// a reader that looks during such a pause sees part of a frame as a whole one.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,13 +26,26 @@ namespace {
 
 enum class Mode { Truncate, InPlace, Rename };
 
+using Clock = std::chrono::steady_clock;
+Clock::duration g_longestPause {};
+
 bool writeInChunks(int fd, const std::string &frame)
 {
     constexpr std::size_t CHUNK = 4096;
+    Clock::time_point written;
     for (std::size_t at = 0; at < frame.size(); at += CHUNK) {
         const std::size_t size = std::min(CHUNK, frame.size() - at);
         if (::write(fd, frame.data() + at, size) != ssize_t(size))
             return false;
+        const auto now = Clock::now();
+        if (at > 0 && now - written > g_longestPause) {
+            g_longestPause = now - written;
+            std::printf("longest pause within a frame: %lld us\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(g_longestPause).count()));
+            std::fflush(stdout);
+        }
+        written = now;
         std::this_thread::sleep_for(std::chrono::microseconds(300));
     }
     return true;
