@@ -1,5 +1,6 @@
 #include "frame_painter.h"
 
+#include "image_from_video_frame.h"
 #include "shrink.h"
 
 #include <QPainter>
@@ -17,7 +18,7 @@ constexpr QColor GROUND_COLOUR {24, 24, 24};
 void FramePainter::paint(const QVideoFrame &frame, QSize viewSize, quint64 generation)
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    const QImage image = frame.toImage();
+    const QImage image = imageFromVideoFrame(frame);
     Q_EMIT painted(image, image.isNull() ? QImage() : compose(image, viewSize), generation);
 }
 
