@@ -135,6 +135,37 @@ private Q_SLOTS:
         QVERIFY(!isShowing(*camera));
     }
 
+    void picturesHaveTheLevelsMeant_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("fullRange");
+        // JPEG's colorimetry: a webcam's full range, and frames decoded from its JPEG.
+        QTest::newRow("YUY2 full range") << "YUY2,colorimetry=(string)1:4:0:0" << true;
+        QTest::newRow("I420 full range") << "I420,colorimetry=(string)1:4:0:0" << true;
+        QTest::newRow("YUY2 video range") << "YUY2,colorimetry=bt601" << false;
+    }
+
+    void picturesHaveTheLevelsMeant()
+    {
+        QFETCH(QString, format);
+        QFETCH(bool, fullRange);
+        // A camera of its own for each row: Qt keeps listing one pulled out, with its formats.
+        const char *name = QTest::currentDataTag();
+        addFakeCamera(name, FakeCameraMode::GreyRamp,
+            {"video/x-raw,width=160,height=120,framerate=30/1,format=" + format.toStdString()});
+        const auto camera = makeCamera(name);
+        QTRY_VERIFY_WITH_TIMEOUT(isShowing(*camera), WAIT_MS);
+        for (int band = 0; band < int(GREY_RAMP_LEVELS.size()); ++band) {
+            const int level = GREY_RAMP_LEVELS.at(band);
+            const int meant = fullRange ? level : std::clamp((level - 16) * 255 / 219, 0, 255);
+            // The middle of each band: eight across the 160 pixels.
+            const int shown = qGreen(camera->picture().pixel(band * 20 + 10, 60));
+            QVERIFY2(std::abs(shown - meant) <= 2,
+                qPrintable(QStringLiteral("%1 shown as %2").arg(level).arg(shown)));
+        }
+        removeFakeCamera(name);
+    }
+
     void commandsNeverStallTheWindow()
     {
         addFakeCamera("Held");

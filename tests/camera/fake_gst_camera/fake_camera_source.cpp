@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 namespace tirvel::fakecam {
 
@@ -30,7 +31,28 @@ GstElementClass *sourceParentClass = nullptr;
 // Pixels a frame the test pattern moves by.
 constexpr int PATTERN_SPEED = 4;
 
-GstPadProbeReturn passOrDrop(GstPad *pad, GstPadProbeInfo *, gpointer data)
+// Y is every other byte of YUY2 and the whole first plane of 4:2:0; all else is grey.
+void paintGreyRamp(GstPad *pad, GstPadProbeInfo *info)
+{
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    const GstStructure *format = gst_caps_get_structure(caps, 0);
+    int width = 0;
+    int height = 0;
+    gst_structure_get(format, "width", G_TYPE_INT, &width, "height", G_TYPE_INT, &height, nullptr);
+    const int step = g_str_equal(gst_structure_get_string(format, "format"), "YUY2") ? 2 : 1;
+    gst_caps_unref(caps);
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+    std::memset(map.data, 128, map.size);
+    for (int i = 0; i < width * height; ++i)
+        map.data[i / width * GST_ROUND_UP_4(width * step) + i % width * step]
+            = GREY_RAMP_LEVELS.at(i % width * GREY_RAMP_LEVELS.size() / width);
+    gst_buffer_unmap(buffer, &map);
+}
+
+GstPadProbeReturn passOrDrop(GstPad *pad, GstPadProbeInfo *info, gpointer data)
 {
     FrameGate &gate = *static_cast<FrameGate *>(data);
     FakeCameraState &camera = *gate.camera;
@@ -57,6 +79,8 @@ GstPadProbeReturn passOrDrop(GstPad *pad, GstPadProbeInfo *, gpointer data)
     }
     ++gate.delivered;
     ++camera.frameCount;
+    if (camera.mode == FakeCameraMode::GreyRamp)
+        paintGreyRamp(pad, info);
     return GST_PAD_PROBE_OK;
 }
 

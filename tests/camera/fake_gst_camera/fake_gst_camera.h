@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,7 +26,11 @@ enum class FakeCameraMode {
     Denied,
     // Frames at 30 a second of a picture that stands still: a scene where nothing moves.
     Still,
+    // YUY2 or 4:2:0 frames of bands of GREY_RAMP_LEVELS as they are, whatever the caps' range.
+    GreyRamp,
 };
+
+inline constexpr std::array<std::uint8_t, 8> GREY_RAMP_LEVELS {0, 16, 32, 64, 128, 192, 235, 255};
 
 // "working", "freeze-first", "silent", "busy", "denied", "still".
 std::optional<FakeCameraMode> fakeCameraModeFromName(std::string_view name);
