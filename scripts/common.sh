@@ -14,9 +14,6 @@ TIRVEL_PACKAGES=(
   # The camera view asks GStreamer why a camera gives no picture, and the tests' fake cameras
   # are a GStreamer device provider; gst-device-monitor-1.0 lists them.
   libgstreamer1.0-dev gstreamer1.0-plugins-base-apps
-  # Full-range camera frames converted with the right levels, which Qt 6.4's own conversion
-  # gets wrong when it has no GPU.
-  libyuv-dev
   fonts-dejavu-core
   # Draws the icon's bitmap sizes from its SVG.
   librsvg2-bin
