@@ -9,21 +9,37 @@ namespace tirvel {
 
 namespace {
 
-// The mapped frame's planes as OpenCV sees them: the luma, which of its channels holds Y, and
-// Cb and Cr side by side at the chroma's own, smaller size (in the scratch buffer given when
-// they must be gathered).
+// The mapped frame's planes as OpenCV sees them: Y at full size, Cb and Cr at the chroma's own.
+// What the frame does not hold as planes is gathered into the scratch buffers, which the
+// caller keeps from frame to frame.
 struct Planes
 {
-    cv::Mat luma;
-    int lumaChannel = 0;
-    cv::Mat chroma;
+    cv::Mat y;
+    cv::Mat cb;
+    cv::Mat cr;
 };
 
-using Layout = Planes (*)(QVideoFrame &frame, cv::Mat &scratch);
+struct Scratch
+{
+    std::array<cv::Mat, 4> packedBytes;
+    cv::Mat packedY;
+    std::array<cv::Mat, 2> chroma;
+    // Y, Cb, Cr at full size.
+    std::array<cv::Mat, 3> full;
+    cv::Mat ycc;
+    cv::Mat bgr;
+};
+
+using Layout = Planes (*)(QVideoFrame &frame, Scratch &scratch);
 
 cv::Mat plane(QVideoFrame &frame, int index, cv::Size size, int type)
 {
     return {size, type, frame.bits(index), std::size_t(frame.bytesPerLine(index))};
+}
+
+cv::Size lumaSize(const QVideoFrame &frame)
+{
+    return {frame.width(), frame.height()};
 }
 
 cv::Size chromaSize(const QVideoFrame &frame, bool halfHeight)
@@ -32,34 +48,33 @@ cv::Size chromaSize(const QVideoFrame &frame, bool halfHeight)
 }
 
 // Two pixels in four bytes; OFFSET is where the first luma byte sits.
-template <int OFFSET> Planes fromPacked422(QVideoFrame &frame, cv::Mat &scratch)
+template <int OFFSET> Planes fromPacked422(QVideoFrame &frame, Scratch &scratch)
 {
     const cv::Mat pairs = plane(frame, 0, chromaSize(frame, false), CV_8UC4);
-    scratch.create(pairs.size(), CV_8UC2);
-    const std::array<int, 4> cbCr {1 - OFFSET, 0, 3 - OFFSET, 1};
-    cv::mixChannels(&pairs, 1, &scratch, 1, cbCr.data(), 2);
-    return {plane(frame, 0, {frame.width(), frame.height()}, CV_8UC2), OFFSET, scratch};
+    std::array<cv::Mat, 4> &bytes = scratch.packedBytes;
+    cv::split(pairs, bytes);
+    cv::merge(std::array {bytes.at(OFFSET), bytes.at(OFFSET + 2)}, scratch.packedY);
+    // An odd width still ends in a whole pair.
+    const cv::Mat y = scratch.packedY.reshape(1, pairs.rows).colRange(0, frame.width());
+    return {y, bytes.at(1 - OFFSET), bytes.at(3 - OFFSET)};
 }
 
 // Three planes, Y first, and which of the others holds Cb.
-template <int CB, int CR, bool HALF_HEIGHT> Planes fromPlanes(QVideoFrame &frame, cv::Mat &scratch)
+template <int CB, int CR, bool HALF_HEIGHT>
+Planes fromPlanes(QVideoFrame &frame, Scratch & /*unused*/)
 {
     const cv::Size size = chromaSize(frame, HALF_HEIGHT);
-    cv::merge(
-        std::array {plane(frame, CB, size, CV_8UC1), plane(frame, CR, size, CV_8UC1)}, scratch);
-    return {plane(frame, 0, {frame.width(), frame.height()}, CV_8UC1), 0, scratch};
+    return {plane(frame, 0, lumaSize(frame), CV_8UC1), plane(frame, CB, size, CV_8UC1),
+        plane(frame, CR, size, CV_8UC1)};
 }
 
-template <bool CB_FIRST> Planes fromTwoPlanes(QVideoFrame &frame, cv::Mat &scratch)
+// Y, then Cb and Cr interleaved in one plane.
+template <bool CB_FIRST> Planes fromTwoPlanes(QVideoFrame &frame, Scratch &scratch)
 {
-    const cv::Mat chroma = plane(frame, 1, chromaSize(frame, true), CV_8UC2);
-    if (!CB_FIRST) {
-        const std::array<int, 4> swap {0, 1, 1, 0};
-        scratch.create(chroma.size(), CV_8UC2);
-        cv::mixChannels(&chroma, 1, &scratch, 1, swap.data(), 2);
-    }
-    return {
-        plane(frame, 0, {frame.width(), frame.height()}, CV_8UC1), 0, CB_FIRST ? chroma : scratch};
+    std::array<cv::Mat, 2> &chroma = scratch.chroma;
+    cv::split(plane(frame, 1, chromaSize(frame, true), CV_8UC2), chroma);
+    return {plane(frame, 0, lumaSize(frame), CV_8UC1), chroma.at(CB_FIRST ? 0 : 1),
+        chroma.at(CB_FIRST ? 1 : 0)};
 }
 
 // Null for a layout left to Qt.
@@ -129,21 +144,19 @@ QImage imageFromVideoFrame(const QVideoFrame &frame)
     QImage image(mapped.size(), QImage::Format_RGB32);
     if (!image.isNull()) {
         // Kept from frame to frame: fresh buffers cost more in page faults than the conversion.
-        thread_local cv::Mat scratch;
-        thread_local cv::Mat chroma;
-        thread_local cv::Mat ycc;
-        thread_local cv::Mat bgr;
+        thread_local Scratch scratch;
         const Planes planes = layout(mapped, scratch);
-        cv::resize(planes.chroma, chroma, planes.luma.size(), 0, 0, cv::INTER_LINEAR);
-        ycc.create(planes.luma.size(), CV_8UC3);
-        const std::array from {planes.luma, chroma};
-        const int cb = planes.luma.channels();
-        const std::array<int, 6> toYcc {planes.lumaChannel, 0, cb, 1, cb + 1, 2};
-        cv::mixChannels(from.data(), from.size(), &ycc, 1, toYcc.data(), 3);
+        std::array<cv::Mat, 3> &full = scratch.full;
+        full.at(0) = planes.y;
+        cv::resize(planes.cb, full.at(1), planes.y.size(), 0, 0, cv::INTER_LINEAR);
+        cv::resize(planes.cr, full.at(2), planes.y.size(), 0, 0, cv::INTER_LINEAR);
+        cv::merge(full, scratch.ycc);
         // Three channels to three is OpenCV's fast path; the fourth is added after.
-        cv::transform(ycc, bgr, fullRangeMatrix(format.colorSpace()));
-        cv::Mat bgrx(bgr.size(), CV_8UC4, image.bits(), std::size_t(image.bytesPerLine()));
-        cv::cvtColor(bgr, bgrx, cv::COLOR_BGR2BGRA);
+        cv::transform(scratch.ycc, scratch.bgr, fullRangeMatrix(format.colorSpace()));
+        cv::Mat bgrx(scratch.bgr.size(), CV_8UC4, image.bits(), std::size_t(image.bytesPerLine()));
+        cv::cvtColor(scratch.bgr, bgrx, cv::COLOR_BGR2BGRA);
+        // The frame is unmapped below, and the scratch outlives it.
+        full.at(0).release();
     }
     mapped.unmap();
     return image;
