@@ -148,11 +148,23 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [this](bool watching) { switchWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
-    // Watching decides by the steady rule unless one is asked for; a click outside watching
-    // decides as it always has.
-    const auto ruleWhile = [chosen = options.detection](bool watching) {
-        return chosen.value_or(watching ? DetectionRule::Steady : DetectionRule::Classic);
+    // Watching its own camera decides by the scene rule, watching another program's frames by
+    // the steady rule, unless one is asked for; a click outside watching decides as it always has.
+    const DetectionRule watchingRule
+        = options.framesFromCamera ? DetectionRule::Scene : DetectionRule::Steady;
+    const auto ruleWhile = [chosen = options.detection, watchingRule](bool watching) {
+        return chosen.value_or(watching ? watchingRule : DetectionRule::Classic);
     };
+    if (options.framesFromCamera) {
+        // Every picture, in memory; the detector passes them over unless the scene rule is on.
+        QObject::connect(m_camera.get(), &CameraSupervisor::frameShown, detector,
+            [detector, clock = m_clock](const QImage &frame, const QImage &picture) {
+                detector->requestAnalysis(frame, picture, clock());
+            });
+        if (!options.mask.isNull())
+            QMetaObject::invokeMethod(
+                detector, [detector, mask = options.mask] { detector->setMask(mask); });
+    }
     QMetaObject::invokeMethod(
         detector, [detector, rule = ruleWhile(false)] { detector->setRule(rule); });
     QObject::connect(

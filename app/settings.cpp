@@ -17,7 +17,7 @@ const QString SENSITIVITY = QStringLiteral("sensitivity");
 // The options a file may keep; the rest belong to a run, or to the service's own file.
 const QStringList KEPT_OPTIONS {SENSITIVITY, QStringLiteral("detection"), QStringLiteral("camera"),
     QStringLiteral("events"), QStringLiteral("event-gap"), QStringLiteral("keep-events"),
-    QStringLiteral("on-event")};
+    QStringLiteral("on-event"), QStringLiteral("mask")};
 
 // An unquoted comma makes a list of a value; every option here takes one text.
 QString textOf(const QVariant &value)

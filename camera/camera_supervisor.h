@@ -67,6 +67,9 @@ public:
 Q_SIGNALS:
     // Every new picture, at the view's size; a null one when the picture goes.
     void pictureChanged(const QImage &picture);
+    // Each new camera frame shown, whole and as the view shows it (never a repaint at another
+    // size).
+    void frameShown(const QImage &frame, const QImage &picture);
     void statusChanged(tirvel::CameraStatus status);
 
 private:

@@ -169,8 +169,17 @@ void MainWindow::describeSensitivity()
 
 void MainWindow::setWatchingRule(DetectionRule rule)
 {
-    m_ruleAction->setText(rule == DetectionRule::Steady ? QStringLiteral("Regel: stadig")
-                                                        : QStringLiteral("Regel: klassisk"));
+    switch (rule) {
+    case DetectionRule::Classic:
+        m_ruleAction->setText(QStringLiteral("Regel: klassisk"));
+        break;
+    case DetectionRule::Steady:
+        m_ruleAction->setText(QStringLiteral("Regel: stadig"));
+        break;
+    case DetectionRule::Scene:
+        m_ruleAction->setText(QStringLiteral("Regel: scen"));
+        break;
+    }
 }
 
 void MainWindow::setSensitivity(int sensitivity)
