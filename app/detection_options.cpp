@@ -27,8 +27,6 @@ std::optional<QString> readDetectionOptions(
                                   "--frames-from-camera.");
     }
     if (parser.isSet(options.mask)) {
-        if (!result.framesFromCamera)
-            return QStringLiteral("--mask is for Tirvel's own camera; it needs --frames-from-camera.");
         const QString file = QFileInfo(parser.value(options.mask)).absoluteFilePath();
         try {
             result.mask = loadPicture(file);

@@ -21,7 +21,7 @@ struct DetectionOptions
         QStringLiteral("rule")};
     QCommandLineOption mask {QStringLiteral("mask"),
         QStringLiteral("Leave the black parts of the picture <file> (any size, scaled to the "
-                       "camera's) out of watching with --frames-from-camera."),
+                       "camera's) out of watching Tirvel's own camera (--frames-from-camera)."),
         QStringLiteral("file")};
     QCommandLineOption sensitivity {QStringLiteral("sensitivity"),
         QStringLiteral("Start the sensitivity slider at <n> (0 to 100, default %1): a test "

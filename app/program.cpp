@@ -12,6 +12,7 @@
 #include "home_assistant.h"
 #include "logging.h"
 #include "main_window.h"
+#include "mask_editor.h"
 #include "mqtt_bridge.h"
 #include "mqtt_link.h"
 #include "notifier.h"
@@ -112,6 +113,19 @@ void Program::buildCamera(const CommandLine &options, std::unique_ptr<CameraBack
         });
 }
 
+void Program::editMask()
+{
+    auto *editor = new MaskEditor(m_camera->frame(), m_mask, m_window.get());
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(editor, &QDialog::accepted, m_window.get(), [this, editor] {
+        m_mask = editor->mask();
+        QMetaObject::invokeMethod(
+            m_detector, [detector = m_detector, mask = m_mask] { detector->setMask(mask); });
+        m_settings->setMask(m_mask);
+    });
+    editor->open();
+}
+
 void Program::buildWatching(const CommandLine &options)
 {
     m_store
@@ -161,9 +175,12 @@ void Program::buildWatching(const CommandLine &options)
             [detector, clock = m_clock](const QImage &frame, const QImage &picture) {
                 detector->requestAnalysis(frame, picture, clock());
             });
-        if (!options.mask.isNull())
+        m_mask = options.mask;
+        if (!m_mask.isNull())
             QMetaObject::invokeMethod(
-                detector, [detector, mask = options.mask] { detector->setMask(mask); });
+                detector, [detector, mask = m_mask] { detector->setMask(mask); });
+        window->setMaskable(true);
+        QObject::connect(window, &MainWindow::maskRequested, window, [this] { editMask(); });
     }
     QMetaObject::invokeMethod(
         detector, [detector, rule = ruleWhile(false)] { detector->setRule(rule); });

@@ -62,6 +62,8 @@ public:
 
     // Null while no picture shows.
     const QImage &picture() const { return m_picture; }
+    // The latest frame whole, as the camera gave it.
+    const QImage &frame() const { return m_frame; }
     CameraStatus status() const { return m_picture.isNull() ? m_reason : CameraStatus::Showing; }
 
 Q_SIGNALS:

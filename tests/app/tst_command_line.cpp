@@ -99,10 +99,9 @@ private Q_SLOTS:
         QTest::newRow("an unknown rule")
             << QStringList {"--detection=strict"} << A::Fail << false << ""
             << "";
-        // The scene rule and a mask learn from pictures in memory, which only Tirvel's own camera
-        // gives; a mask that cannot be read would leave the whole picture watched.
+        // The scene rule learns from pictures in memory, which only Tirvel's own camera gives; a
+        // mask that cannot be read would leave the whole picture watched.
         for (const QStringList &scene : {QStringList {"--detection=scene"},
-                 QStringList {"--mask", "<dir>/mask.png"},
                  QStringList {"--frames-from-camera", "--mask", "<dir>/none.png"}})
             QTest::addRow("scene: %s", qPrintable(scene.join(' ')))
                 << scene << A::Fail << false << "" << "";
