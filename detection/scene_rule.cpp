@@ -35,6 +35,11 @@ constexpr double MOST_LIGHT = 2.5;
 const cv::Size LIGHT_CELLS {16, 12};
 // Regions smaller than this many pixels at 320 x 240 are noise; a far person covers about 90.
 constexpr double LEAST_REGION = 48;
+// The texture test's window, the most light it evens out over it beyond the field, and the
+// least spread of the scene in it, in levels, to have a texture at all.
+constexpr int TEXTURE_WINDOW = 7;
+constexpr double LOCAL_LIGHT = 2.0;
+constexpr double LEAST_TEXTURE = 4.0;
 // The picture's level stepping this far, evenly over the picture, is the camera's exposure.
 constexpr double EXPOSURE_STEP = 1.3;
 // The colour left of the learnt scene's when a camera goes grey.
@@ -269,19 +274,22 @@ SceneOutcome SceneAnalyser::analyse(
     // picture, is learnt afresh.
     const double colourNow = saturation(cellsNow);
     const double colourWas = saturation(cellsScene);
-    const bool grey = colourWas > LEAST_SATURATION && colourNow < GREY_SATURATION * colourWas;
-    const bool coloured = colourNow > LEAST_SATURATION && colourWas < GREY_SATURATION * colourNow;
-    const auto even = std::count_if(ratios[3].begin(), ratios[3].end(),
-        [&](float r) { return std::abs(r / overall - 1) < 0.12; });
     cv::Scalar meanNow;
     cv::Scalar spreadNow;
     cv::Scalar meanWas;
     cv::Scalar spreadWas;
     cv::meanStdDev(cellsNow, meanNow, spreadNow);
     cv::meanStdDev(cellsScene, meanWas, spreadWas);
-    const bool textured = spreadNow[1] > 0.5 * overall * spreadWas[1];
-    const bool exposure = (overall > EXPOSURE_STEP || overall < 1 / EXPOSURE_STEP)
-        && overall >= LEAST_LIGHT && overall <= MOST_LIGHT && textured
+    // A covered camera loses its texture and most of its light: that is change, not a mode.
+    const bool textured = spreadNow[1] > 0.5 * overall * spreadWas[1] && overall >= LEAST_LIGHT
+        && overall <= MOST_LIGHT;
+    const bool grey
+        = textured && colourWas > LEAST_SATURATION && colourNow < GREY_SATURATION * colourWas;
+    const bool coloured
+        = textured && colourNow > LEAST_SATURATION && colourWas < GREY_SATURATION * colourNow;
+    const auto even = std::count_if(ratios[3].begin(), ratios[3].end(),
+        [&](float r) { return std::abs(r / overall - 1) < 0.12; });
+    const bool exposure = (overall > EXPOSURE_STEP || overall < 1 / EXPOSURE_STEP) && textured
         && double(even) > 0.85 * double(ratios[3].size());
     if (grey || coloured || exposure) {
         m.forget();
@@ -315,7 +323,32 @@ SceneOutcome SceneAnalyser::analyse(
     cv::min(cv::max(current, low), high, kept);
     cv::Mat change;
     cv::blur(current - kept, change, {3, 3});
-    const cv::Mat difference = largestChannel(change);
+    cv::Mat difference = largestChannel(change);
+
+    // Light at a finer grain than the field: where the scene has texture, a change that keeps it,
+    // only lighter or darker over a few pixels, is light too (the soft edge of a shadow or a
+    // beam). A flat place keeps no texture to tell by, so there the field alone decides.
+    cv::Mat now;
+    cv::Mat was;
+    cv::cvtColor(current, now, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(expected, was, cv::COLOR_BGR2GRAY);
+    const cv::Size window {TEXTURE_WINDOW, TEXTURE_WINDOW};
+    cv::Mat wasMean;
+    cv::Mat wasSquare;
+    cv::Mat both;
+    cv::blur(was, wasMean, window);
+    cv::blur(was.mul(was), wasSquare, window);
+    cv::blur(was.mul(now), both, window);
+    cv::Mat localGain = both / (wasSquare + 1);
+    cv::min(localGain, LOCAL_LIGHT, localGain);
+    cv::max(localGain, 1 / LOCAL_LIGHT, localGain);
+    const cv::Mat texture = wasSquare - wasMean.mul(wasMean) > LEAST_TEXTURE * LEAST_TEXTURE;
+    cv::Mat relit;
+    cv::merge(std::vector<cv::Mat> {localGain, localGain, localGain}, relit);
+    cv::blur(current - relit.mul(expected), change, {3, 3});
+    cv::Mat textureDifference = largestChannel(change);
+    cv::min(difference, textureDifference, textureDifference);
+    textureDifference.copyTo(difference, texture);
 
     // Each place's margin: its usual change, spread over its neighbours so that a swaying leaf
     // is known a little beyond where it was seen.
