@@ -40,6 +40,12 @@ constexpr double LEAST_REGION = 48;
 constexpr int TEXTURE_WINDOW = 7;
 constexpr double LOCAL_LIGHT = 2.0;
 constexpr double LEAST_TEXTURE = 4.0;
+// The soft light test: a region's light ratio is smoothed over this many pixels, and it is light
+// when its mean slope along its outline is less than this share of its strength (the mean log
+// ratio), and it is strong enough to tell at all.
+constexpr double RATIO_BLUR = 1.5;
+constexpr double SOFTNESS = 0.22;
+constexpr double SOFT_LEAST = 0.03;
 // The picture's level stepping this far, evenly over the picture, is the camera's exposure.
 constexpr double EXPOSURE_STEP = 1.3;
 // The colour left of the learnt scene's when a camera goes grey.
@@ -239,7 +245,7 @@ SceneOutcome SceneAnalyser::analyse(
     cv::Point2d shift(half.x * 2, half.y * 2);
     if (response < LEAST_SHIFT_RESPONSE || std::hypot(shift.x, shift.y) > MOST_SHAKE)
         shift = {};
-    if (std::hypot(shift.x, shift.y) > 0.2) {
+    if (std::hypot(shift.x, shift.y) > 0.4) {
         const cv::Matx23d undo(1, 0, -shift.x, 0, 1, -shift.y);
         cv::warpAffine(current, current, undo, working, cv::INTER_LINEAR, cv::BORDER_REPLICATE);
     }
@@ -379,6 +385,55 @@ SceneOutcome SceneAnalyser::analyse(
     cv::Mat counting(working, CV_8U, cv::Scalar(0));
     for (int label = 1; label < regions; ++label)
         counts[std::size_t(label)] = stats.at<int>(label, cv::CC_STAT_AREA) >= leastRegion ? 1 : 0;
+
+    // Light has soft edges: a region whose light ratio to the scene is strong but changes only
+    // gently from pixel to pixel is a beam, a lamp or a shadow, however it is shaped. A mover,
+    // even one of the scene's own hue, has a sharp outline.
+    cv::Mat ratio = (now + 2) / (was + 2);
+    cv::GaussianBlur(ratio, ratio, {0, 0}, RATIO_BLUR);
+    cv::Mat slopeX;
+    cv::Mat slopeY;
+    cv::Sobel(ratio, slopeX, CV_32F, 1, 0, 3, 1.0 / 8);
+    cv::Sobel(ratio, slopeY, CV_32F, 0, 1, 3, 1.0 / 8);
+    cv::Mat slope = cv::abs(slopeX) + cv::abs(slopeY);
+    // The outline of what passed the margin lies a pixel or two off the edge that made it.
+    cv::dilate(slope, slope, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
+    cv::Mat inner;
+    cv::erode(over, inner, cv::Mat());
+    std::vector<double> slopes(std::size_t(regions), 0.0);
+    std::vector<double> edges(std::size_t(regions), 0.0);
+    std::vector<double> strengths(std::size_t(regions), 0.0);
+    std::vector<double> levels(std::size_t(regions), 0.0);
+    for (int y = 0; y < working.height; ++y) {
+        const int *labelRow = labels.ptr<int>(y);
+        const auto *ratioRow = ratio.ptr<float>(y);
+        const auto *slopeRow = slope.ptr<float>(y);
+        const auto *innerRow = inner.ptr<uchar>(y);
+        for (int x = 0; x < working.width; ++x) {
+            const auto label = std::size_t(labelRow[x]);
+            if (counts[label] == 0)
+                continue;
+            if (innerRow[x] == 0) {
+                slopes[label] += slopeRow[x];
+                edges[label] += 1;
+            }
+            strengths[label] += std::abs(std::log(std::max(ratioRow[x], 1e-3F)));
+            levels[label] += ratioRow[x];
+        }
+    }
+    for (int label = 1; label < regions; ++label) {
+        const auto l = std::size_t(label);
+        const double area = stats.at<int>(label, cv::CC_STAT_AREA);
+        const double level = levels[l] / area;
+        if (counts[l] != 0 && level > 1 / LOCAL_LIGHT && level < LOCAL_LIGHT
+            && strengths[l] > SOFT_LEAST * area
+            && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
+            counts[l] = 0;
+        if (qEnvironmentVariableIsSet("SCENE_TRACE") && area >= leastRegion)
+            qInfo("region %d area %g level %.3f strength %.3f slope/strength %.3f", label, area,
+                level, strengths[l] / area,
+                slopes[l] / std::max(1.0, edges[l]) / std::max(1e-6, strengths[l] / area));
+    }
     for (int y = 0; y < working.height; ++y) {
         const int *labelRow = labels.ptr<int>(y);
         auto *row = counting.ptr<uchar>(y);
