@@ -354,6 +354,8 @@ bool Program::end()
     m_link.reset();
     if (m_watcher)
         m_watcher->endCommand();
+    if (m_detector != nullptr)
+        m_detector->endAnalyses();
     // The files first, so that the last event is written while the rest ends.
     ended = m_files.stop() && ended;
     ended = m_detection.stop() && ended;

@@ -111,14 +111,20 @@ void Detector::analyse(const QImage &frame, const QImage &picture, qint64 millis
 
 void Detector::requestAnalysis(const QImage &frame, const QImage &picture, qint64 milliseconds)
 {
-    if (m_analysesWaiting.fetch_add(1) >= 2) {
+    if (m_analysesWaiting.fetch_add(1) >= 1) {
         --m_analysesWaiting;
         return;
     }
     QMetaObject::invokeMethod(this, [this, frame, picture, milliseconds] {
         --m_analysesWaiting;
-        analyse(frame, picture, milliseconds);
+        if (!m_analysesEnded)
+            analyse(frame, picture, milliseconds);
     });
+}
+
+void Detector::endAnalyses()
+{
+    m_analysesEnded = true;
 }
 
 void Detector::testScene()

@@ -65,9 +65,12 @@ public:
     // taken at milliseconds on a steady clock. The scene rule learns from every one; its test
     // says what the pictures since the last test showed. Other rules pass them over.
     void analyse(const QImage &frame, const QImage &picture, qint64 milliseconds);
-    // From any thread, like requestTest(): a picture that comes while two still wait is passed
-    // over, so a slow analysis never piles pictures up.
+    // From any thread, like requestTest(): a picture that comes while another still waits is
+    // passed over, so a slow analysis never piles pictures up.
     void requestAnalysis(const QImage &frame, const QImage &picture, qint64 milliseconds);
+    // From any thread, as the program ends: a picture still waiting is passed over, and none is
+    // taken after it, so the thread ends without a last analysis.
+    void endAnalyses();
     // Starts the tick if it is idle, as a test does.
     void startTicks();
     // No tick comes after this.
@@ -119,6 +122,7 @@ private:
     QSize m_placedView;
     QSize m_placedBounds;
     std::atomic<int> m_analysesWaiting = 0;
+    std::atomic<bool> m_analysesEnded = false;
 };
 
 } // namespace tirvel
