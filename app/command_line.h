@@ -4,6 +4,7 @@
 #include "detection_state.h"
 #include "mqtt_target.h"
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -28,8 +29,11 @@ struct CommandLine
     // empty until prepareFolders() finds the runtime folder.
     QString frameDirectory;
 
-    // The rule every test decides by; by default steady while watching, classic otherwise.
+    // The rule every test decides by; by default, while watching, scene for Tirvel's own camera
+    // and steady for another program's frames, and classic otherwise.
     std::optional<DetectionRule> detection;
+    // What the scene rule leaves out, black on white; null for nothing.
+    QImage mask;
     static constexpr int DEFAULT_SENSITIVITY = tirvel::DEFAULT_SENSITIVITY;
     int sensitivity = DEFAULT_SENSITIVITY;
 

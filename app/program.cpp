@@ -12,6 +12,7 @@
 #include "home_assistant.h"
 #include "logging.h"
 #include "main_window.h"
+#include "mask_editor.h"
 #include "mqtt_bridge.h"
 #include "mqtt_link.h"
 #include "notifier.h"
@@ -112,6 +113,19 @@ void Program::buildCamera(const CommandLine &options, std::unique_ptr<CameraBack
         });
 }
 
+void Program::editMask()
+{
+    auto *editor = new MaskEditor(m_camera->frame(), m_mask, m_window.get());
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(editor, &QDialog::accepted, m_window.get(), [this, editor] {
+        m_mask = editor->mask();
+        QMetaObject::invokeMethod(
+            m_detector, [detector = m_detector, mask = m_mask] { detector->setMask(mask); });
+        m_settings->setMask(m_mask);
+    });
+    editor->open();
+}
+
 void Program::buildWatching(const CommandLine &options)
 {
     m_store
@@ -148,11 +162,26 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [this](bool watching) { switchWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
-    // Watching decides by the steady rule unless one is asked for; a click outside watching
-    // decides as it always has.
-    const auto ruleWhile = [chosen = options.detection](bool watching) {
-        return chosen.value_or(watching ? DetectionRule::Steady : DetectionRule::Classic);
+    // Watching its own camera decides by the scene rule, watching another program's frames by
+    // the steady rule, unless one is asked for; a click outside watching decides as it always has.
+    const DetectionRule watchingRule
+        = options.framesFromCamera ? DetectionRule::Scene : DetectionRule::Steady;
+    const auto ruleWhile = [chosen = options.detection, watchingRule](bool watching) {
+        return chosen.value_or(watching ? watchingRule : DetectionRule::Classic);
     };
+    if (options.framesFromCamera) {
+        // Every picture, in memory; the detector passes them over unless the scene rule is on.
+        QObject::connect(m_camera.get(), &CameraSupervisor::frameShown, detector,
+            [detector, clock = m_clock](const QImage &frame, const QImage &picture) {
+                detector->requestAnalysis(frame, picture, clock());
+            });
+        m_mask = options.mask;
+        if (!m_mask.isNull())
+            QMetaObject::invokeMethod(
+                detector, [detector, mask = m_mask] { detector->setMask(mask); });
+        window->setMaskable(true);
+        QObject::connect(window, &MainWindow::maskRequested, window, [this] { editMask(); });
+    }
     QMetaObject::invokeMethod(
         detector, [detector, rule = ruleWhile(false)] { detector->setRule(rule); });
     QObject::connect(
@@ -325,6 +354,8 @@ bool Program::end()
     m_link.reset();
     if (m_watcher)
         m_watcher->endCommand();
+    if (m_detector != nullptr)
+        m_detector->endAnalyses();
     // The files first, so that the last event is written while the rest ends.
     ended = m_files.stop() && ended;
     ended = m_detection.stop() && ended;

@@ -78,6 +78,9 @@ private:
     // Watching switched by a person (by says from where): kept for the next start, and asked of
     // the watcher.
     void switchWatching(bool watching, const QString &by);
+    // Opens the mask editor on the camera's latest picture; what it saves is used at once and
+    // kept for the next start.
+    void editMask();
     void buildTroubles();
     void buildTray();
 
@@ -97,6 +100,8 @@ private:
     std::unique_ptr<CameraSupervisor> m_camera;
     std::unique_ptr<AlertSound> m_alert;
     std::unique_ptr<MainWindow> m_window;
+    // What the scene rule leaves out; null for nothing.
+    QImage m_mask;
     std::unique_ptr<Watcher> m_watcher;
     std::unique_ptr<MqttLink> m_link;
     std::unique_ptr<MqttBridge> m_bridge;

@@ -1,8 +1,10 @@
 #include "settings.h"
 
 #include "logging.h"
+#include "whole_file.h"
 #include "worker_thread.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -14,10 +16,12 @@ namespace {
 
 const QString WATCHING = QStringLiteral("watching");
 const QString SENSITIVITY = QStringLiteral("sensitivity");
+const QString MASK = QStringLiteral("mask");
+const QString MASK_FILE = QStringLiteral("mask.png");
 // The options a file may keep; the rest belong to a run, or to the service's own file.
 const QStringList KEPT_OPTIONS {SENSITIVITY, QStringLiteral("detection"), QStringLiteral("camera"),
     QStringLiteral("events"), QStringLiteral("event-gap"), QStringLiteral("keep-events"),
-    QStringLiteral("on-event")};
+    QStringLiteral("on-event"), MASK};
 
 // An unquoted comma makes a list of a value; every option here takes one text.
 QString textOf(const QVariant &value)
@@ -121,6 +125,33 @@ void Settings::setWatching(bool watching)
         return;
     m_watching = watching;
     keep(WATCHING, watching);
+}
+
+void Settings::setMask(const QImage &mask)
+{
+    if (m_file == nullptr)
+        return;
+    QMetaObject::invokeMethod(m_file, [file = m_file, mask] {
+        const QString path = QFileInfo(file->fileName()).dir().filePath(MASK_FILE);
+        if (mask.isNull()) {
+            file->remove(MASK);
+            file->sync();
+            QFile::remove(path);
+            return;
+        }
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        mask.save(&buffer, "PNG");
+        QDir().mkpath(QFileInfo(path).path());
+        if (const QString trouble = storeWhole(path, png); !trouble.isEmpty()) {
+            qCWarning(lcSettings, "the mask cannot be kept (%s); it holds for this run",
+                qUtf8Printable(trouble));
+            return;
+        }
+        file->setValue(MASK, path);
+        file->sync();
+    });
 }
 
 void Settings::keep(const QString &key, const QVariant &value)

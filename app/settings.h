@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -54,6 +55,9 @@ public:
 public Q_SLOTS:
     void setSensitivity(int sensitivity);
     void setWatching(bool watching);
+    // The mask drawn in the window, written as mask.png beside the settings and kept by its
+    // name; a null mask is forgotten, file and all.
+    void setMask(const QImage &mask);
 
 Q_SIGNALS:
     void sensitivityChanged(int sensitivity);

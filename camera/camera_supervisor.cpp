@@ -188,6 +188,8 @@ void CameraSupervisor::onPainted(const QImage &frame, const QImage &picture, qui
 {
     --m_painting;
     show(frame, picture, generation);
+    if (generation == m_generation && !picture.isNull())
+        Q_EMIT frameShown(frame, picture);
 }
 
 void CameraSupervisor::show(const QImage &frame, const QImage &picture, quint64 generation)

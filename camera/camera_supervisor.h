@@ -62,11 +62,16 @@ public:
 
     // Null while no picture shows.
     const QImage &picture() const { return m_picture; }
+    // The latest frame whole, as the camera gave it.
+    const QImage &frame() const { return m_frame; }
     CameraStatus status() const { return m_picture.isNull() ? m_reason : CameraStatus::Showing; }
 
 Q_SIGNALS:
     // Every new picture, at the view's size; a null one when the picture goes.
     void pictureChanged(const QImage &picture);
+    // Each new camera frame shown, whole and as the view shows it (never a repaint at another
+    // size).
+    void frameShown(const QImage &frame, const QImage &picture);
     void statusChanged(tirvel::CameraStatus status);
 
 private:

@@ -3,9 +3,11 @@
 #include "steady_rule.h"
 #include "tirvel_error.h"
 
+#include <QJsonArray>
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 
 namespace tirvel {
 
@@ -65,13 +67,117 @@ void Detector::setSensitivity(int sensitivity)
 void Detector::setRule(DetectionRule rule)
 {
     Q_ASSERT(QThread::currentThread() == thread());
+    // Watching starts with a scene learnt afresh: the room may have changed while nobody watched.
+    if (rule == DetectionRule::Scene && m_rule != DetectionRule::Scene)
+        m_scene.reset();
+    m_seen.reset();
     m_rule = rule;
+}
+
+void Detector::setMask(const QImage &mask)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    m_scene.setMask(mask);
+}
+
+const SamplePlacement &Detector::placementFor(QSize frameSize, QSize viewSize)
+{
+    const QSize bounds = m_state.scanBounds();
+    if (frameSize != m_placedFrame || viewSize != m_placedView || bounds != m_placedBounds) {
+        m_placement = placeSamples(frameSize, viewSize, bounds);
+        m_placedFrame = frameSize;
+        m_placedView = viewSize;
+        m_placedBounds = bounds;
+    }
+    return m_placement;
+}
+
+void Detector::analyse(const QImage &frame, const QImage &picture, qint64 milliseconds)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (m_rule != DetectionRule::Scene || frame.isNull() || picture.isNull())
+        return;
+    SceneOutcome outcome
+        = m_scene.analyse(frame, milliseconds, placementFor(frame.size(), picture.size()));
+    if (!m_seen)
+        m_seen = SceneSeen {};
+    m_seen->cameraMode = m_seen->cameraMode || outcome.cameraMode;
+    m_seen->latestPicture = picture;
+    if (m_seen->strongestPicture.isNull() || outcome.count > m_seen->strongest.count) {
+        m_seen->strongest = std::move(outcome);
+        m_seen->strongestPicture = picture;
+    }
+}
+
+void Detector::requestAnalysis(const QImage &frame, const QImage &picture, qint64 milliseconds)
+{
+    if (m_analysesWaiting.fetch_add(1) >= 1) {
+        --m_analysesWaiting;
+        return;
+    }
+    QMetaObject::invokeMethod(this, [this, frame, picture, milliseconds] {
+        --m_analysesWaiting;
+        if (!m_analysesEnded)
+            analyse(frame, picture, milliseconds);
+    });
+}
+
+void Detector::endAnalyses()
+{
+    m_analysesEnded = true;
+}
+
+void Detector::testScene()
+{
+    // No picture since the last test: the camera is gone, which the watcher hears of by itself.
+    if (!m_seen)
+        return;
+    const SceneSeen seen = *std::exchange(m_seen, std::nullopt);
+    const SceneOutcome &outcome = seen.strongest;
+    m_test.setPicture(shownPart(seen.strongestPicture, m_test));
+    const SamplePlacement &samples = m_placement;
+    for (int column = 0; column < samples.columns; ++column) {
+        for (int row = 0; row < samples.rows; ++row) {
+            const auto at = std::size_t(column) * std::size_t(samples.rows) + std::size_t(row);
+            if (at < outcome.counted.size() && outcome.counted[at] != 0)
+                m_test.writePixel(column * SAMPLE_STEP, row * SAMPLE_STEP, MARK_COLOUR);
+        }
+    }
+    m_state.emptyCount();
+    m_state.addToCount(outcome.count);
+    Q_EMIT testFrameChanged(m_test.pixelLayer());
+
+    TestResult result;
+    const QRect &box = outcome.largestRegionBox;
+    result.explanation = {{QStringLiteral("rule"), ruleName(m_rule)},
+        {QStringLiteral("threshold"), int(wrappingSub(SENSITIVITY_BASE, m_sensitivity))},
+        {QStringLiteral("light"), outcome.lightPercent},
+        {QStringLiteral("shift"), QJsonArray {outcome.shift.x(), outcome.shift.y()}},
+        {QStringLiteral("discounted"), outcome.discounted},
+        {QStringLiteral("masked"), outcome.masked},
+        {QStringLiteral("region"), outcome.largestRegion}};
+    if (outcome.largestRegion > 0)
+        result.explanation.insert(QStringLiteral("where"),
+            QJsonArray {box.x(), box.y(), box.width(), box.height()});
+    if (outcome.learning)
+        result.explanation.insert(QStringLiteral("learning"), true);
+    result.count = m_state.changeCount();
+    result.detected = !outcome.learning && beatsSensitivity(result.count, m_sensitivity);
+    result.cameraMode = seen.cameraMode;
+    result.timed = m_timed.pixelLayer();
+    result.marked = m_test.pixelLayer();
+    result.read = seen.latestPicture;
+    Q_EMIT tested(result);
 }
 
 void Detector::test()
 {
     Q_ASSERT(QThread::currentThread() == thread());
     startTicks();
+    if (m_rule == DetectionRule::Scene) {
+        testScene();
+        return;
+    }
     QImage picture;
     const bool loaded = runStep(
         [this, &picture] {

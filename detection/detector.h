@@ -6,6 +6,7 @@
 #include "frame_files.h"
 #include "picture_file.h"
 #include "picture_surface.h"
+#include "scene_rule.h"
 #include "test_result.h"
 
 #include <QImage>
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
 namespace tirvel {
 
@@ -50,6 +52,8 @@ public:
     // Each decision uses the latest value and rule.
     void setSensitivity(int sensitivity);
     void setRule(tirvel::DetectionRule rule);
+    // Black parts of mask are never watched by the scene rule.
+    void setMask(const QImage &mask);
 
     void test();
     // From any thread: runs test() where the detector lives, unless a test asked for already
@@ -57,6 +61,16 @@ public:
     // never pile up behind a slow frame.
     void requestTest();
     void tick();
+    // Each picture of Tirvel's own camera, whole and as the view shows it (as 6.bmp is written),
+    // taken at milliseconds on a steady clock. The scene rule learns from every one; its test
+    // says what the pictures since the last test showed. Other rules pass them over.
+    void analyse(const QImage &frame, const QImage &picture, qint64 milliseconds);
+    // From any thread, like requestTest(): a picture that comes while another still waits is
+    // passed over, so a slow analysis never piles pictures up.
+    void requestAnalysis(const QImage &frame, const QImage &picture, qint64 milliseconds);
+    // From any thread, as the program ends: a picture still waiting is passed over, and none is
+    // taken after it, so the thread ends without a last analysis.
+    void endAnalyses();
     // Starts the tick if it is idle, as a test does.
     void startTicks();
     // No tick comes after this.
@@ -77,6 +91,17 @@ Q_SIGNALS:
     void failed(int number, const QString &description, const QString &file);
 
 private:
+    // What the scene rule saw since the last test: the picture that changed most, and the last.
+    struct SceneSeen
+    {
+        SceneOutcome strongest;
+        QImage strongestPicture;
+        QImage latestPicture;
+        bool cameraMode = false;
+    };
+
+    void testScene();
+    const SamplePlacement &placementFor(QSize frameSize, QSize viewSize);
     // Runs one step; false, after failed(), when it threw.
     bool runStep(const std::function<void()> &step, const QString &file = {});
 
@@ -90,6 +115,14 @@ private:
     DetectionRule m_rule = DetectionRule::Classic;
     QTimer m_tick;
     std::atomic<bool> m_testWaiting = false;
+    SceneAnalyser m_scene {SceneAnalyser::Settings {}};
+    std::optional<SceneSeen> m_seen;
+    SamplePlacement m_placement;
+    QSize m_placedFrame;
+    QSize m_placedView;
+    QSize m_placedBounds;
+    std::atomic<int> m_analysesWaiting = 0;
+    std::atomic<bool> m_analysesEnded = false;
 };
 
 } // namespace tirvel

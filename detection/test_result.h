@@ -23,6 +23,9 @@ struct TestResult
     QImage read;
     // How the rule decided, as fields a log line can carry; empty when the rule says nothing more.
     QJsonObject explanation;
+    // The camera changed its picture as a whole since the last test (night mode, exposure), as
+    // the scene rule tells it from motion.
+    bool cameraMode = false;
 };
 
 } // namespace tirvel

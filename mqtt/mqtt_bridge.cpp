@@ -137,6 +137,7 @@ void MqttBridge::eventRecorded(const Event &event)
     case EventKind::BrokerBack:
     case EventKind::WatchOn:
     case EventKind::WatchOff:
+    case EventKind::CameraMode:
         break;
     }
 }

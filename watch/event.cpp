@@ -7,7 +7,7 @@ namespace tirvel {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, const char *>, 12> NAMES {{
+constexpr std::array<std::pair<EventKind, const char *>, 13> NAMES {{
     {EventKind::MotionStart, "motion-start"},
     {EventKind::MotionEnd, "motion-end"},
     {EventKind::CameraLost, "camera-lost"},
@@ -20,6 +20,7 @@ constexpr std::array<std::pair<EventKind, const char *>, 12> NAMES {{
     {EventKind::BrokerBack, "broker-back"},
     {EventKind::WatchOn, "watch-on"},
     {EventKind::WatchOff, "watch-off"},
+    {EventKind::CameraMode, "camera-mode"},
 }};
 
 QString timeText(const QDateTime &time)
@@ -60,6 +61,7 @@ bool runsCommand(EventKind kind)
     case EventKind::BrokerBack:
     case EventKind::WatchOn:
     case EventKind::WatchOff:
+    case EventKind::CameraMode:
         break;
     }
     return false;

@@ -26,6 +26,9 @@ enum class EventKind {
     // Watching switched, and by whom.
     WatchOn,
     WatchOff,
+    // The camera changed its picture as a whole (night mode, its exposure settling): a note,
+    // never motion.
+    CameraMode,
 };
 
 // The name an event goes by in the log, on the broker and in a command's environment.

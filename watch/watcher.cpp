@@ -170,6 +170,9 @@ void Watcher::tested(const TestResult &result)
         m_lastNewFrameMs = m_clock();
         setFramesStale(false);
     }
+    if (result.cameraMode && !blind())
+        record(EventKind::CameraMode,
+            {{QStringLiteral("light"), result.explanation.value(QStringLiteral("light"))}});
     if (!result.detected || blind() || !m_motion.detected(result.count))
         return;
     QJsonObject fields = result.explanation;

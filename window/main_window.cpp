@@ -149,6 +149,11 @@ void MainWindow::createControls()
     m_ruleAction->setEnabled(false);
     m_ruleAction->setVisible(false);
     addAction(m_ruleAction);
+    m_maskAction = new QAction(QStringLiteral("Maskera bilden…"), this);
+    m_maskAction->setObjectName(QStringLiteral("maskAction"));
+    m_maskAction->setVisible(false);
+    addAction(m_maskAction);
+    connect(m_maskAction, &QAction::triggered, this, &MainWindow::maskRequested);
     connect(m_sensitivitySlider, &QSlider::valueChanged, this, &MainWindow::sensitivityChanged);
     connect(m_sensitivitySlider, &QSlider::valueChanged, this, &MainWindow::describeSensitivity);
     describeSensitivity();
@@ -169,8 +174,22 @@ void MainWindow::describeSensitivity()
 
 void MainWindow::setWatchingRule(DetectionRule rule)
 {
-    m_ruleAction->setText(rule == DetectionRule::Steady ? QStringLiteral("Regel: stadig")
-                                                        : QStringLiteral("Regel: klassisk"));
+    switch (rule) {
+    case DetectionRule::Classic:
+        m_ruleAction->setText(QStringLiteral("Regel: klassisk"));
+        break;
+    case DetectionRule::Steady:
+        m_ruleAction->setText(QStringLiteral("Regel: stadig"));
+        break;
+    case DetectionRule::Scene:
+        m_ruleAction->setText(QStringLiteral("Regel: scen"));
+        break;
+    }
+}
+
+void MainWindow::setMaskable(bool maskable)
+{
+    m_maskAction->setVisible(maskable);
 }
 
 void MainWindow::setSensitivity(int sensitivity)

@@ -47,6 +47,9 @@ public Q_SLOTS:
     // rule, in the menu.
     void setWatching(bool watching);
     void setWatchingRule(tirvel::DetectionRule rule);
+    // Whether the context menu offers to mask the picture: only a camera of Tirvel's own can be
+    // masked.
+    void setMaskable(bool maskable);
     void setSensitivity(int sensitivity);
     // In the result line: no camera picture has come yet, so Test has nothing to compare.
     void showWaitingForPicture();
@@ -58,6 +61,8 @@ public Q_SLOTS:
 Q_SIGNALS:
     // The person asks to start or stop watching, from the context menu.
     void watchRequested(bool watching);
+    // The person asks to mark what is not to be watched, from the context menu.
+    void maskRequested();
     void sensitivityChanged(int sensitivity);
     // Closing hid the window.
     void hiddenOnClose();
@@ -93,6 +98,7 @@ private:
     QPointer<QMessageBox> m_errorReport;
     QAction *m_watchAction = nullptr;
     QAction *m_ruleAction = nullptr;
+    QAction *m_maskAction = nullptr;
     bool m_echoReports = false;
     // The last test's change count, for the slider's tooltip; -1 before the first.
     int m_lastCount = -1;

@@ -41,6 +41,9 @@ private Q_SLOTS:
         QVERIFY(write("password", "secret\r\nsecond line\n"));
         QVERIFY(write("open-password", "secret\n", QFileDevice::ReadOther));
         QVERIFY(write("long-password", QByteArray(1025, 'x')));
+        QImage mask(32, 24, QImage::Format_Mono);
+        mask.fill(1);
+        QVERIFY(mask.save(m_dir.filePath("mask.png")));
     }
 
     void options_data()
@@ -96,6 +99,16 @@ private Q_SLOTS:
         QTest::newRow("an unknown rule")
             << QStringList {"--detection=strict"} << A::Fail << false << ""
             << "";
+        // The scene rule learns from pictures in memory, which only Tirvel's own camera gives; a
+        // mask that cannot be read would leave the whole picture watched.
+        for (const QStringList &scene : {QStringList {"--detection=scene"},
+                 QStringList {"--frames-from-camera", "--mask", "<dir>/none.png"}})
+            QTest::addRow("scene: %s", qPrintable(scene.join(' ')))
+                << scene << A::Fail << false << "" << "";
+        QTest::newRow("a mask for the own camera")
+            << QStringList {"--frames-from-camera", "--directory", "<dir>", "--mask", "<dir>/mask.png",
+                   "--detection", "scene"}
+            << A::Run << true << "" << "<dir>";
         QTest::newRow("directory missing")
             << QStringList {"--directory", "<dir>/nowhere"} << A::Fail << false << ""
             << "";
@@ -173,6 +186,7 @@ private Q_SLOTS:
         if (action != CommandLine::Action::Run)
             return;
         QTEST(parsed.framesFromCamera, "framesFromCamera");
+        QCOMPARE(!parsed.mask.isNull(), arguments.contains("--mask"));
         QTEST(parsed.cameraName, "camera");
         const QString expected = QString(directory)
                                      .replace("<program>", "/opt")

@@ -1,8 +1,10 @@
 #include "camera_supervisor.h"
 #include "command_line.h"
+#include "detector.h"
 #include "event.h"
 #include "fake_camera_backend.h"
 #include "main_window.h"
+#include "mask_editor.h"
 #include "picture_file.h"
 #include "program.h"
 #include "settings.h"
@@ -13,6 +15,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSlider>
@@ -112,6 +115,9 @@ private Q_SLOTS:
         QCOMPARE(eventName(recorded.first().first().value<Event>().kind), "watch-on");
         const auto event = recorded.at(1).first().value<Event>();
         QCOMPARE(eventName(event.kind), "motion-start");
+        // Its own camera's pictures are watched in memory, and the event says where it moved.
+        QCOMPARE(event.fields.value("rule").toString(), "scene");
+        QCOMPARE(event.fields.value("where").toArray().size(), 4);
         QVERIFY(beeps > 0);
         // The picture reaches its hearers in memory, and is on disk as the log line names it.
         QFile picture(event.picturePath);
@@ -142,6 +148,65 @@ private Q_SLOTS:
         QVERIFY(!tirvel.program->watcher().isWatching());
         QVERIFY(tirvel.film(qRgb(30, 0, 0), 4000));
         QTRY_COMPARE_WITH_TIMEOUT(colourOf(tirvel.frame("5.bmp")), qRgb(30, 0, 0), 2000);
+    }
+
+    // A mask given at start reaches the rule that watches the camera's pictures.
+    void aMaskLeavesItsPartOfThePictureUnwatched()
+    {
+        QTemporaryDir dir;
+        QImage mask(4, 3, QImage::Format_RGB32);
+        mask.fill(Qt::black);
+        const QString maskFile = QDir(dir.path()).filePath("mask.png");
+        QVERIFY(mask.save(maskFile));
+        CameraProgram tirvel({"--watch", "--mask", maskFile});
+        QSignalSpy tested(&tirvel.program->detector(), &Detector::tested);
+        tirvel.program->start();
+        QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
+        // Pictures come on as a camera's do until a test has seen them with the scene learnt.
+        const auto learnt = [&tested] {
+            return !tested.isEmpty()
+                && !tested.last().first().value<TestResult>().explanation.contains("learning");
+        };
+        for (int picture = 0; !learnt() && picture < 100; ++picture) {
+            QVERIFY(tirvel.film(qRgb(picture % 2, 0, 0), 200LL * picture));
+            QTest::qWait(100);
+        }
+        QVERIFY(learnt());
+        const auto explanation = tested.last().first().value<TestResult>().explanation;
+        QCOMPARE(explanation.value("rule").toString(), "scene");
+        const QSize bounds = tirvel.program->detector().scanBounds();
+        QCOMPARE(explanation.value("masked").toInt(),
+            (bounds.width() / 2 + 1) * (bounds.height() / 2 + 1));
+    }
+
+    // A mask drawn in the window is kept beside the settings and comes back at the next start.
+    void aDrawnMaskComesBackAtTheNextStart()
+    {
+        QTemporaryDir config;
+        const QString kept = QDir(config.path()).filePath("tirvel.conf");
+        {
+            CameraProgram tirvel({}, {}, kept);
+            tirvel.program->start();
+            QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
+            QVERIFY(tirvel.film(qRgb(50, 50, 50), 0));
+            tirvel.program->window().findChild<QAction *>("maskAction")->trigger();
+            auto *editor = tirvel.program->window().findChild<MaskEditor *>();
+            QVERIFY(editor != nullptr);
+            MaskCanvas &canvas = editor->canvas();
+            canvas.resize(160, 120);
+            QTest::mousePress(&canvas, Qt::LeftButton, {}, {1, 1});
+            QTest::mouseRelease(&canvas, Qt::LeftButton, {}, {79, 119});
+            editor->accept();
+            QVERIFY(tirvel.program->end());
+        }
+        const CommandLine next = parseCommandLine(
+            withKeptOptions({"tirvel", "--frames-from-camera"},
+                readSettings(kept, QStringLiteral(COLORSUM_DIR))),
+            QStringLiteral(COLORSUM_DIR));
+        QCOMPARE(next.action, CommandLine::Action::Run);
+        QCOMPARE(next.mask.size(), QSize(160, 120));
+        QCOMPARE(qGray(next.mask.pixel(10, 60)), 0);
+        QCOMPARE(qGray(next.mask.pixel(150, 60)), 255);
     }
 
     // The slider and watching as the person left them come back at the next start, as main()
