@@ -359,6 +359,8 @@ bool Program::end()
     // The files first, so that the last event is written while the rest ends.
     ended = m_files.stop() && ended;
     ended = m_detection.stop() && ended;
+    // Gone with its thread; a second end() must not reach it.
+    m_detector = nullptr;
     ended = m_cameraFrames.stop() && ended;
     return m_notifications.stop() && ended;
 }
