@@ -46,6 +46,7 @@ constexpr double LEAST_TEXTURE = 4.0;
 constexpr double RATIO_BLUR = 1.5;
 constexpr double SOFTNESS = 0.22;
 constexpr double SOFT_LEAST = 0.03;
+constexpr double LEAST_OUTLINE = 8;
 // The picture's level stepping this far, evenly over the picture, is the camera's exposure.
 constexpr double EXPOSURE_STEP = 1.3;
 // The colour left of the learnt scene's when a camera goes grey.
@@ -409,11 +410,14 @@ SceneOutcome SceneAnalyser::analyse(
         const auto *ratioRow = ratio.ptr<float>(y);
         const auto *slopeRow = slope.ptr<float>(y);
         const auto *innerRow = inner.ptr<uchar>(y);
+        const auto *textureRow = texture.ptr<uchar>(y);
         for (int x = 0; x < working.width; ++x) {
             const auto label = std::size_t(labelRow[x]);
             if (counts[label] == 0)
                 continue;
-            if (innerRow[x] == 0) {
+            // The scene's own edges shift the ratio a little wherever they are; only the
+            // outline over plain places tells how sharp the change is.
+            if (innerRow[x] == 0 && textureRow[x] == 0) {
                 slopes[label] += slopeRow[x];
                 edges[label] += 1;
             }
@@ -421,16 +425,24 @@ SceneOutcome SceneAnalyser::analyse(
             levels[label] += ratioRow[x];
         }
     }
+    if (qEnvironmentVariableIsSet("SCENE_DUMP") && m.frames == 50) {
+        cv::Mat a; cv::Mat b; cv::Mat c;
+        cv::Mat(slope * 1000).convertTo(a, CV_8U);
+        cv::Mat(ratio * 128).convertTo(b, CV_8U);
+        over.copyTo(c);
+        cv::Mat all; cv::vconcat(std::vector<cv::Mat>{a, b, c, texture}, all);
+        QImage(all.data, all.cols, all.rows, int(all.step), QImage::Format_Grayscale8).save("/tmp/dump.png");
+    }
     for (int label = 1; label < regions; ++label) {
         const auto l = std::size_t(label);
         const double area = stats.at<int>(label, cv::CC_STAT_AREA);
         const double level = levels[l] / area;
         if (counts[l] != 0 && level > 1 / LOCAL_LIGHT && level < LOCAL_LIGHT
-            && strengths[l] > SOFT_LEAST * area
+            && strengths[l] > SOFT_LEAST * area && edges[l] >= LEAST_OUTLINE
             && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
             counts[l] = 0;
         if (qEnvironmentVariableIsSet("SCENE_TRACE") && area >= leastRegion)
-            qInfo("region %d area %g level %.3f strength %.3f slope/strength %.3f", label, area,
+            qInfo("at %d,%d region %d area %g level %.3f strength %.3f slope/strength %.3f", stats.at<int>(label, 0), stats.at<int>(label, 1), label, area,
                 level, strengths[l] / area,
                 slopes[l] / std::max(1.0, edges[l]) / std::max(1e-6, strengths[l] / area));
     }
@@ -498,17 +510,21 @@ SceneOutcome SceneAnalyser::analyse(
         }
     }
 
-    // Learning: still places follow the scene in seconds; places of change only as slowly as a
-    // person who stops may be learnt away.
+    // Learning: still places follow the scene in seconds, but under the light the scene was
+    // learnt in, so that light evened out now is not half learnt in some places and not others;
+    // the light itself, and places of change, only as slowly as a person who stops may be
+    // learnt away.
     const double stillRate = std::min(1.0, seconds / STILL_SECONDS);
     const double changeRate = std::min(1.0, seconds / std::max(1.0, m_settings.learnSeconds));
     cv::Mat rate(working, CV_32F, cv::Scalar(stillRate));
     cv::Mat busy;
     cv::dilate(over, busy, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
-    rate.setTo(changeRate, busy);
+    rate.setTo(0, busy);
     cv::Mat rate3;
     cv::merge(std::vector<cv::Mat> {rate, rate, rate}, rate3);
-    m.scene += (current - m.scene).mul(rate3);
+    const cv::Mat evened = current.mul(m.scene) / (expected + 1);
+    m.scene += (evened - m.scene).mul(rate3);
+    cv::addWeighted(m.scene, 1 - changeRate, current, changeRate, 0, m.scene);
 
     cv::Mat moved;
     cv::blur(current - m.previous, moved, {3, 3});

@@ -67,7 +67,7 @@ QList<QByteArray> webcamScene(const QString &name)
             cv::ellipse(light, {int(700 * std::fmod(t / 4, 1)), 160}, {130, 80}, 0, 0, 360,
                 cv::Scalar(0.5), cv::FILLED, cv::LINE_8, 2);
         } else if (name == "cloud shadow") {
-            cv::rectangle(light, {int(30 * t) - 500, 300, 400, 180}, cv::Scalar(0.55), cv::FILLED,
+            cv::rectangle(light, {int(30 * t) - 500, 280, 500, 300}, cv::Scalar(0.55), cv::FILLED,
                 cv::LINE_8, 2);
         } else if (name.contains("walks") || name.contains("lamp")) {
             person({walk, 280}, {60, 170},
