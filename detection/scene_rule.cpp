@@ -39,7 +39,7 @@ constexpr double LEAST_REGION = 48;
 // least spread of the scene in it, in levels, to have a texture at all.
 constexpr int TEXTURE_WINDOW = 7;
 constexpr double LOCAL_LIGHT = 2.0;
-constexpr double LEAST_TEXTURE = 4.0;
+constexpr double LEAST_TEXTURE = 2.0;
 // The soft light test: a region's light ratio is smoothed over this many pixels, and it is light
 // when its mean slope along its outline is less than this share of its strength (the mean log
 // ratio), and it is strong enough to tell at all.
@@ -425,14 +425,6 @@ SceneOutcome SceneAnalyser::analyse(
             levels[label] += ratioRow[x];
         }
     }
-    if (qEnvironmentVariableIsSet("SCENE_DUMP") && m.frames == 50) {
-        cv::Mat a; cv::Mat b; cv::Mat c;
-        cv::Mat(slope * 1000).convertTo(a, CV_8U);
-        cv::Mat(ratio * 128).convertTo(b, CV_8U);
-        over.copyTo(c);
-        cv::Mat all; cv::vconcat(std::vector<cv::Mat>{a, b, c, texture}, all);
-        QImage(all.data, all.cols, all.rows, int(all.step), QImage::Format_Grayscale8).save("/tmp/dump.png");
-    }
     for (int label = 1; label < regions; ++label) {
         const auto l = std::size_t(label);
         const double area = stats.at<int>(label, cv::CC_STAT_AREA);
@@ -441,10 +433,6 @@ SceneOutcome SceneAnalyser::analyse(
             && strengths[l] > SOFT_LEAST * area && edges[l] >= LEAST_OUTLINE
             && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
             counts[l] = 0;
-        if (qEnvironmentVariableIsSet("SCENE_TRACE") && area >= leastRegion)
-            qInfo("at %d,%d region %d area %g level %.3f strength %.3f slope/strength %.3f", stats.at<int>(label, 0), stats.at<int>(label, 1), label, area,
-                level, strengths[l] / area,
-                slopes[l] / std::max(1.0, edges[l]) / std::max(1e-6, strengths[l] / area));
     }
     for (int y = 0; y < working.height; ++y) {
         const int *labelRow = labels.ptr<int>(y);

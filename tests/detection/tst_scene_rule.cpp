@@ -170,7 +170,6 @@ private Q_SLOTS:
                 last = milliseconds;
             }
             largest = std::max(largest, outcome.count);
-            if (qEnvironmentVariableIsSet("SCENE_TRACE")) qInfo() << milliseconds << outcome.count << outcome.learning << outcome.lightPercent << outcome.largestRegionBox << outcome.discounted << outcome.shift;
             milliseconds += 200;
         }
         qInfo() << scene << sensitivity << "events" << events << "largest" << largest;
