@@ -22,7 +22,7 @@ QList<QByteArray> webcamScene(const QString &name)
         return made[name];
     const bool dark = name.contains("dim") || name.contains("dark") || name.contains("night")
         || name == "headlights";
-    const int seconds = name.contains("stands") ? 40 : 24;
+    const int seconds = name.contains("stands") ? 40 : 18;
     cv::RNG random(7);
     cv::Mat room(480, 640, CV_32FC3, cv::Scalar(150, 165, 180));
     room.rowRange(300, 480).setTo(cv::Scalar(80, 120, 160));
@@ -87,9 +87,9 @@ QList<QByteArray> webcamScene(const QString &name)
         cv::Mat lit;
         cv::merge(std::vector<cv::Mat> {light, light, light}, lit);
         f = f.mul(lit);
-        if (name == "shake")
+        if (name == "shake" && t > 6)
             cv::warpAffine(f, f,
-                cv::Matx23d(1, 0, random.uniform(-1, 2), 0, 1, random.uniform(-1, 2)), f.size(),
+                cv::Matx23d(1, 0, random.uniform(-2, 3), 0, 1, random.uniform(-2, 3)), f.size(),
                 cv::INTER_NEAREST, cv::BORDER_REPLICATE);
         if (name == "night" && t > 8) {
             cv::cvtColor(f, f, cv::COLOR_BGR2GRAY);
