@@ -42,7 +42,7 @@ QList<QByteArray> webcamScene(const QString &name)
         cv::Mat f = room.clone();
         // Light is drawn at a quarter size, in full size coordinates.
         cv::Mat light(120, 160, CV_32F, cv::Scalar(dark ? 0.28 : 1));
-        auto person = [&](cv::Point at, cv::Size size, cv::Scalar colour) {
+        auto person = [&](cv::Point at, cv::Size size, const cv::Scalar &colour) {
             cv::ellipse(f, at, size / 2, 0, 0, 360, colour, cv::FILLED);
             cv::circle(f, at - cv::Point(0, size.height * 5 / 8), size.width / 3, colour / 1.2,
                 cv::FILLED);
