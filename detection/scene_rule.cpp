@@ -408,50 +408,53 @@ SceneOutcome SceneAnalyser::analyse(
     // gently from pixel to pixel is a beam, a lamp or a shadow, however it is shaped. A mover,
     // even one of the scene's own hue, has a sharp outline.
     cv::Mat &ratio = buffer();
-    ratio = (now + 2) / (was + 2);
-    cv::GaussianBlur(ratio, ratio, {0, 0}, RATIO_BLUR);
     cv::Mat &slopeX = buffer();
     cv::Mat &slopeY = buffer();
-    cv::Sobel(ratio, slopeX, CV_32F, 1, 0, 3, 1.0 / 8);
-    cv::Sobel(ratio, slopeY, CV_32F, 0, 1, 3, 1.0 / 8);
     cv::Mat &slope = buffer();
-    slope = cv::abs(slopeX) + cv::abs(slopeY);
-    // The outline of what passed the margin lies a pixel or two off the edge that made it.
-    cv::dilate(slope, slope, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
     cv::Mat &inner = buffer();
-    cv::erode(over, inner, cv::Mat());
-    std::vector<double> slopes(std::size_t(regions), 0.0);
-    std::vector<double> edges(std::size_t(regions), 0.0);
-    std::vector<double> strengths(std::size_t(regions), 0.0);
-    std::vector<double> levels(std::size_t(regions), 0.0);
-    for (int y = 0; y < working.height; ++y) {
-        const int *labelRow = labels.ptr<int>(y);
-        const auto *ratioRow = ratio.ptr<float>(y);
-        const auto *slopeRow = slope.ptr<float>(y);
-        const auto *innerRow = inner.ptr<uchar>(y);
-        const auto *textureRow = texture.ptr<uchar>(y);
-        for (int x = 0; x < working.width; ++x) {
-            const auto label = std::size_t(labelRow[x]);
-            if (counts[label] == 0)
-                continue;
-            // The scene's own edges shift the ratio a little wherever they are; only the
-            // outline over plain places tells how sharp the change is.
-            if (innerRow[x] == 0 && textureRow[x] == 0) {
-                slopes[label] += slopeRow[x];
-                edges[label] += 1;
+    // Most frames have no region to tell at all.
+    if (std::any_of(counts.begin(), counts.end(), [](std::uint8_t c) { return c != 0; })) {
+        ratio = (now + 2) / (was + 2);
+        cv::GaussianBlur(ratio, ratio, {0, 0}, RATIO_BLUR);
+        cv::Sobel(ratio, slopeX, CV_32F, 1, 0, 3, 1.0 / 8);
+        cv::Sobel(ratio, slopeY, CV_32F, 0, 1, 3, 1.0 / 8);
+        slope = cv::abs(slopeX) + cv::abs(slopeY);
+        // The outline of what passed the margin lies a pixel or two off the edge that made it.
+        cv::dilate(slope, slope, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
+        cv::erode(over, inner, cv::Mat());
+        std::vector<double> slopes(std::size_t(regions), 0.0);
+        std::vector<double> edges(std::size_t(regions), 0.0);
+        std::vector<double> strengths(std::size_t(regions), 0.0);
+        std::vector<double> levels(std::size_t(regions), 0.0);
+        for (int y = 0; y < working.height; ++y) {
+            const int *labelRow = labels.ptr<int>(y);
+            const auto *ratioRow = ratio.ptr<float>(y);
+            const auto *slopeRow = slope.ptr<float>(y);
+            const auto *innerRow = inner.ptr<uchar>(y);
+            const auto *textureRow = texture.ptr<uchar>(y);
+            for (int x = 0; x < working.width; ++x) {
+                const auto label = std::size_t(labelRow[x]);
+                if (counts[label] == 0)
+                    continue;
+                // The scene's own edges shift the ratio a little wherever they are; only the
+                // outline over plain places tells how sharp the change is.
+                if (innerRow[x] == 0 && textureRow[x] == 0) {
+                    slopes[label] += slopeRow[x];
+                    edges[label] += 1;
+                }
+                strengths[label] += std::abs(std::log(std::max(ratioRow[x], 1e-3F)));
+                levels[label] += ratioRow[x];
             }
-            strengths[label] += std::abs(std::log(std::max(ratioRow[x], 1e-3F)));
-            levels[label] += ratioRow[x];
         }
-    }
-    for (int label = 1; label < regions; ++label) {
-        const auto l = std::size_t(label);
-        const double area = stats.at<int>(label, cv::CC_STAT_AREA);
-        const double level = levels[l] / area;
-        if (counts[l] != 0 && level > 1 / LOCAL_LIGHT && level < LOCAL_LIGHT
-            && strengths[l] > SOFT_LEAST * area && edges[l] >= LEAST_OUTLINE
-            && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
-            counts[l] = 0;
+        for (int label = 1; label < regions; ++label) {
+            const auto l = std::size_t(label);
+            const double area = stats.at<int>(label, cv::CC_STAT_AREA);
+            const double level = levels[l] / area;
+            if (counts[l] != 0 && level > 1 / LOCAL_LIGHT && level < LOCAL_LIGHT
+                && strengths[l] > SOFT_LEAST * area && edges[l] >= LEAST_OUTLINE
+                && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
+                counts[l] = 0;
+        }
     }
     for (int y = 0; y < working.height; ++y) {
         const int *labelRow = labels.ptr<int>(y);
@@ -523,17 +526,16 @@ SceneOutcome SceneAnalyser::analyse(
     // learnt away.
     const double stillRate = std::min(1.0, seconds / STILL_SECONDS);
     const double changeRate = std::min(1.0, seconds / std::max(1.0, m_settings.learnSeconds));
-    cv::Mat &rate = buffer();
-    rate.create(working, CV_32F);
-    rate.setTo(stillRate);
     cv::Mat &busy = buffer();
     cv::dilate(over, busy, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
-    rate.setTo(0, busy);
-    cv::Mat &rate3 = buffer();
-    cv::merge(std::vector<cv::Mat> {rate, rate, rate}, rate3);
+    cv::Mat &still = buffer();
+    cv::bitwise_not(busy, still);
     cv::Mat &evened = buffer();
-    evened = current.mul(m.scene) / (expected + 1);
-    m.scene += (evened - m.scene).mul(rate3);
+    cv::Mat &lit = buffer();
+    cv::multiply(current, m.scene, evened);
+    cv::add(expected, cv::Scalar::all(1), lit);
+    cv::divide(evened, lit, evened);
+    cv::accumulateWeighted(evened, m.scene, stillRate, still);
     cv::addWeighted(m.scene, 1 - changeRate, current, changeRate, 0, m.scene);
 
     cv::Mat &moved = buffer();
