@@ -39,13 +39,14 @@ constexpr double LEAST_REGION = 48;
 // least spread of the scene in it, in levels, to have a texture at all.
 constexpr int TEXTURE_WINDOW = 7;
 constexpr double LOCAL_LIGHT = 2.0;
-constexpr double LEAST_TEXTURE = 4.0;
+constexpr double LEAST_TEXTURE = 2.0;
 // The soft light test: a region's light ratio is smoothed over this many pixels, and it is light
 // when its mean slope along its outline is less than this share of its strength (the mean log
 // ratio), and it is strong enough to tell at all.
 constexpr double RATIO_BLUR = 1.5;
 constexpr double SOFTNESS = 0.22;
 constexpr double SOFT_LEAST = 0.03;
+constexpr double LEAST_OUTLINE = 8;
 // The picture's level stepping this far, evenly over the picture, is the camera's exposure.
 constexpr double EXPOSURE_STEP = 1.3;
 // The colour left of the learnt scene's when a camera goes grey.
@@ -76,13 +77,13 @@ double saturation(const cv::Mat &small)
 }
 
 // Each pixel's largest channel, absolute.
-cv::Mat largestChannel(const cv::Mat &colour)
+void largestChannel(const cv::Mat &colour, std::array<cv::Mat, 3> &planes, cv::Mat &largest)
 {
-    const cv::Mat absolute = cv::abs(colour);
-    const cv::Mat flat = absolute.reshape(1, int(colour.total()));
-    cv::Mat largest;
-    cv::reduce(flat, largest, 1, cv::REDUCE_MAX);
-    return largest.reshape(1, colour.rows);
+    cv::split(colour, planes.data());
+    for (cv::Mat &plane : planes)
+        plane = cv::abs(plane);
+    cv::max(planes[0], planes[1], largest);
+    cv::max(largest, planes[2], largest);
 }
 
 } // namespace
@@ -128,6 +129,11 @@ struct SceneAnalyser::Memory
     qint64 firstMilliseconds = 0;
     qint64 lastMilliseconds = 0;
 
+    // Reused from frame to frame: a fresh picture's worth of memory for every step would go back
+    // and forth to the system, which costs more than the steps themselves.
+    std::array<cv::Mat, 64> buffers;
+    std::array<cv::Mat, 3> planes;
+
     QImage mask;
     // The mask at the frame's size, and at the working size (255 where watched).
     QImage frameMask;
@@ -166,6 +172,8 @@ SceneOutcome SceneAnalyser::analyse(
     const QImage &frame, qint64 milliseconds, const SamplePlacement &samples)
 {
     Memory &m = *m_memory;
+    std::size_t used = 0;
+    auto buffer = [&m, &used]() -> cv::Mat & { return m.buffers.at(used++); };
     SceneOutcome outcome;
     outcome.counted.assign(samples.inFrame.size(), 0);
     if (frame.isNull()) {
@@ -183,10 +191,10 @@ SceneOutcome SceneAnalyser::analyse(
         : frame.convertToFormat(QImage::Format_RGB32);
     const cv::Mat wrapped(bgra.height(), bgra.width(), CV_8UC4,
         const_cast<uchar *>(bgra.constBits()), std::size_t(bgra.bytesPerLine()));
-    cv::Mat shrunk;
+    cv::Mat &shrunk = buffer();
     cv::resize(wrapped, shrunk, working, 0, 0, cv::INTER_AREA);
     cv::cvtColor(shrunk, shrunk, cv::COLOR_BGRA2BGR);
-    cv::Mat current;
+    cv::Mat &current = buffer();
     shrunk.convertTo(current, CV_32FC3);
 
     if (m.mask.isNull()) {
@@ -206,7 +214,7 @@ SceneOutcome SceneAnalyser::analyse(
     m.lastMilliseconds = milliseconds;
 
     auto halfGreyOf = [&](const cv::Mat &colour) {
-        cv::Mat half;
+        cv::Mat &half = buffer();
         cv::resize(colour, half, working / 2, 0, 0, cv::INTER_AREA);
         cv::cvtColor(half, half, cv::COLOR_BGR2GRAY);
         return half;
@@ -224,14 +232,15 @@ SceneOutcome SceneAnalyser::analyse(
             m.activity = cv::Mat(working, CV_32F, cv::Scalar(LEAST_MARGIN / NOISE_FACTOR));
             m.window.release();
         } else {
-            cv::Mat change;
+            cv::Mat &change = buffer();
             cv::blur(current - m.previous, change, {3, 3});
-            const cv::Mat largest = largestChannel(change);
+            cv::Mat &largest = buffer();
+            largestChannel(change, m.planes, largest);
             const double weight = 1.0 / (m.frames - 1);
             cv::addWeighted(m.activity, 1 - weight, largest, weight, 0, m.activity);
             cv::addWeighted(m.scene, 1 - 1.0 / m.frames, current, 1.0 / m.frames, 0, m.scene);
         }
-        m.previous = current;
+        current.copyTo(m.previous);
         outcome.learning = true;
         return outcome;
     }
@@ -254,8 +263,8 @@ SceneOutcome SceneAnalyser::analyse(
 
     // Light: the whole picture's gain for each channel (white balance, exposure), then a smooth
     // field of how much lighter each part is, blind to anything only a few cells across.
-    cv::Mat cellsNow;
-    cv::Mat cellsScene;
+    cv::Mat &cellsNow = buffer();
+    cv::Mat &cellsScene = buffer();
     cv::resize(current, cellsNow, LIGHT_CELLS, 0, 0, cv::INTER_AREA);
     cv::resize(m.scene, cellsScene, LIGHT_CELLS, 0, 0, cv::INTER_AREA);
     std::array<std::vector<float>, 4> ratios;
@@ -311,9 +320,9 @@ SceneOutcome SceneAnalyser::analyse(
     cv::min(cellLight, MOST_LIGHT / gain, cellLight);
     cv::max(cellLight, LEAST_LIGHT / gain, cellLight);
     cv::medianBlur(cellLight, cellLight, 5);
-    cv::Mat field;
+    cv::Mat &field = buffer();
     cv::resize(cellLight, field, working, 0, 0, cv::INTER_LINEAR);
-    cv::Mat expected;
+    cv::Mat &expected = buffer();
     cv::merge(std::vector<cv::Mat> {field, field, field}, expected);
     expected = expected.mul(m.scene);
     cv::multiply(
@@ -321,118 +330,131 @@ SceneOutcome SceneAnalyser::analyse(
 
     // What changed beyond the scene's texture a pixel either way, so that what is left of a
     // shake or a sharp edge's blur is not change.
-    cv::Mat low;
-    cv::Mat high;
+    cv::Mat &low = buffer();
+    cv::Mat &high = buffer();
     cv::erode(expected, low, cv::Mat());
     cv::dilate(expected, high, cv::Mat());
-    cv::Mat kept;
+    cv::Mat &kept = buffer();
     cv::min(cv::max(current, low), high, kept);
-    cv::Mat change;
+    cv::Mat &change = buffer();
     cv::blur(current - kept, change, {3, 3});
-    cv::Mat difference = largestChannel(change);
+    cv::Mat &difference = buffer();
+    largestChannel(change, m.planes, difference);
 
     // Light at a finer grain than the field: where the scene has texture, a change that keeps it,
     // only lighter or darker over a few pixels, is light too (the soft edge of a shadow or a
     // beam). A flat place keeps no texture to tell by, so there the field alone decides.
-    cv::Mat now;
-    cv::Mat was;
+    cv::Mat &now = buffer();
+    cv::Mat &was = buffer();
     cv::cvtColor(current, now, cv::COLOR_BGR2GRAY);
     cv::cvtColor(expected, was, cv::COLOR_BGR2GRAY);
     const cv::Size window {TEXTURE_WINDOW, TEXTURE_WINDOW};
-    cv::Mat wasMean;
-    cv::Mat wasSquare;
-    cv::Mat both;
+    cv::Mat &wasMean = buffer();
+    cv::Mat &wasSquare = buffer();
+    cv::Mat &both = buffer();
     cv::blur(was, wasMean, window);
     cv::blur(was.mul(was), wasSquare, window);
     cv::blur(was.mul(now), both, window);
-    cv::Mat localGain = both / (wasSquare + 1);
+    cv::Mat &localGain = buffer();
+    localGain = both / (wasSquare + 1);
     cv::min(localGain, LOCAL_LIGHT, localGain);
     cv::max(localGain, 1 / LOCAL_LIGHT, localGain);
-    const cv::Mat texture = wasSquare - wasMean.mul(wasMean) > LEAST_TEXTURE * LEAST_TEXTURE;
-    cv::Mat relit;
+    cv::Mat &texture = buffer();
+    texture = wasSquare - wasMean.mul(wasMean) > LEAST_TEXTURE * LEAST_TEXTURE;
+    cv::Mat &relit = buffer();
     cv::merge(std::vector<cv::Mat> {localGain, localGain, localGain}, relit);
     cv::blur(current - relit.mul(expected), change, {3, 3});
-    cv::Mat textureDifference = largestChannel(change);
+    cv::Mat &textureDifference = buffer();
+    largestChannel(change, m.planes, textureDifference);
     cv::min(difference, textureDifference, textureDifference);
     textureDifference.copyTo(difference, texture);
 
     // Each place's margin: its usual change, spread over its neighbours so that a swaying leaf
     // is known a little beyond where it was seen.
-    cv::Mat usual;
+    cv::Mat &usual = buffer();
     cv::blur(m.activity, usual, {5, 5});
     cv::dilate(usual, usual, cv::getStructuringElement(cv::MORPH_RECT, {7, 7}));
-    cv::Mat margin = usual * NOISE_FACTOR;
+    cv::Mat &margin = buffer();
+    margin = usual * NOISE_FACTOR;
     cv::max(margin, LEAST_MARGIN, margin);
-    cv::Mat over = difference > margin;
+    cv::Mat &over = buffer();
+    over = difference > margin;
     // The margin of a still place of the same picture, to tell what the usual change discounted.
-    cv::Mat cellsActivity;
+    cv::Mat &cellsActivity = buffer();
     cv::resize(m.activity, cellsActivity, LIGHT_CELLS * 2, 0, 0, cv::INTER_AREA);
     const double stillMargin = std::max(double(LEAST_MARGIN),
         NOISE_FACTOR
             * median(std::vector<float>(cellsActivity.begin<float>(), cellsActivity.end<float>())));
-    cv::Mat discounted = (difference > stillMargin) & ~over;
+    cv::Mat &discounted = buffer();
+    discounted = (difference > stillMargin) & ~over;
     if (!m.workingMask.empty())
         over &= m.workingMask;
 
     // Size, not scatter: specks go, and only regions the size of a mover count.
     cv::morphologyEx(over, over, cv::MORPH_OPEN, cv::Mat());
-    cv::Mat labels;
-    cv::Mat stats;
-    cv::Mat centroids;
+    cv::Mat &labels = buffer();
+    cv::Mat &stats = buffer();
+    cv::Mat &centroids = buffer();
     const int regions = cv::connectedComponentsWithStats(over, labels, stats, centroids, 8, CV_32S);
     const double leastRegion = LEAST_REGION * working.area() / (320.0 * 240.0);
     std::vector<std::uint8_t> counts(std::size_t(regions), 0);
-    cv::Mat counting(working, CV_8U, cv::Scalar(0));
+    cv::Mat &counting = buffer();
+    counting.create(working, CV_8U);
+    counting.setTo(0);
     for (int label = 1; label < regions; ++label)
         counts[std::size_t(label)] = stats.at<int>(label, cv::CC_STAT_AREA) >= leastRegion ? 1 : 0;
 
     // Light has soft edges: a region whose light ratio to the scene is strong but changes only
     // gently from pixel to pixel is a beam, a lamp or a shadow, however it is shaped. A mover,
     // even one of the scene's own hue, has a sharp outline.
-    cv::Mat ratio = (now + 2) / (was + 2);
-    cv::GaussianBlur(ratio, ratio, {0, 0}, RATIO_BLUR);
-    cv::Mat slopeX;
-    cv::Mat slopeY;
-    cv::Sobel(ratio, slopeX, CV_32F, 1, 0, 3, 1.0 / 8);
-    cv::Sobel(ratio, slopeY, CV_32F, 0, 1, 3, 1.0 / 8);
-    cv::Mat slope = cv::abs(slopeX) + cv::abs(slopeY);
-    // The outline of what passed the margin lies a pixel or two off the edge that made it.
-    cv::dilate(slope, slope, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
-    cv::Mat inner;
-    cv::erode(over, inner, cv::Mat());
-    std::vector<double> slopes(std::size_t(regions), 0.0);
-    std::vector<double> edges(std::size_t(regions), 0.0);
-    std::vector<double> strengths(std::size_t(regions), 0.0);
-    std::vector<double> levels(std::size_t(regions), 0.0);
-    for (int y = 0; y < working.height; ++y) {
-        const int *labelRow = labels.ptr<int>(y);
-        const auto *ratioRow = ratio.ptr<float>(y);
-        const auto *slopeRow = slope.ptr<float>(y);
-        const auto *innerRow = inner.ptr<uchar>(y);
-        for (int x = 0; x < working.width; ++x) {
-            const auto label = std::size_t(labelRow[x]);
-            if (counts[label] == 0)
-                continue;
-            if (innerRow[x] == 0) {
-                slopes[label] += slopeRow[x];
-                edges[label] += 1;
+    cv::Mat &ratio = buffer();
+    cv::Mat &slopeX = buffer();
+    cv::Mat &slopeY = buffer();
+    cv::Mat &slope = buffer();
+    cv::Mat &inner = buffer();
+    // Most frames have no region to tell at all.
+    if (std::any_of(counts.begin(), counts.end(), [](std::uint8_t c) { return c != 0; })) {
+        ratio = (now + 2) / (was + 2);
+        cv::GaussianBlur(ratio, ratio, {0, 0}, RATIO_BLUR);
+        cv::Sobel(ratio, slopeX, CV_32F, 1, 0, 3, 1.0 / 8);
+        cv::Sobel(ratio, slopeY, CV_32F, 0, 1, 3, 1.0 / 8);
+        slope = cv::abs(slopeX) + cv::abs(slopeY);
+        // The outline of what passed the margin lies a pixel or two off the edge that made it.
+        cv::dilate(slope, slope, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
+        cv::erode(over, inner, cv::Mat());
+        std::vector<double> slopes(std::size_t(regions), 0.0);
+        std::vector<double> edges(std::size_t(regions), 0.0);
+        std::vector<double> strengths(std::size_t(regions), 0.0);
+        std::vector<double> levels(std::size_t(regions), 0.0);
+        for (int y = 0; y < working.height; ++y) {
+            const int *labelRow = labels.ptr<int>(y);
+            const auto *ratioRow = ratio.ptr<float>(y);
+            const auto *slopeRow = slope.ptr<float>(y);
+            const auto *innerRow = inner.ptr<uchar>(y);
+            const auto *textureRow = texture.ptr<uchar>(y);
+            for (int x = 0; x < working.width; ++x) {
+                const auto label = std::size_t(labelRow[x]);
+                if (counts[label] == 0)
+                    continue;
+                // The scene's own edges shift the ratio a little wherever they are; only the
+                // outline over plain places tells how sharp the change is.
+                if (innerRow[x] == 0 && textureRow[x] == 0) {
+                    slopes[label] += slopeRow[x];
+                    edges[label] += 1;
+                }
+                strengths[label] += std::abs(std::log(std::max(ratioRow[x], 1e-3F)));
+                levels[label] += ratioRow[x];
             }
-            strengths[label] += std::abs(std::log(std::max(ratioRow[x], 1e-3F)));
-            levels[label] += ratioRow[x];
         }
-    }
-    for (int label = 1; label < regions; ++label) {
-        const auto l = std::size_t(label);
-        const double area = stats.at<int>(label, cv::CC_STAT_AREA);
-        const double level = levels[l] / area;
-        if (counts[l] != 0 && level > 1 / LOCAL_LIGHT && level < LOCAL_LIGHT
-            && strengths[l] > SOFT_LEAST * area
-            && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
-            counts[l] = 0;
-        if (qEnvironmentVariableIsSet("SCENE_TRACE") && area >= leastRegion)
-            qInfo("region %d area %g level %.3f strength %.3f slope/strength %.3f", label, area,
-                level, strengths[l] / area,
-                slopes[l] / std::max(1.0, edges[l]) / std::max(1e-6, strengths[l] / area));
+        for (int label = 1; label < regions; ++label) {
+            const auto l = std::size_t(label);
+            const double area = stats.at<int>(label, cv::CC_STAT_AREA);
+            const double level = levels[l] / area;
+            if (counts[l] != 0 && level > 1 / LOCAL_LIGHT && level < LOCAL_LIGHT
+                && strengths[l] > SOFT_LEAST * area && edges[l] >= LEAST_OUTLINE
+                && slopes[l] / std::max(1.0, edges[l]) < SOFTNESS * strengths[l] / area)
+                counts[l] = 0;
+        }
     }
     for (int y = 0; y < working.height; ++y) {
         const int *labelRow = labels.ptr<int>(y);
@@ -450,7 +472,7 @@ SceneOutcome SceneAnalyser::analyse(
             spacing = samples.inFrame[i + std::size_t(samples.rows)].x() - samples.inFrame[i].x();
     }
     const int radius = std::max(1, int(std::lround(spacing / 2.0 / toFrameX)));
-    cv::Mat reached;
+    cv::Mat &reached = buffer();
     cv::dilate(counting, reached,
         cv::getStructuringElement(cv::MORPH_RECT, {2 * radius + 1, 2 * radius + 1}));
     std::vector<std::int32_t> regionPoints(std::size_t(regions), 0);
@@ -498,24 +520,31 @@ SceneOutcome SceneAnalyser::analyse(
         }
     }
 
-    // Learning: still places follow the scene in seconds; places of change only as slowly as a
-    // person who stops may be learnt away.
+    // Learning: still places follow the scene in seconds, but under the light the scene was
+    // learnt in, so that light evened out now is not half learnt in some places and not others;
+    // the light itself, and places of change, only as slowly as a person who stops may be
+    // learnt away.
     const double stillRate = std::min(1.0, seconds / STILL_SECONDS);
     const double changeRate = std::min(1.0, seconds / std::max(1.0, m_settings.learnSeconds));
-    cv::Mat rate(working, CV_32F, cv::Scalar(stillRate));
-    cv::Mat busy;
+    cv::Mat &busy = buffer();
     cv::dilate(over, busy, cv::getStructuringElement(cv::MORPH_RECT, {5, 5}));
-    rate.setTo(changeRate, busy);
-    cv::Mat rate3;
-    cv::merge(std::vector<cv::Mat> {rate, rate, rate}, rate3);
-    m.scene += (current - m.scene).mul(rate3);
+    cv::Mat &still = buffer();
+    cv::bitwise_not(busy, still);
+    cv::Mat &evened = buffer();
+    cv::Mat &lit = buffer();
+    cv::multiply(current, m.scene, evened);
+    cv::add(expected, cv::Scalar::all(1), lit);
+    cv::divide(evened, lit, evened);
+    cv::accumulateWeighted(evened, m.scene, stillRate, still);
+    cv::addWeighted(m.scene, 1 - changeRate, current, changeRate, 0, m.scene);
 
-    cv::Mat moved;
+    cv::Mat &moved = buffer();
     cv::blur(current - m.previous, moved, {3, 3});
+    cv::Mat &movedMost = buffer();
+    largestChannel(moved, m.planes, movedMost);
     const double activityRate = std::min(1.0, seconds / ACTIVITY_SECONDS);
-    cv::addWeighted(
-        m.activity, 1 - activityRate, largestChannel(moved), activityRate, 0, m.activity);
-    m.previous = current;
+    cv::addWeighted(m.activity, 1 - activityRate, movedMost, activityRate, 0, m.activity);
+    current.copyTo(m.previous);
     ++m.frames;
     return outcome;
 }

@@ -22,7 +22,7 @@ QList<QByteArray> webcamScene(const QString &name)
         return made[name];
     const bool dark = name.contains("dim") || name.contains("dark") || name.contains("night")
         || name == "headlights";
-    const int seconds = name.contains("stands") ? 40 : 24;
+    const int seconds = name.contains("stands") ? 40 : 18;
     cv::RNG random(7);
     cv::Mat room(480, 640, CV_32FC3, cv::Scalar(150, 165, 180));
     room.rowRange(300, 480).setTo(cv::Scalar(80, 120, 160));
@@ -42,7 +42,7 @@ QList<QByteArray> webcamScene(const QString &name)
         cv::Mat f = room.clone();
         // Light is drawn at a quarter size, in full size coordinates.
         cv::Mat light(120, 160, CV_32F, cv::Scalar(dark ? 0.28 : 1));
-        auto person = [&](cv::Point at, cv::Size size, cv::Scalar colour) {
+        auto person = [&](cv::Point at, cv::Size size, const cv::Scalar &colour) {
             cv::ellipse(f, at, size / 2, 0, 0, 360, colour, cv::FILLED);
             cv::circle(f, at - cv::Point(0, size.height * 5 / 8), size.width / 3, colour / 1.2,
                 cv::FILLED);
@@ -67,7 +67,7 @@ QList<QByteArray> webcamScene(const QString &name)
             cv::ellipse(light, {int(700 * std::fmod(t / 4, 1)), 160}, {130, 80}, 0, 0, 360,
                 cv::Scalar(0.5), cv::FILLED, cv::LINE_8, 2);
         } else if (name == "cloud shadow") {
-            cv::rectangle(light, {int(30 * t) - 500, 300, 400, 180}, cv::Scalar(0.55), cv::FILLED,
+            cv::rectangle(light, {int(30 * t) - 500, 280, 500, 300}, cv::Scalar(0.55), cv::FILLED,
                 cv::LINE_8, 2);
         } else if (name.contains("walks") || name.contains("lamp")) {
             person({walk, 280}, {60, 170},
@@ -87,9 +87,9 @@ QList<QByteArray> webcamScene(const QString &name)
         cv::Mat lit;
         cv::merge(std::vector<cv::Mat> {light, light, light}, lit);
         f = f.mul(lit);
-        if (name == "shake")
+        if (name == "shake" && t > 6)
             cv::warpAffine(f, f,
-                cv::Matx23d(1, 0, random.uniform(-1, 2), 0, 1, random.uniform(-1, 2)), f.size(),
+                cv::Matx23d(1, 0, random.uniform(-2, 3), 0, 1, random.uniform(-2, 3)), f.size(),
                 cv::INTER_NEAREST, cv::BORDER_REPLICATE);
         if (name == "night" && t > 8) {
             cv::cvtColor(f, f, cv::COLOR_BGR2GRAY);
@@ -170,7 +170,6 @@ private Q_SLOTS:
                 last = milliseconds;
             }
             largest = std::max(largest, outcome.count);
-            if (qEnvironmentVariableIsSet("SCENE_TRACE")) qInfo() << milliseconds << outcome.count << outcome.learning << outcome.lightPercent << outcome.largestRegionBox << outcome.discounted << outcome.shift;
             milliseconds += 200;
         }
         qInfo() << scene << sensitivity << "events" << events << "largest" << largest;
