@@ -1,5 +1,5 @@
 # Debian ships OpenCV's package configuration only with libopencv-dev, which pulls in every module
-# and its GUI; the program needs three, so it finds their headers and libraries itself.
+# and its GUI; the program needs a few, so it finds their headers and libraries itself.
 find_path(OpenCV_INCLUDE_DIR opencv2/core/version.hpp PATH_SUFFIXES opencv4)
 if(OpenCV_INCLUDE_DIR)
   file(STRINGS ${OpenCV_INCLUDE_DIR}/opencv2/core/version.hpp _opencv_version_lines

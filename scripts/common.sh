@@ -6,8 +6,8 @@ TIRVEL_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 TIRVEL_PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-multimedia-dev libbenchmark-dev
-  # Image analysis: area shrinking, background memory, morphology, regions, phase correlation.
-  libopencv-core-dev libopencv-imgproc-dev libopencv-video-dev
+  # Image analysis: area shrinking, morphology, regions, phase correlation, colour conversion.
+  libopencv-core-dev libopencv-imgproc-dev
   # Qt's camera backend on Debian is GStreamer; webcams need these plugins, which Qt's
   # package does not pull in, and Qt 6.4 can crash when they are missing.
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
