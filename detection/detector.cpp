@@ -157,8 +157,8 @@ void Detector::testScene()
         {QStringLiteral("masked"), outcome.masked},
         {QStringLiteral("region"), outcome.largestRegion}};
     if (outcome.largestRegion > 0)
-        result.explanation.insert(QStringLiteral("where"),
-            QJsonArray {box.x(), box.y(), box.width(), box.height()});
+        result.explanation.insert(
+            QStringLiteral("where"), QJsonArray {box.x(), box.y(), box.width(), box.height()});
     if (outcome.learning)
         result.explanation.insert(QStringLiteral("learning"), true);
     result.count = m_state.changeCount();

@@ -5,8 +5,6 @@
 #include <QRect>
 #include <QSize>
 
-#include <opencv2/core/mat.hpp>
-
 #include <cstdint>
 #include <memory>
 #include <vector>

@@ -113,8 +113,8 @@ void MaskCanvas::paintEvent(QPaintEvent *)
 void MaskCanvas::mousePressEvent(QMouseEvent *event)
 {
     m_dragging = true;
-    m_watching = event->button() == Qt::RightButton
-        || event->modifiers().testFlag(Qt::ShiftModifier);
+    m_watching
+        = event->button() == Qt::RightButton || event->modifiers().testFlag(Qt::ShiftModifier);
     m_from = m_to = event->position().toPoint();
     update();
 }
@@ -150,8 +150,7 @@ MaskEditor::MaskEditor(const QImage &picture, const QImage &mask, QWidget *paren
                                            "musknapp, eller med Skift, för att bevaka det igen."),
         this);
     hint->setWordWrap(true);
-    auto *buttons
-        = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Save)->setText(QStringLiteral("&Spara"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("&Avbryt"));
     QPushButton *clear

@@ -104,11 +104,12 @@ private Q_SLOTS:
         for (const QStringList &scene : {QStringList {"--detection=scene"},
                  QStringList {"--frames-from-camera", "--mask", "<dir>/none.png"}})
             QTest::addRow("scene: %s", qPrintable(scene.join(' ')))
-                << scene << A::Fail << false << "" << "";
-        QTest::newRow("a mask for the own camera")
-            << QStringList {"--frames-from-camera", "--directory", "<dir>", "--mask", "<dir>/mask.png",
-                   "--detection", "scene"}
-            << A::Run << true << "" << "<dir>";
+                << scene << A::Fail << false << ""
+                << "";
+        QTest::newRow("a mask for the own camera") << QStringList {"--frames-from-camera",
+            "--directory", "<dir>", "--mask", "<dir>/mask.png", "--detection", "scene"}
+                                                   << A::Run << true << ""
+                                                   << "<dir>";
         QTest::newRow("directory missing")
             << QStringList {"--directory", "<dir>/nowhere"} << A::Fail << false << ""
             << "";

@@ -199,10 +199,10 @@ private Q_SLOTS:
             editor->accept();
             QVERIFY(tirvel.program->end());
         }
-        const CommandLine next = parseCommandLine(
-            withKeptOptions({"tirvel", "--frames-from-camera"},
-                readSettings(kept, QStringLiteral(COLORSUM_DIR))),
-            QStringLiteral(COLORSUM_DIR));
+        const CommandLine next
+            = parseCommandLine(withKeptOptions({"tirvel", "--frames-from-camera"},
+                                   readSettings(kept, QStringLiteral(COLORSUM_DIR))),
+                QStringLiteral(COLORSUM_DIR));
         QCOMPARE(next.action, CommandLine::Action::Run);
         QCOMPARE(next.mask.size(), QSize(160, 120));
         QCOMPARE(qGray(next.mask.pixel(10, 60)), 0);
