@@ -113,8 +113,6 @@ start_connected() {
   start_tirvel "mqtt://127.0.0.1:$port"
   await status online 10
   await camera ON 10
-  # Watching learns the still room first; what moves from the start is the room's own.
-  sleep 2
 }
 
 # Connecting: a broker that comes up after Tirvel is reached within the back-off.

@@ -118,18 +118,11 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 log=$work/events2/events.jsonl
-echo "$camera=still" >"$control"
-rm -f "$work/frames/5.bmp" "$work/frames/6.bmp"
-DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address") TIRVEL_FAKE_CAMERAS="$camera=still" \
-  TIRVEL_FAKE_CAMERA_CONTROL=$control \
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address") TIRVEL_FAKE_CAMERAS="$camera=working" \
   "$1" --watch --frames-from-camera --camera "$camera" --directory "$work/frames" \
   --events "$work/events2" 2>"$work/alone.err" &
 program=$!
 pids+=("$program")
-# Watching learns the still room first; what moves from the start is the room's own.
-tirvel_wait_for_frames "$work/frames"
-sleep 2
-echo "$camera=working" >"$control"
 wait_for_event motion-start 10 >/dev/null
 sleep 1
 tirvel_stop "$program"
