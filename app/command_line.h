@@ -29,8 +29,7 @@ struct CommandLine
     // empty until prepareFolders() finds the runtime folder.
     QString frameDirectory;
 
-    // The rule every test decides by; by default, while watching, scene for Tirvel's own camera
-    // and steady for another program's frames, and classic otherwise.
+    // The rule every test decides by; by default steady while watching, classic otherwise.
     std::optional<DetectionRule> detection;
     // What the scene rule leaves out, black on white; null for nothing.
     QImage mask;

@@ -16,12 +16,12 @@ struct DetectionOptions
         QStringLiteral("Decide every test by <rule>: classic, the rule a click of Test has "
                        "always had; steady, which evens out light and camera noise between two "
                        "frames; or scene, which with --frames-from-camera watches every picture of "
-                       "the camera against what it has learnt of the room (default: scene, or "
-                       "steady for another program's frames, while watching; classic otherwise)."),
+                       "the camera against what it has learnt of the room (default: steady while "
+                       "watching, classic otherwise)."),
         QStringLiteral("rule")};
     QCommandLineOption mask {QStringLiteral("mask"),
         QStringLiteral("Leave the black parts of the picture <file> (any size, scaled to the "
-                       "camera's) out of watching Tirvel's own camera (--frames-from-camera)."),
+                       "camera's) out of watching by the scene rule."),
         QStringLiteral("file")};
     QCommandLineOption sensitivity {QStringLiteral("sensitivity"),
         QStringLiteral("Start the sensitivity slider at <n> (0 to 100, default %1): a test "

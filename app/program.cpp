@@ -162,12 +162,10 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [this](bool watching) { switchWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
-    // Watching its own camera decides by the scene rule, watching another program's frames by
-    // the steady rule, unless one is asked for; a click outside watching decides as it always has.
-    const DetectionRule watchingRule
-        = options.framesFromCamera ? DetectionRule::Scene : DetectionRule::Steady;
-    const auto ruleWhile = [chosen = options.detection, watchingRule](bool watching) {
-        return chosen.value_or(watching ? watchingRule : DetectionRule::Classic);
+    // Watching decides by the steady rule unless one is asked for (the scene rule only when asked
+    // for, while it is young); a click outside watching decides as it always has.
+    const auto ruleWhile = [chosen = options.detection](bool watching) {
+        return chosen.value_or(watching ? DetectionRule::Steady : DetectionRule::Classic);
     };
     if (options.framesFromCamera) {
         // Every picture, in memory; the detector passes them over unless the scene rule is on.
@@ -179,7 +177,7 @@ void Program::buildWatching(const CommandLine &options)
         if (!m_mask.isNull())
             QMetaObject::invokeMethod(
                 detector, [detector, mask = m_mask] { detector->setMask(mask); });
-        window->setMaskable(true);
+        window->setMaskable(options.detection == DetectionRule::Scene);
         QObject::connect(window, &MainWindow::maskRequested, window, [this] { editMask(); });
     }
     QMetaObject::invokeMethod(

@@ -99,8 +99,8 @@ private Q_SLOTS:
         QTemporaryDir frames;
         QTemporaryDir events;
         const CommandLine options = parseCommandLine(
-            {"tirvel", "--camera", "test-scene", "--frames-from-camera", "--watch", "--directory",
-                frames.path(), "--events", events.path()},
+            {"tirvel", "--camera", "test-scene", "--frames-from-camera", "--watch", "--detection",
+                "scene", "--directory", frames.path(), "--events", events.path()},
             QStringLiteral(COLORSUM_DIR));
         QCOMPARE(options.action, CommandLine::Action::Run);
         int beeps = 0;
@@ -158,7 +158,7 @@ private Q_SLOTS:
         mask.fill(Qt::black);
         const QString maskFile = QDir(dir.path()).filePath("mask.png");
         QVERIFY(mask.save(maskFile));
-        CameraProgram tirvel({"--watch", "--mask", maskFile});
+        CameraProgram tirvel({"--watch", "--detection", "scene", "--mask", maskFile});
         QSignalSpy tested(&tirvel.program->detector(), &Detector::tested);
         tirvel.program->start();
         QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
@@ -185,7 +185,7 @@ private Q_SLOTS:
         QTemporaryDir config;
         const QString kept = QDir(config.path()).filePath("tirvel.conf");
         {
-            CameraProgram tirvel({}, {}, kept);
+            CameraProgram tirvel({"--detection", "scene"}, {}, kept);
             tirvel.program->start();
             QTRY_VERIFY_WITH_TIMEOUT(!tirvel.camera->activeDeviceId().isEmpty(), 2000);
             QVERIFY(tirvel.film(qRgb(50, 50, 50), 0));
