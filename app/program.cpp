@@ -167,8 +167,9 @@ void Program::buildWatching(const CommandLine &options)
     const auto ruleWhile = [chosen = options.detection](bool watching) {
         return chosen.value_or(watching ? DetectionRule::Steady : DetectionRule::Classic);
     };
-    if (options.framesFromCamera) {
-        // Every picture, in memory; the detector passes them over unless the scene rule is on.
+    // Only the scene rule, which needs Tirvel's own camera, learns from every picture; the others
+    // would pass them over, so they are not sent.
+    if (options.detection == DetectionRule::Scene) {
         QObject::connect(m_camera.get(), &CameraSupervisor::frameShown, detector,
             [detector, clock = m_clock](const QImage &frame, const QImage &picture) {
                 detector->requestAnalysis(frame, picture, clock());
@@ -177,7 +178,7 @@ void Program::buildWatching(const CommandLine &options)
         if (!m_mask.isNull())
             QMetaObject::invokeMethod(
                 detector, [detector, mask = m_mask] { detector->setMask(mask); });
-        window->setMaskable(options.detection == DetectionRule::Scene);
+        window->setMaskable(true);
         QObject::connect(window, &MainWindow::maskRequested, window, [this] { editMask(); });
     }
     QMetaObject::invokeMethod(
