@@ -29,8 +29,8 @@ constexpr float NOISE_FACTOR = 2.6F;
 // Even a place without any noise needs this much, in levels of 255.
 constexpr float LEAST_MARGIN = 5.0F;
 // Light changes within these ratios of the learnt scene are evened out; further is change.
-constexpr double LEAST_LIGHT = 1 / 2.5;
-constexpr double MOST_LIGHT = 2.5;
+constexpr double LEAST_GAIN = 1 / 2.5;
+constexpr double MOST_GAIN = 2.5;
 // The light field's cells: a median over 5 x 5 of them forgets anything a few cells across.
 const cv::Size LIGHT_CELLS {16, 12};
 // Regions smaller than this many pixels at 320 x 240 are noise; a far person covers about 90.
@@ -296,8 +296,8 @@ SceneOutcome SceneAnalyser::analyse(
     cv::meanStdDev(cellsNow, meanNow, spreadNow);
     cv::meanStdDev(cellsScene, meanWas, spreadWas);
     // A covered camera loses its texture and most of its light: that is change, not a mode.
-    const bool textured = spreadNow[1] > 0.5 * overall * spreadWas[1] && overall >= LEAST_LIGHT
-        && overall <= MOST_LIGHT;
+    const bool textured = spreadNow[1] > 0.5 * overall * spreadWas[1] && overall >= LEAST_GAIN
+        && overall <= MOST_GAIN;
     const bool grey
         = textured && colourWas > LEAST_SATURATION && colourNow < GREY_SATURATION * colourWas;
     const bool coloured
@@ -314,11 +314,11 @@ SceneOutcome SceneAnalyser::analyse(
         return outcome;
     }
 
-    const double gain = std::clamp(overall, LEAST_LIGHT, MOST_LIGHT);
+    const double gain = std::clamp(overall, LEAST_GAIN, MOST_GAIN);
     outcome.lightPercent = int(std::lround((gain - 1) * 100));
     cellLight /= gain;
-    cv::min(cellLight, MOST_LIGHT / gain, cellLight);
-    cv::max(cellLight, LEAST_LIGHT / gain, cellLight);
+    cv::min(cellLight, MOST_GAIN / gain, cellLight);
+    cv::max(cellLight, LEAST_GAIN / gain, cellLight);
     cv::medianBlur(cellLight, cellLight, 5);
     cv::Mat &field = buffer();
     cv::resize(cellLight, field, working, 0, 0, cv::INTER_LINEAR);
