@@ -59,17 +59,23 @@ tirvel_install_missing() {
       apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Unpacks Debian's mosquitto broker into build/mosquitto for the tests, without installing the
-# package, whose installation would enable a broker service on the machine.
-tirvel_unpack_broker() {
-  local root=$TIRVEL_ROOT/build/mosquitto deb
-  [ -x "$root/usr/sbin/mosquitto" ] && return 0
+# tirvel_unpack PACKAGE PROGRAM: unpacks a Debian package into build/PACKAGE without installing
+# it, where installing would enable a system service, and checks that PROGRAM (a path inside the
+# package) is there. Its libraries must be installed apart.
+tirvel_unpack() {
+  local package=$1 root=$TIRVEL_ROOT/build/$1 deb
+  [ -x "$root/$2" ] && return 0
   mkdir -p "$root"
-  deb=$(cd "$root/.." && apt-get download -q mosquitto >/dev/null 2>&1 &&
-    ls mosquitto_*.deb | head -n 1) ||
-    { echo "tirvel: cannot download the mosquitto package" >&2; return 1; }
+  deb=$(cd "$root/.." && apt-get download -q "$package" >/dev/null 2>&1 &&
+    ls "${package}"_*.deb | head -n 1) ||
+    { echo "tirvel: cannot download the $package package" >&2; return 1; }
   dpkg-deb -x "$TIRVEL_ROOT/build/$deb" "$root"
   rm -f "$TIRVEL_ROOT/build/$deb"
+}
+
+# Debian's mosquitto broker, for the tests, in build/mosquitto.
+tirvel_unpack_broker() {
+  tirvel_unpack mosquitto usr/sbin/mosquitto
 }
 
 # tirvel_build PRESET [TARGET...]: configures once and builds the preset, or only the targets

@@ -18,6 +18,7 @@ struct FrameGate
     std::atomic<std::uint64_t> delivered = 0;
     // Touched by the streaming thread only.
     bool still = false;
+    gint64 replayStartUs = -1;
 };
 
 struct FakeCameraSource
@@ -52,6 +53,36 @@ void paintGreyRamp(GstPad *pad, GstPadProbeInfo *info)
     gst_buffer_unmap(buffer, &map);
 }
 
+// Holds a replayed frame back until it is due by the frame rate of the caps, then stamps it with
+// the pipeline's time, as a live camera's frames are: files carry no clock of their own.
+void pace(GstPad *pad, GstPadProbeInfo *info, FrameGate &gate)
+{
+    GstCaps *caps = gst_pad_get_current_caps(pad);
+    int numerator = 5;
+    int denominator = 1;
+    gst_structure_get_fraction(
+        gst_caps_get_structure(caps, 0), "framerate", &numerator, &denominator);
+    gst_caps_unref(caps);
+    const gint64 now = g_get_monotonic_time();
+    if (gate.replayStartUs < 0)
+        gate.replayStartUs = now;
+    const gint64 due = gate.replayStartUs
+        + gint64(
+            gst_util_uint64_scale(G_USEC_PER_SEC, (gate.delivered - 1) * denominator, numerator));
+    if (due > now)
+        g_usleep(gulong(due - now));
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    GstElement *element = GST_PAD_PARENT(pad);
+    GST_BUFFER_PTS(buffer) = GST_CLOCK_TIME_NONE;
+    if (GstClock *clock = gst_element_get_clock(element)) {
+        GST_BUFFER_PTS(buffer) = gst_clock_get_time(clock) - gst_element_get_base_time(element);
+        gst_object_unref(clock);
+    }
+    GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
+    GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(GST_SECOND, denominator, numerator);
+}
+
 GstPadProbeReturn passOrDrop(GstPad *pad, GstPadProbeInfo *info, gpointer data)
 {
     FrameGate &gate = *static_cast<FrameGate *>(data);
@@ -81,6 +112,8 @@ GstPadProbeReturn passOrDrop(GstPad *pad, GstPadProbeInfo *info, gpointer data)
     ++camera.frameCount;
     if (camera.mode == FakeCameraMode::GreyRamp)
         paintGreyRamp(pad, info);
+    if (camera.mode == FakeCameraMode::Replay)
+        pace(pad, info, gate);
     return GST_PAD_PROBE_OK;
 }
 
@@ -146,10 +179,19 @@ GstElement *makeElement(const char *factory, const char *name)
 
 GstElement *createFakeCameraSource(std::shared_ptr<FakeCameraState> camera, const gchar *name)
 {
-    GstElement *pattern = makeElement("videotestsrc", "pattern");
-    g_object_set(pattern, "is-live", TRUE, "horizontal-speed", PATTERN_SPEED, nullptr);
-    // Colour bars without the snow of the usual pattern, so that a still camera is still.
-    gst_util_set_object_arg(G_OBJECT(pattern), "pattern", "smpte100");
+    GstElement *pattern = nullptr;
+    if (camera->mode == FakeCameraMode::Replay) {
+        const char *files = g_getenv("TIRVEL_FAKE_CAMERA_REPLAY");
+        if (!files)
+            g_error("fake camera: a replaying camera needs TIRVEL_FAKE_CAMERA_REPLAY");
+        pattern = makeElement("multifilesrc", "pattern");
+        g_object_set(pattern, "location", files, "caps", camera->caps, nullptr);
+    } else {
+        pattern = makeElement("videotestsrc", "pattern");
+        g_object_set(pattern, "is-live", TRUE, "horizontal-speed", PATTERN_SPEED, nullptr);
+        // Colour bars without the snow of the usual pattern, so that a still camera is still.
+        gst_util_set_object_arg(G_OBJECT(pattern), "pattern", "smpte100");
+    }
     GstElement *filter = makeElement("capsfilter", "device-caps");
     // A format the camera does not offer fails to negotiate, as it would with a real one.
     g_object_set(filter, "caps", camera->caps, nullptr);

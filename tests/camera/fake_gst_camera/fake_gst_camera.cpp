@@ -21,6 +21,7 @@ constexpr std::array MODE_NAMES {
     std::pair {"busy", FakeCameraMode::Busy},
     std::pair {"denied", FakeCameraMode::Denied},
     std::pair {"still", FakeCameraMode::Still},
+    std::pair {"replay", FakeCameraMode::Replay},
 };
 
 void initGStreamer()
@@ -40,8 +41,10 @@ std::optional<FakeCameraMode> fakeCameraModeFromName(std::string_view name)
     return std::nullopt;
 }
 
-std::vector<std::string> defaultFakeCameraCaps()
+std::vector<std::string> defaultFakeCameraCaps(FakeCameraMode mode)
 {
+    if (mode == FakeCameraMode::Replay)
+        return {"image/jpeg,width=640,height=480,framerate=5/1"};
     return {"video/x-raw,format=YUY2,width=640,height=480,framerate=30/1",
         "video/x-raw,format=YUY2,width=160,height=120,framerate=30/1"};
 }

@@ -28,15 +28,19 @@ enum class FakeCameraMode {
     Still,
     // YUY2 or 4:2:0 frames of bands of GREY_RAMP_LEVELS as they are, whatever the caps' range.
     GreyRamp,
+    // The JPEG files TIRVEL_FAKE_CAMERA_REPLAY names (a pattern such as /dir/%05d.jpg, counted
+    // from 0), once, at the frame rate of the camera's caps, as a webcam's MJPEG; then no more.
+    Replay,
 };
 
 inline constexpr std::array<std::uint8_t, 8> GREY_RAMP_LEVELS {0, 16, 32, 64, 128, 192, 235, 255};
 
-// "working", "freeze-first", "silent", "busy", "denied", "still".
+// "working", "freeze-first", "silent", "busy", "denied", "still", "replay".
 std::optional<FakeCameraMode> fakeCameraModeFromName(std::string_view name);
 
-// What a device offers unless told otherwise: YUY2 at 640x480 and 160x120, 30 frames a second.
-std::vector<std::string> defaultFakeCameraCaps();
+// What a device offers unless told otherwise: YUY2 at 640x480 and 160x120, 30 frames a second;
+// a replaying one, JPEG at 640x480, 5 frames a second.
+std::vector<std::string> defaultFakeCameraCaps(FakeCameraMode mode = FakeCameraMode::Working);
 
 // Registers the provider with GStreamer as a static plugin, initialising GStreamer first when
 // nobody has. Call it before Qt first asks for its media devices: Qt reads the providers once.

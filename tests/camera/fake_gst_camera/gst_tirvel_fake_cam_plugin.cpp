@@ -4,8 +4,9 @@
 //   TIRVEL_FAKE_CAMERAS="Fake Camera A=working;Fake Camera B=silent;Small=working=320x240,160x120"
 //
 // Cameras are separated by ';', each NAME[=MODE[=SIZES]]. MODE is working (the default),
-// freeze-first, silent, busy, denied or still; SIZES, WIDTHxHEIGHT separated by ',', replace the
-// default formats with YUY2 at those sizes, 30 frames a second.
+// freeze-first, silent, busy, denied, still or replay, which plays the JPEG files that
+// TIRVEL_FAKE_CAMERA_REPLAY names; SIZES, WIDTHxHEIGHT separated by ',', replace the default
+// formats with YUY2 at those sizes, 30 frames a second.
 //
 // TIRVEL_FAKE_CAMERA_CONTROL names a file a test rewrites while the program runs: whenever it
 // changes, each of its lines, NAME=MODE, NAME=pulled or NAME=plugged, is carried out, from the
@@ -68,7 +69,7 @@ void plugIn(const std::string &entry)
         mode = *named;
     }
     addFakeCamera(
-        fields[0], mode, fields.size() > 2 ? capsForSizes(fields[2]) : defaultFakeCameraCaps());
+        fields[0], mode, fields.size() > 2 ? capsForSizes(fields[2]) : defaultFakeCameraCaps(mode));
 }
 
 gboolean followControlFile(gpointer path)
