@@ -19,8 +19,11 @@ export GST_PLUGIN_PATH=$2
 frames_tool=$3
 motion=${4:-none}
 shift $(($# < 4 ? $# : 4))
-# The scene ends still for this long, so an event that starts late is still counted.
+# Each scene is watched until this long after its end, still, so an event that starts late is
+# counted; the replaying camera has more still frames than that, so that it never runs out and
+# starts again from the first frame while watched.
 still_after=6
+still_frames=$((5 * (still_after + 20)))
 work=$(mktemp -d)
 pids=()
 trap 'for pid in "${pids[@]}"; do kill "$pid" && wait "$pid"; done 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -125,8 +128,8 @@ $cpu_only || printf '%-24s %8s %8s %8s %8s\n' scene "Tirvel50" "Tirvel90" "Motio
 for scene in "${scenes[@]}"; do
   dir=$work/frames-${scene// /-}
   mkdir -p "$dir"
-  count_frames=$("$frames_tool" "$scene" "$dir" "$still_after")
-  seconds=$((count_frames / 5 + 3))
+  count_frames=$("$frames_tool" "$scene" "$dir" $((still_frames / 5)))
+  seconds=$(((count_frames - still_frames) / 5 + still_after + 2))
   run=$work/run-${scene// /-}
   start_program "$dir" "$run/50" --detection scene --sensitivity 50
   at50=$started
@@ -157,7 +160,7 @@ done
 # The share of a core for a walk through the dim room, by each rule, one program at a time.
 dir=$work/frames-cpu
 mkdir -p "$dir"
-count_frames=$("$frames_tool" "walks dim" "$dir" "$still_after")
+count_frames=$(($("$frames_tool" "walks dim" "$dir" $((still_frames / 5))) - still_frames))
 for rule in scene steady; do
   start_program "$dir" "$work/cpu-$rule" --detection "$rule"
   pid=$started
