@@ -57,12 +57,13 @@ void paintGreyRamp(GstPad *pad, GstPadProbeInfo *info)
 // the pipeline's time, as a live camera's frames are: files carry no clock of their own.
 void pace(GstPad *pad, GstPadProbeInfo *info, FrameGate &gate)
 {
-    GstCaps *caps = gst_pad_get_current_caps(pad);
     int numerator = 5;
     int denominator = 1;
-    gst_structure_get_fraction(
-        gst_caps_get_structure(caps, 0), "framerate", &numerator, &denominator);
-    gst_caps_unref(caps);
+    if (GstCaps *caps = gst_pad_get_current_caps(pad)) {
+        gst_structure_get_fraction(
+            gst_caps_get_structure(caps, 0), "framerate", &numerator, &denominator);
+        gst_caps_unref(caps);
+    }
     const gint64 now = g_get_monotonic_time();
     if (gate.replayStartUs < 0)
         gate.replayStartUs = now;
