@@ -118,10 +118,8 @@ scenes=("$@")
 if $cpu_only; then
   scenes=()
 elif [ ${#scenes[@]} -eq 0 ]; then
-  IFS=, read -r -a quiet < <("$frames_tool" | sed -n 1p)
-  IFS=, read -r -a events < <("$frames_tool" | sed -n 2p)
-  IFS=, read -r -a small < <("$frames_tool" | sed -n 3p)
-  scenes=("${quiet[@]}" "${events[@]}" "${small[@]}")
+  # The tool prints the quiet, the event and the small movers' scenes a line each.
+  IFS=, read -r -a scenes < <("$frames_tool" | paste -s -d ,)
 fi
 
 $cpu_only || printf '%-24s %8s %8s %8s %8s\n' scene "Tirvel50" "Tirvel90" "Motion" "tuned"
