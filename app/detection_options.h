@@ -16,8 +16,9 @@ struct DetectionOptions
         QStringLiteral("Decide every test by <rule>: classic, the rule a click of Test has "
                        "always had; steady, which evens out light and camera noise between two "
                        "frames; or scene, which with --frames-from-camera watches every picture of "
-                       "the camera against what it has learnt of the room (default: steady while "
-                       "watching, classic otherwise)."),
+                       "the camera against what it has learnt of the room (default: scene while "
+                       "watching Tirvel's own camera, steady while watching another program's "
+                       "frames, classic otherwise)."),
         QStringLiteral("rule")};
     QCommandLineOption mask {QStringLiteral("mask"),
         QStringLiteral("Leave the black parts of the picture <file> (any size, scaled to the "

@@ -8,6 +8,7 @@
 #include "detector.h"
 #include "event_store.h"
 #include "frame_files.h"
+#include "frame_throttle.h"
 #include "frame_writer.h"
 #include "home_assistant.h"
 #include "logging.h"
@@ -162,17 +163,27 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(window, &MainWindow::watchRequested, watcher,
         [this](bool watching) { switchWatching(watching, QStringLiteral("window")); });
     QObject::connect(watcher, &Watcher::watchingChanged, window, &MainWindow::setWatching);
-    // Watching decides by the steady rule unless one is asked for (the scene rule only when asked
-    // for, while it is young); a click outside watching decides as it always has.
-    const auto ruleWhile = [chosen = options.detection](bool watching) {
-        return chosen.value_or(watching ? DetectionRule::Steady : DetectionRule::Classic);
+    // Watching one's own camera decides by the scene rule, which sees every picture; another
+    // program's frame files by the steady rule; a click outside watching as it always has.
+    const DetectionRule watchingRule = options.detection.value_or(
+        options.framesFromCamera ? DetectionRule::Scene : DetectionRule::Steady);
+    const auto ruleWhile = [chosen = options.detection, watchingRule](bool watching) {
+        return watching ? watchingRule : chosen.value_or(DetectionRule::Classic);
     };
-    // Only the scene rule, which needs Tirvel's own camera, learns from every picture; the others
-    // would pass them over, so they are not sent.
-    if (options.detection == DetectionRule::Scene) {
-        QObject::connect(m_camera.get(), &CameraSupervisor::frameShown, detector,
-            [detector, clock = m_clock](const QImage &frame, const QImage &picture) {
-                detector->requestAnalysis(frame, picture, clock());
+    // Only the scene rule learns from every picture; the others would pass them over, so they are
+    // not sent.
+    if (watchingRule == DetectionRule::Scene) {
+        // A camera of 30 frames a second is analysed about five times a second, a webcam's usual
+        // rate: more would cost a core's share for nothing a person could see. The interval is a
+        // little short of 200 ms so that a camera of five a second keeps all its frames, early
+        // ones too.
+        auto analysisRate = std::make_shared<FrameThrottle>();
+        analysisRate->setInterval(FIVE_A_SECOND_MS * 3 / 4);
+        QObject::connect(m_camera.get(), &CameraSupervisor::frameShown, m_camera.get(),
+            [detector, clock = m_clock, analysisRate](const QImage &frame, const QImage &picture) {
+                const qint64 now = clock();
+                if (analysisRate->admit(now))
+                    detector->requestAnalysis(frame, picture, now);
             });
         m_mask = options.mask;
         if (!m_mask.isNull())

@@ -17,6 +17,10 @@ namespace {
 constexpr double MOST_SHAKE = 1.25;
 // Phase correlation's peak below this is no shift at all, only noise.
 constexpr double LEAST_SHIFT_RESPONSE = 0.03;
+// A whole picture moved further than a shake with at least this peak, and held still there this
+// long, is a camera that was turned.
+constexpr double MOVED_RESPONSE = 0.3;
+constexpr double MOVED_SECONDS = 1;
 // The first frames only learn: enough of them to tell each place's noise.
 constexpr int FIRST_FRAMES = 6;
 constexpr double FIRST_SECONDS = 1.2;
@@ -126,6 +130,9 @@ struct SceneAnalyser::Memory
     cv::Mat activity;
     cv::Mat window;
     int frames = 0;
+    // Where the whole picture moved to, and since when it has held there; -1 when it has not.
+    cv::Point2d moved;
+    qint64 movedSince = -1;
     qint64 firstMilliseconds = 0;
     qint64 lastMilliseconds = 0;
 
@@ -145,6 +152,7 @@ struct SceneAnalyser::Memory
         previous.release();
         activity.release();
         frames = 0;
+        movedSince = -1;
     }
 };
 
@@ -252,6 +260,22 @@ SceneOutcome SceneAnalyser::analyse(
     const cv::Point2d half
         = cv::phaseCorrelate(halfGreyOf(m.scene), halfGreyOf(current), m.window, &response);
     cv::Point2d shift(half.x * 2, half.y * 2);
+    // The camera knocked or turned: the whole picture moved further than a shake and stays. That
+    // is change while it happens; once it has held still at its new place, the room there is
+    // learnt afresh, or the event would last until the scene memory caught up.
+    if (response >= MOVED_RESPONSE && std::hypot(shift.x, shift.y) > MOST_SHAKE) {
+        if (m.movedSince < 0 || std::hypot(shift.x - m.moved.x, shift.y - m.moved.y) > MOST_SHAKE) {
+            m.moved = shift;
+            m.movedSince = milliseconds;
+        } else if (double(milliseconds - m.movedSince) / 1000.0 >= MOVED_SECONDS) {
+            m.forget();
+            analyse(frame, milliseconds, samples);
+            outcome.learning = true;
+            return outcome;
+        }
+    } else {
+        m.movedSince = -1;
+    }
     if (response < LEAST_SHIFT_RESPONSE || std::hypot(shift.x, shift.y) > MOST_SHAKE)
         shift = {};
     if (std::hypot(shift.x, shift.y) > 0.4) {

@@ -99,8 +99,8 @@ private Q_SLOTS:
         QTemporaryDir frames;
         QTemporaryDir events;
         const CommandLine options = parseCommandLine(
-            {"tirvel", "--camera", "test-scene", "--frames-from-camera", "--watch", "--detection",
-                "scene", "--directory", frames.path(), "--events", events.path()},
+            {"tirvel", "--camera", "test-scene", "--frames-from-camera", "--watch", "--directory",
+                frames.path(), "--events", events.path()},
             QStringLiteral(COLORSUM_DIR));
         QCOMPARE(options.action, CommandLine::Action::Run);
         int beeps = 0;
@@ -115,7 +115,8 @@ private Q_SLOTS:
         QCOMPARE(eventName(recorded.first().first().value<Event>().kind), "watch-on");
         const auto event = recorded.at(1).first().value<Event>();
         QCOMPARE(eventName(event.kind), "motion-start");
-        // Its own camera's pictures are watched in memory, and the event says where it moved.
+        // Its own camera's pictures are watched in memory by default, and the event says where it
+        // moved.
         QCOMPARE(event.fields.value("rule").toString(), "scene");
         QCOMPARE(event.fields.value("where").toArray().size(), 4);
         QVERIFY(beeps > 0);

@@ -41,6 +41,8 @@ private Q_SLOTS:
                 QTest::newRow(qPrintable(mover + at))
                     << mover << s << 1 << (mover == "stands" ? 2 : 1) << false;
         }
+        for (const QString &twice : testing::webcamTwoEventScenes())
+            QTest::newRow(qPrintable(twice + " at 50")) << twice << 50 << 2 << 2 << false;
         for (const QString &small : testing::webcamSmallScenes())
             QTest::newRow(qPrintable(small + " at 90")) << small << 90 << 1 << 1 << false;
     }

@@ -113,6 +113,8 @@ start_connected() {
   start_tirvel "mqtt://127.0.0.1:$port"
   await status online 10
   await camera ON 10
+  # What moves before the scene is learnt is the room's own.
+  sleep 2
 }
 
 # Connecting: a broker that comes up after Tirvel is reached within the back-off.

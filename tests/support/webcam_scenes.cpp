@@ -20,6 +20,11 @@ QStringList webcamEventScenes()
     return {"walks dim", "walks dark in the dark", "lamp in a dim room", "covered", "stands"};
 }
 
+QStringList webcamTwoEventScenes()
+{
+    return {"bumped twice"};
+}
+
 QStringList webcamSmallScenes()
 {
     return {"far person", "cat"};
@@ -29,7 +34,7 @@ QList<QByteArray> webcamSceneFrames(const QString &name)
 {
     const bool dark = name.contains("dim") || name.contains("dark") || name.contains("night")
         || name == "headlights";
-    const int seconds = name.contains("stands") ? 40 : 18;
+    const int seconds = name.contains("stands") ? 40 : name.contains("bumped") ? 30 : 18;
     cv::RNG random(7);
     cv::Mat room(480, 640, CV_32FC3, cv::Scalar(150, 165, 180));
     room.rowRange(300, 480).setTo(cv::Scalar(80, 120, 160));
@@ -98,6 +103,9 @@ QList<QByteArray> webcamSceneFrames(const QString &name)
             cv::warpAffine(f, f,
                 cv::Matx23d(1, 0, random.uniform(-2, 3), 0, 1, random.uniform(-2, 3)), f.size(),
                 cv::INTER_NEAREST, cv::BORDER_REPLICATE);
+        if (name == "bumped twice" && t > 5)
+            cv::warpAffine(f, f, cv::Matx23d(1, 0, t > 18 ? 4 : -14, 0, 1, t > 18 ? -3 : 6),
+                f.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
         if (name == "night" && t > 8) {
             cv::cvtColor(f, f, cv::COLOR_BGR2GRAY);
             cv::cvtColor(f * 1.5, f, cv::COLOR_GRAY2BGR);

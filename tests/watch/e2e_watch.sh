@@ -116,11 +116,15 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 log=$work/events2/events.jsonl
-DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address") TIRVEL_FAKE_CAMERAS="$camera=working" \
-  "$1" --watch --frames-from-camera --camera "$camera" --directory "$work/frames" \
-  --events "$work/events2" 2>"$work/alone.err" &
+# What moves from the very start is the room's own: the scene is still first.
+echo "$camera=still" >"$control"
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/address") TIRVEL_FAKE_CAMERAS="$camera=still" \
+  TIRVEL_FAKE_CAMERA_CONTROL=$control "$1" --watch --frames-from-camera --camera "$camera" \
+  --directory "$work/frames" --events "$work/events2" 2>"$work/alone.err" &
 program=$!
 pids+=("$program")
+sleep 3
+echo "$camera=working" >"$control"
 wait_for_event motion-start 10 >/dev/null
 sleep 1
 tirvel_stop "$program"
