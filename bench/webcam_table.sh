@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What the program makes of the webcam scenes through its own camera path, and what the peer
 # Motion makes of the very same frames. Each scene's JPEG frames are played by a fake webcam at
-# 640 x 480, 5 a second, to the program watching by the scene rule at sensitivity 50 and 90, and
-# served as MJPEG on 127.0.0.1 to Motion with its defaults and tuned as its manual advises. Prints
+# 640 x 480, 5 a second, to the program watching with its defaults (the scene rule) at
+# sensitivity 50 and 90, and served as MJPEG on 127.0.0.1 to Motion with its defaults and tuned as its manual advises. Prints
 # one line a scene: motion-start events, with camera-mode notes after a '+', for each; then the
 # program's share of a core while watching, by the scene rule and by the steady rule.
 #   webcam_table.sh [--cpu-only] PROGRAM FAKE_CAMERA_PLUGIN_DIR WEBCAM_FRAMES [MOTION] [SCENE...]
@@ -129,9 +129,9 @@ for scene in "${scenes[@]}"; do
   count_frames=$("$frames_tool" "$scene" "$dir" $((still_frames / 5)))
   seconds=$(((count_frames - still_frames) / 5 + still_after + 2))
   run=$work/run-${scene// /-}
-  start_program "$dir" "$run/50" --detection scene --sensitivity 50
+  start_program "$dir" "$run/50" --sensitivity 50
   at50=$started
-  start_program "$dir" "$run/90" --detection scene --sensitivity 90
+  start_program "$dir" "$run/90" --sensitivity 90
   at90=$started
   pids+=("$at50" "$at90")
   motions=()

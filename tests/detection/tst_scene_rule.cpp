@@ -37,9 +37,10 @@ private Q_SLOTS:
             const QString at = " at " + QString::number(s);
             for (const QString &still : testing::webcamQuietScenes())
                 QTest::newRow(qPrintable(still + at)) << still << s << 0 << 0 << (still == "night");
+            // One event each: a person who stands still for 20 s is not learnt away within the
+            // event gap, so leaving is not a second one.
             for (const QString &mover : testing::webcamEventScenes())
-                QTest::newRow(qPrintable(mover + at))
-                    << mover << s << 1 << (mover == "stands" ? 2 : 1) << false;
+                QTest::newRow(qPrintable(mover + at)) << mover << s << 1 << 1 << false;
         }
         for (const QString &twice : testing::webcamTwoEventScenes())
             QTest::newRow(qPrintable(twice + " at 50")) << twice << 50 << 2 << 2 << false;
@@ -59,6 +60,7 @@ private Q_SLOTS:
         int events = 0;
         int notes = 0;
         int largest = 0;
+        int discounted = 0;
         qint64 last = -100000;
         qint64 milliseconds = 0;
         for (const QByteArray &jpeg : webcamScene(scene)) {
@@ -70,11 +72,14 @@ private Q_SLOTS:
                 last = milliseconds;
             }
             largest = std::max(largest, outcome.count);
+            discounted = std::max(discounted, outcome.discounted);
             milliseconds += 200;
         }
         qInfo() << scene << sensitivity << "events" << events << "largest" << largest;
         QVERIFY(events >= fewest && events <= most);
         QVERIFY(notes <= (note ? 1 : 0));
+        // The plant is quiet because its place is known to sway, and the event says so.
+        QVERIFY(scene != "plant" || discounted > 0);
     }
 };
 

@@ -28,7 +28,7 @@ watch_scene() {
   local name=$1 sensitivity=$2
   TIRVEL_FAKE_CAMERAS="$name=replay" TIRVEL_FAKE_CAMERA_REPLAY="$work/$name/replay/%05d.jpg" \
     XDG_CONFIG_HOME=$work/$name/config "$program" --watch --frames-from-camera --camera "$name" \
-    --detection scene --sensitivity "$sensitivity" --directory "$work/$name/frames" \
+    --sensitivity "$sensitivity" --directory "$work/$name/frames" \
     --events "$work/$name/events" 2>"$work/$name/err" &
   pids+=($!)
 }
