@@ -4,6 +4,7 @@
 #include "tirvel_error.h"
 
 #include <QJsonArray>
+#include <QPainter>
 #include <QThread>
 
 #include <algorithm>
@@ -106,6 +107,7 @@ void Detector::analyse(const QImage &frame, const QImage &picture, qint64 millis
     if (m_seen->strongestPicture.isNull() || outcome.count > m_seen->strongest.count) {
         m_seen->strongest = std::move(outcome);
         m_seen->strongestPicture = picture;
+        m_seen->strongestFrame = frame;
     }
 }
 
@@ -126,6 +128,24 @@ void Detector::endAnalyses()
 {
     m_analysesEnded = true;
 }
+
+namespace {
+
+// The camera's frame with the region that changed outlined, in the marks' green.
+QImage outlined(const QImage &frame, const QRect &region)
+{
+    QImage picture = frame.convertToFormat(QImage::Format_RGB32);
+    if (region.isEmpty())
+        return picture;
+    QPainter painter(&picture);
+    const int width = std::max(2, picture.width() / 320);
+    painter.setPen(QPen(QColor::fromRgb(MARK_COLOUR), width));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(region.adjusted(-width, -width, width, width));
+    return picture;
+}
+
+} // namespace
 
 void Detector::testScene()
 {
@@ -164,6 +184,8 @@ void Detector::testScene()
     result.count = m_state.changeCount();
     result.detected = !outcome.learning && beatsSensitivity(result.count, m_sensitivity);
     result.cameraMode = seen.cameraMode;
+    if (result.detected)
+        result.snapshot = outlined(seen.strongestFrame, box);
     result.timed = m_timed.pixelLayer();
     result.marked = m_test.pixelLayer();
     result.read = seen.latestPicture;

@@ -96,6 +96,8 @@ private:
     {
         SceneOutcome strongest;
         QImage strongestPicture;
+        // The camera's own frame behind it, at the camera's size.
+        QImage strongestFrame;
         QImage latestPicture;
         bool cameraMode = false;
     };

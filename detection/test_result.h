@@ -26,6 +26,9 @@ struct TestResult
     // The camera changed its picture as a whole since the last test (night mode, exposure), as
     // the scene rule tells it from motion.
     bool cameraMode = false;
+    // Watching one's own camera, a detection's frame at the camera's own size, with the region
+    // that changed outlined; null otherwise.
+    QImage snapshot {};
 };
 
 } // namespace tirvel

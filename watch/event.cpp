@@ -74,6 +74,8 @@ QJsonObject Event::record() const
     line.insert(QStringLiteral("time"), timeText(time));
     if (!pictureName.isEmpty())
         line.insert(QStringLiteral("picture"), pictureName);
+    if (!snapshotName.isEmpty())
+        line.insert(QStringLiteral("snapshot"), snapshotName);
     return line;
 }
 

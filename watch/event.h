@@ -49,11 +49,16 @@ struct Event
     // A motion-start's frames, drawn side by side into its picture.
     QImage timed;
     QImage marked;
+    // The camera's own frame of a motion-start, kept as a JPEG beside the picture.
+    QImage snapshot;
     // Once stored: the picture's name in the event folder, its path and its bytes; empty when it
     // could not be saved.
     QString pictureName;
     QString picturePath;
     QByteArray pictureBytes;
+    // Once stored: the snapshot's name and path; empty without one.
+    QString snapshotName;
+    QString snapshotPath;
     // Once stored: whether its picture and its log line reached the disk.
     bool written = false;
 

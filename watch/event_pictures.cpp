@@ -21,6 +21,8 @@ namespace tirvel {
 namespace {
 
 constexpr int SPACING = 4;
+// Enough to read a face or a number plate the camera caught, at a tenth of the PNG's size.
+constexpr int SNAPSHOT_QUALITY = 90;
 // The cause under which a picture that cannot be saved is reported, whatever its name.
 const QString PICTURES = QStringLiteral("event pictures");
 
@@ -73,6 +75,15 @@ QByteArray EventPictures::encode(const QImage &timed, const QImage &marked)
     return bytes;
 }
 
+QByteArray EventPictures::encodeSnapshot(const QImage &frame)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    frame.save(&buffer, "JPEG", SNAPSHOT_QUALITY);
+    return bytes;
+}
+
 std::optional<EventPictures::Picture> EventPictures::parse(const char *name)
 {
     Picture picture;
@@ -103,14 +114,14 @@ std::optional<EventPictures::Picture> EventPictures::parse(const char *name)
     return picture;
 }
 
-QString EventPictures::nameOf(const Picture &picture)
+QString EventPictures::nameOf(const Picture &picture, const char *ending)
 {
     QString name = QString::asprintf("%08lluT%06lluZ",
         static_cast<unsigned long long>(picture.time / 1000000),
         static_cast<unsigned long long>(picture.time % 1000000));
     if (picture.number > 1)
         name += QLatin1Char('-') + QString::number(picture.number);
-    return name + QStringLiteral(".png");
+    return name + QLatin1String(ending);
 }
 
 void EventPictures::prepare()
@@ -180,18 +191,42 @@ QString EventPictures::save(const QByteArray &png, const QDateTime &time)
     return name;
 }
 
+QString EventPictures::saveSnapshot(const QByteArray &jpeg)
+{
+    if (m_pictures.empty())
+        return {};
+    Picture &picture = m_pictures.back();
+    QString name = nameOf(picture, ".jpg");
+    const QString problem = m_folder.storeWhole(name, jpeg, &picture.snapshotInode);
+    if (!problem.isEmpty()) {
+        m_reports.failed(PICTURES,
+            QStringLiteral("Cannot save the camera's picture '%1': %2")
+                .arg(m_folder.filePath(name), problem));
+        return {};
+    }
+    return name;
+}
+
+void EventPictures::remove(const QString &name, ino_t inode) const
+{
+    const QByteArray file = QFile::encodeName(name);
+    struct stat status = {};
+    if (::fstatat(m_folder.descriptor(), file.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == ::geteuid()
+        && (inode == 0 || inode == status.st_ino))
+        ::unlinkat(m_folder.descriptor(), file.constData(), 0);
+}
+
 void EventPictures::prune()
 {
-    const int folder = m_folder.descriptor();
     while (m_pictures.size() > m_keep) {
         const Picture oldest = m_pictures.front();
         m_pictures.pop_front();
-        const QByteArray name = QFile::encodeName(nameOf(oldest));
-        struct stat status = {};
-        if (::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == ::geteuid()
-            && (oldest.inode == 0 || oldest.inode == status.st_ino))
-            ::unlinkat(folder, name.constData(), 0);
+        remove(nameOf(oldest), oldest.inode);
+        // Its camera frame goes with it; one found on disk is known only by its name, as the
+        // picture is, and a picture written without one has none to take along.
+        if (oldest.inode == 0 || oldest.snapshotInode != 0)
+            remove(nameOf(oldest, ".jpg"), oldest.snapshotInode);
     }
 }
 

@@ -34,6 +34,11 @@ public:
     static QImage compose(const QImage &timed, const QImage &marked);
     // The composed picture as PNG.
     static QByteArray encode(const QImage &timed, const QImage &marked);
+    // The camera's own frame as JPEG.
+    static QByteArray encodeSnapshot(const QImage &frame);
+    // Keeps the camera's frame of the picture saved last under its name with .jpg, pruned with
+    // it; the name, or an empty one when it could not be saved, which is reported.
+    QString saveSnapshot(const QByteArray &jpeg);
 
 private:
     // A picture's name: its time as the digits yyyyMMddhhmmss, and its number within that
@@ -43,9 +48,12 @@ private:
         std::uint64_t time = 0;
         std::uint32_t number = 1;
         ino_t inode = 0;
+        ino_t snapshotInode = 0;
     };
     static std::optional<Picture> parse(const char *name);
-    static QString nameOf(const Picture &picture);
+    static QString nameOf(const Picture &picture, const char *ending = ".png");
+    // Removes the file if it is still the one Tirvel wrote there (any, when inode is 0).
+    void remove(const QString &name, ino_t inode) const;
     void prune();
 
     EventFolder &m_folder;

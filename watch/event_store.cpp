@@ -55,6 +55,14 @@ void EventStore::store(Event event)
         }
         if (!event.pictureName.isEmpty())
             event.picturePath = m_folder.filePath(event.pictureName);
+        if (!event.snapshot.isNull() && !event.pictureName.isEmpty()) {
+            beforeWrite();
+            event.snapshotName
+                = m_pictures.saveSnapshot(EventPictures::encodeSnapshot(event.snapshot));
+            if (!event.snapshotName.isEmpty())
+                event.snapshotPath = m_folder.filePath(event.snapshotName);
+        }
+        event.snapshot = {};
     }
     if (writable) {
         beforeWrite();

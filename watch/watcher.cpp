@@ -282,6 +282,7 @@ void Watcher::record(EventKind kind, QJsonObject fields, const TestResult *resul
     if (result != nullptr) {
         event.timed = result->timed;
         event.marked = result->marked;
+        event.snapshot = result->snapshot;
     }
     QMetaObject::invokeMethod(
         &m_store, [store = &m_store, event] { store->store(event); }, Qt::QueuedConnection);
@@ -305,6 +306,7 @@ void Watcher::stored(const Event &event)
     environment.insert(QStringLiteral("TIRVEL_COUNT"),
         QString::number(event.fields.value(QStringLiteral("count")).toInt()));
     environment.insert(QStringLiteral("TIRVEL_PICTURE"), event.picturePath);
+    environment.insert(QStringLiteral("TIRVEL_SNAPSHOT"), event.snapshotPath);
     m_command->run(environment);
 }
 

@@ -2,9 +2,9 @@
 # The program left to keep watch, on a fake webcam that a control file switches between a still
 # and a moving scene, pulls out and plugs in again, on an X display with a session bus of the
 # test's own where Debian's dunst shows the notifications (read back with dunstctl). A still
-# scene must give no event; motion exactly one, with its picture, its log lines, one notification
-# and the command run with the event in its environment; pulling the camera out a camera-lost
-# event within 5 seconds, plugging it back camera-back. Then, on a bus with no notification
+# scene must give no event; motion exactly one, with its picture, the camera's own 640 x 480
+# frame, its log lines, one notification and the command run with the event in its environment;
+# pulling the camera out a camera-lost event within 5 seconds, plugging it back camera-back. Then, on a bus with no notification
 # service at all, motion must still be recorded, and the missing service said once; and frames
 # of another program that stop changing must be frames-stale, and a new one frames-back; last,
 # another program's noisy frames under hunting exposure must give no event by the steady rule,
@@ -46,7 +46,7 @@ dunst 2>"$work/dunst.err" &
 pids+=($!)
 
 echo "$camera=still" >"$control"
-TIRVEL_FAKE_CAMERAS="$camera=still" TIRVEL_FAKE_CAMERA_CONTROL=$control \
+TIRVEL_FAKE_CAMERAS="$camera=still=640x480" TIRVEL_FAKE_CAMERA_CONTROL=$control \
   "$1" --watch --frames-from-camera --camera "$camera" --directory "$work/frames" \
   --events "$work/events" --event-gap 2 --on-event "env" >"$work/command.out" 2>"$work/tirvel.err" &
 program=$!
@@ -69,9 +69,13 @@ picture=$(sed -n 's/.*"picture":"\([^"]*\)".*/\1/p' "$log")
 [ "$(cd "$work/events" && ls *.png)" = "$picture" ] || fail "not one picture, the event's"
 [ "$(stat -c %a "$work/events/$picture")" = 600 ] || fail "the picture is not private"
 [ "$(identify -format %m "$work/events/$picture")" = PNG ] || fail "the picture is not a PNG"
+snapshot=$(sed -n 's/.*"snapshot":"\([^"]*\)".*/\1/p' "$log")
+[ "$(identify -format %m%wx%h "$work/events/$snapshot" 2>/dev/null)" = JPEG640x480 ] ||
+  fail "no JPEG of the camera's 640 x 480 beside the picture: '$snapshot'"
 
 grep -q "^TIRVEL_EVENT=motion-start$" "$work/command.out" &&
   grep -q "^TIRVEL_PICTURE=$work/events/$picture$" "$work/command.out" &&
+  grep -q "^TIRVEL_SNAPSHOT=$work/events/$snapshot$" "$work/command.out" &&
   grep -q "^TIRVEL_COUNT=[1-9][0-9]*$" "$work/command.out" &&
   grep -q "^TIRVEL_TIME=20" "$work/command.out" &&
   grep -q "^TIRVEL_EVENT=motion-end$" "$work/command.out" ||

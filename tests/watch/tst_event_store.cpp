@@ -29,7 +29,8 @@ private Q_SLOTS:
     // Steps: "fifo NAME", "file NAME", "dir NAME", "full NAME" (as long as the log grows before
     // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png),
     // "replace NAME" (the file outside renamed over it);
-    // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "line" (an event without a picture);
+    // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "snapshot <…>" (one with the camera's
+    // frame too), "line" (an event without a picture);
     // the folder "removed", "moved", "opened" (moved, and a folder others can write put in its
     // place) or "taken" (moved, and another user's put there). Then what the folder's name holds,
     // the log's lines, the reports, and what the first says.
@@ -80,6 +81,9 @@ private Q_SLOTS:
             << QStringList {"20240101T120003Z.png", "20240101T120004Z.png", "20991231T000000Z.png",
                    "20991231T000001Z.png", "events.jsonl"}
             << 4 << 1 << "clock was ahead";
+        QTest::newRow("the camera's frame is kept beside its picture and pruned with it")
+            << QStringList {"snapshot " + t0, "snapshot " + t1} << 1
+            << QStringList {t1 + ".jpg", t1 + ".png", "events.jsonl"} << 2 << 0 << "";
         QTest::newRow("a removed folder is made again")
             << QStringList {"picture " + t0, "removed", "picture " + t1} << 10
             << QStringList {t1 + ".png", "events.jsonl"} << 1 << 1 << "removed";
@@ -157,11 +161,13 @@ private Q_SLOTS:
                                      "-m", "777", path}),
                         0);
                 }
-            } else if (word == "picture" || word == "line") {
+            } else if (word == "picture" || word == "snapshot" || word == "line") {
                 Event event;
-                event.kind = word == "picture" ? EventKind::MotionStart : EventKind::MotionEnd;
+                event.kind = word == "line" ? EventKind::MotionEnd : EventKind::MotionStart;
                 event.time = QDateTime::currentDateTimeUtc();
-                if (word == "picture") {
+                if (word == "snapshot")
+                    event.snapshot = frame;
+                if (word != "line") {
                     event.time
                         = QDateTime::fromString(step.section(' ', 1), "yyyyMMdd'T'HHmmss'Z'");
                     event.time.setTimeSpec(Qt::UTC);
