@@ -141,7 +141,9 @@ QImage outlined(const QImage &frame, const QRect &region)
     const int width = std::max(2, picture.width() / 320);
     painter.setPen(QPen(QColor::fromRgb(MARK_COLOUR), width));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(region.adjusted(-width, -width, width, width));
+    // Just outside what changed, so as not to hide it, but within the picture.
+    painter.drawRect(region.adjusted(-width, -width, width, width)
+                         .intersected(picture.rect().adjusted(0, 0, -1, -1)));
     return picture;
 }
 

@@ -97,6 +97,8 @@ void MqttBridge::publishState()
     m_link.publish(topic(QStringLiteral("watch")), onOff(m_watching), true);
     if (!m_picture.isEmpty())
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
+    if (!m_snapshot.isEmpty())
+        m_link.publish(topic(QStringLiteral("snapshot")), m_snapshot, true);
     if (m_sensitivity >= 0)
         m_link.publish(
             topic(QStringLiteral("sensitivity")), QByteArray::number(m_sensitivity), true);
@@ -117,6 +119,10 @@ void MqttBridge::eventRecorded(const Event &event)
     if (event.kind == EventKind::MotionStart && !event.pictureBytes.isEmpty()) {
         m_picture = event.pictureBytes;
         m_link.publish(topic(QStringLiteral("picture")), m_picture, true);
+    }
+    if (event.kind == EventKind::MotionStart && !event.snapshotBytes.isEmpty()) {
+        m_snapshot = event.snapshotBytes;
+        m_link.publish(topic(QStringLiteral("snapshot")), m_snapshot, true);
     }
     switch (event.kind) {
     case EventKind::MotionStart:

@@ -79,6 +79,7 @@ private:
     bool m_motion = false;
     std::optional<bool> m_camera;
     QByteArray m_picture;
+    QByteArray m_snapshot;
     // Not connected since the link last said why.
     bool m_down = false;
     QSet<QString> m_saidRetained;

@@ -56,9 +56,10 @@ struct Event
     QString pictureName;
     QString picturePath;
     QByteArray pictureBytes;
-    // Once stored: the snapshot's name and path; empty without one.
+    // Once stored: the snapshot's name, path and bytes; empty without one.
     QString snapshotName;
     QString snapshotPath;
+    QByteArray snapshotBytes;
     // Once stored: whether its picture and its log line reached the disk.
     bool written = false;
 

@@ -57,8 +57,8 @@ void EventStore::store(Event event)
             event.picturePath = m_folder.filePath(event.pictureName);
         if (!event.snapshot.isNull() && !event.pictureName.isEmpty()) {
             beforeWrite();
-            event.snapshotName
-                = m_pictures.saveSnapshot(EventPictures::encodeSnapshot(event.snapshot));
+            event.snapshotBytes = EventPictures::encodeSnapshot(event.snapshot);
+            event.snapshotName = m_pictures.saveSnapshot(event.snapshotBytes);
             if (!event.snapshotName.isEmpty())
                 event.snapshotPath = m_folder.filePath(event.snapshotName);
         }

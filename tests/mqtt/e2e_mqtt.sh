@@ -125,7 +125,7 @@ connecting() {
   await status online 31
   echo "broker started 5 s after Tirvel: online $took ms after it"
   [ "$(times_said "nothing listens at 127.0.0.1:$port")" -eq 1 ] || fail "the absent broker not said once"
-  sub -t 'homeassistant/#' -v -C 5 -W 5 >"$work/discovery" || fail "no discovery"
+  sub -t 'homeassistant/#' -v -C 6 -W 5 >"$work/discovery" || fail "no discovery"
   python3 - "$work/discovery" <<'PY' || fail "the discovery messages: $(cat "$work/discovery")"
 import json, sys
 found = {}
@@ -142,6 +142,7 @@ assert found["binary_sensor:tirvel_box_motion"]["device_class"] == "motion"
 assert found["binary_sensor:tirvel_box_motion"]["state_topic"] == "tirvel/box/motion"
 assert found["binary_sensor:tirvel_box_camera"]["device_class"] == "connectivity"
 assert found["image:tirvel_box_picture"]["image_topic"] == "tirvel/box/picture"
+assert found["image:tirvel_box_snapshot"]["content_type"] == "image/jpeg"
 assert found["switch:tirvel_box_watch"]["command_topic"] == "tirvel/box/watch/set"
 assert found["number:tirvel_box_sensitivity"]["command_topic"] == "tirvel/box/sensitivity/set"
 assert found["number:tirvel_box_sensitivity"]["name"] == "Känslighet"
@@ -149,7 +150,7 @@ PY
   [ "$(retained "$topic/camera")" = ON ] && [ "$(retained "$topic/watch")" = ON ] &&
     [ "$(retained "$topic/motion")" = OFF ] && [ "$(retained "$topic/sensitivity")" = 50 ] ||
     fail "the state after connecting"
-  echo "discovery: five entities on one device, valid JSON; status online"
+  echo "discovery: six entities on one device, valid JSON; status online"
 }
 
 # Events and commands, with Tirvel connected and its camera showing.
@@ -164,6 +165,8 @@ events_and_commands() {
   within 5 grep -q '"event":"motion-start"' "$work/events.log" || fail "no motion-start event"
   retained "$topic/picture" -N >"$work/picture.png"
   [ "$(identify -format %m "$work/picture.png" 2>/dev/null)" = PNG ] || fail "no PNG on picture"
+  retained "$topic/snapshot" -N >"$work/snapshot.jpg"
+  [ "$(identify -format %m "$work/snapshot.jpg" 2>/dev/null)" = JPEG ] || fail "no JPEG on snapshot"
   echo "$camera=still" >"$control"
   await motion OFF 6
   echo "motion: ON, the event, the picture, then OFF after the gap"

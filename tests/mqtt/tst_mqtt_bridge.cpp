@@ -116,9 +116,11 @@ private Q_SLOTS:
             if (picture && connection == 1) {
                 Event start = eventOf(EventKind::MotionStart);
                 start.pictureBytes = "PNG";
+                start.snapshotBytes = "JPEG";
                 bridge.eventRecorded(start);
                 bridge.eventRecorded(eventOf(EventKind::MotionEnd));
                 expected["picture"] = "PNG";
+                expected["snapshot"] = "JPEG";
             }
             link.connectNow();
             QMap<QString, QByteArray> state;
