@@ -41,17 +41,23 @@ struct WatchOptions
         QStringLiteral("Keep the pictures of the newest <n> events (1 to 100000, default %1).")
             .arg(CommandLine::DEFAULT_KEEP_EVENTS),
         QStringLiteral("n"), QString::number(CommandLine::DEFAULT_KEEP_EVENTS)};
+    QCommandLineOption keepMegabytes {QStringLiteral("keep-megabytes"),
+        QStringLiteral("Keep the pictures of events within <n> MB, the oldest going first (1 to "
+                       "10000000, default %1).")
+            .arg(CommandLine::DEFAULT_KEEP_MEGABYTES),
+        QStringLiteral("n"), QString::number(CommandLine::DEFAULT_KEEP_MEGABYTES)};
     QCommandLineOption command {QStringLiteral("on-event"),
         QStringLiteral("Run <command> at each event, never through a shell: spaces separate its "
                        "words and double quotes group them. TIRVEL_EVENT, TIRVEL_TIME, "
-                       "TIRVEL_COUNT and TIRVEL_PICTURE tell what happened."),
+                       "TIRVEL_COUNT, TIRVEL_PICTURE and TIRVEL_SNAPSHOT tell what happened."),
         QStringLiteral("command")};
 };
 
 WatchOptions addWatchOptions(QCommandLineParser &parser)
 {
     WatchOptions options;
-    parser.addOptions({options.watch, options.events, options.gap, options.keep, options.command});
+    parser.addOptions({options.watch, options.events, options.gap, options.keep,
+        options.keepMegabytes, options.command});
     return options;
 }
 
@@ -78,6 +84,11 @@ std::optional<QString> readWatchOptions(
         return QStringLiteral("--keep-events takes a number from 1 to 100000, not '%1'.")
             .arg(parser.value(options.keep));
     result.keepEvents = *keep;
+    const auto megabytes = wholeNumber(parser.value(options.keepMegabytes), 1, 10000000);
+    if (!megabytes)
+        return QStringLiteral("--keep-megabytes takes a number from 1 to 10000000, not '%1'.")
+            .arg(parser.value(options.keepMegabytes));
+    result.keepMegabytes = *megabytes;
 
     if (parser.isSet(options.command)) {
         result.eventCommand = QProcess::splitCommand(parser.value(options.command));

@@ -45,6 +45,8 @@ struct CommandLine
     int eventGapSeconds = DEFAULT_EVENT_GAP_SECONDS;
     static constexpr int DEFAULT_KEEP_EVENTS = 1000;
     int keepEvents = DEFAULT_KEEP_EVENTS;
+    static constexpr int DEFAULT_KEEP_MEGABYTES = 2048;
+    int keepMegabytes = DEFAULT_KEEP_MEGABYTES;
     // The program to run at each event, and its arguments; empty for none.
     QStringList eventCommand;
 

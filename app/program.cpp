@@ -134,6 +134,8 @@ void Program::buildWatching(const CommandLine &options)
     // A chosen folder needs its parent already; a fresh account may just have no pictures folder.
     if (!options.eventFolderChosen)
         m_store->makeParent();
+    constexpr std::uint64_t MEGABYTE = std::uint64_t(1024) * 1024;
+    m_store->setKeepBytes(std::uint64_t(options.keepMegabytes) * MEGABYTE);
     // Even reaching the session bus can wait, so notifications go from a thread of their own.
     m_notifier = m_notifications.adopt(new Notifier(QStringLiteral(TIRVEL_APP_ID)));
     QObject::connect(m_notifier, &Notifier::unavailable, [](const QString &why) {

@@ -21,7 +21,7 @@ const QString MASK_FILE = QStringLiteral("mask.png");
 // The options a file may keep; the rest belong to a run, or to the service's own file.
 const QStringList KEPT_OPTIONS {SENSITIVITY, QStringLiteral("detection"), QStringLiteral("camera"),
     QStringLiteral("events"), QStringLiteral("event-gap"), QStringLiteral("keep-events"),
-    QStringLiteral("on-event"), MASK};
+    QStringLiteral("keep-megabytes"), QStringLiteral("on-event"), MASK};
 
 // An unquoted comma makes a list of a value; every option here takes one text.
 QString textOf(const QVariant &value)

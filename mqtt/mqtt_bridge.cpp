@@ -144,6 +144,8 @@ void MqttBridge::eventRecorded(const Event &event)
     case EventKind::WatchOn:
     case EventKind::WatchOff:
     case EventKind::CameraMode:
+    case EventKind::DiskLow:
+    case EventKind::DiskOk:
         break;
     }
 }

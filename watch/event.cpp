@@ -7,7 +7,7 @@ namespace tirvel {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, const char *>, 13> NAMES {{
+constexpr std::array<std::pair<EventKind, const char *>, 15> NAMES {{
     {EventKind::MotionStart, "motion-start"},
     {EventKind::MotionEnd, "motion-end"},
     {EventKind::CameraLost, "camera-lost"},
@@ -21,6 +21,8 @@ constexpr std::array<std::pair<EventKind, const char *>, 13> NAMES {{
     {EventKind::WatchOn, "watch-on"},
     {EventKind::WatchOff, "watch-off"},
     {EventKind::CameraMode, "camera-mode"},
+    {EventKind::DiskLow, "disk-low"},
+    {EventKind::DiskOk, "disk-ok"},
 }};
 
 QString timeText(const QDateTime &time)
@@ -62,6 +64,8 @@ bool runsCommand(EventKind kind)
     case EventKind::WatchOn:
     case EventKind::WatchOff:
     case EventKind::CameraMode:
+    case EventKind::DiskLow:
+    case EventKind::DiskOk:
         break;
     }
     return false;

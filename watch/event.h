@@ -29,6 +29,9 @@ enum class EventKind {
     // The camera changed its picture as a whole (night mode, its exposure settling): a note,
     // never motion.
     CameraMode,
+    // The event folder's disk nearly full, with how much is free, and with room again.
+    DiskLow,
+    DiskOk,
 };
 
 // The name an event goes by in the log, on the broker and in a command's environment.

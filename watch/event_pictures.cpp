@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace tirvel {
@@ -139,21 +140,45 @@ void EventPictures::prepare()
     }
     const std::uint64_t now = timeOf(QDateTime::currentDateTimeUtc());
     std::vector<Picture> found;
+    std::vector<Picture> frames;
     int future = 0;
+    const auto sizeOf = [&entries](const char *name) -> std::uint64_t {
+        struct stat status = {};
+        return ::fstatat(::dirfd(entries), name, &status, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(status.st_mode)
+            ? std::uint64_t(status.st_size)
+            : 0;
+    };
+    const auto earlier = [](const Picture &a, const Picture &b) {
+        return a.time < b.time || (a.time == b.time && a.number < b.number);
+    };
     while (const dirent *entry = ::readdir(entries)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
-        const auto picture = parse(entry->d_name);
-        if (picture && picture->time > now)
-            ++future;
-        else if (picture)
-            found.push_back(*picture);
+        // A camera frame is known by its picture's name with .jpg.
+        std::string name = entry->d_name;
+        const bool frame = name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0;
+        if (frame)
+            name.replace(name.size() - 4, 4, ".png");
+        auto picture = parse(name.c_str());
+        if (picture && picture->time > now) {
+            future += frame ? 0 : 1;
+        } else if (picture) {
+            picture->bytes = sizeOf(entry->d_name);
+            (frame ? frames : found).push_back(*picture);
+        }
+    }
+    std::sort(found.begin(), found.end(), earlier);
+    for (const Picture &frame : frames) {
+        const auto at = std::lower_bound(found.begin(), found.end(), frame, earlier);
+        if (at != found.end() && !earlier(frame, *at))
+            at->bytes += frame.bytes;
     }
     ::closedir(entries);
-    std::sort(found.begin(), found.end(), [](const Picture &a, const Picture &b) {
-        return a.time < b.time || (a.time == b.time && a.number < b.number);
-    });
     m_pictures.assign(found.begin(), found.end());
+    m_bytes = 0;
+    for (const Picture &picture : m_pictures)
+        m_bytes += picture.bytes;
     if (future > 0)
         m_reports.tellNews(
             QStringLiteral("%1 pictures in '%2' are named after a time still to come "
@@ -186,6 +211,8 @@ QString EventPictures::save(const QByteArray &png, const QDateTime &time)
         return {};
     }
     m_reports.written(PICTURES);
+    picture.bytes = std::uint64_t(png.size());
+    m_bytes += picture.bytes;
     m_pictures.push_back(picture);
     prune();
     return name;
@@ -204,6 +231,9 @@ QString EventPictures::saveSnapshot(const QByteArray &jpeg)
                 .arg(m_folder.filePath(name), problem));
         return {};
     }
+    picture.bytes += std::uint64_t(jpeg.size());
+    m_bytes += std::uint64_t(jpeg.size());
+    prune();
     return name;
 }
 
@@ -219,9 +249,11 @@ void EventPictures::remove(const QString &name, ino_t inode) const
 
 void EventPictures::prune()
 {
-    while (m_pictures.size() > m_keep) {
+    while (m_pictures.size() > m_keep
+        || (m_keepBytes > 0 && m_bytes > m_keepBytes && m_pictures.size() > 1)) {
         const Picture oldest = m_pictures.front();
         m_pictures.pop_front();
+        m_bytes -= std::min(m_bytes, oldest.bytes);
         remove(nameOf(oldest), oldest.inode);
         // Its camera frame goes with it; one found on disk is known only by its name, as the
         // picture is, and a picture written without one has none to take along.

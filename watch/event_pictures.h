@@ -16,7 +16,8 @@ class EventFolder;
 class ReportOnce;
 
 // Each event's picture, named after its time in UTC so that the names sort by time whatever the
-// clock does in summer. Past the number to keep, the oldest written go, never the one just saved.
+// clock does in summer. Past the number to keep, or the bytes to keep, the oldest written go with
+// their camera frames, never the one just saved.
 // The names are read from the folder once and then kept up, so pruning costs the same with a
 // hundred thousand pictures as with ten. Only files named exactly as Tirvel names them, regular,
 // the user's own and with no other name, are ever pruned; a name of a time still to come (the
@@ -26,6 +27,8 @@ class EventPictures
 public:
     EventPictures(EventFolder &folder, int keep, ReportOnce &reports);
 
+    // The most bytes the pictures and camera frames may take together; 0 bounds only the number.
+    void setKeepBytes(std::uint64_t bytes) { m_keepBytes = bytes; }
     // Reads which pictures the folder holds, once for each folder held.
     void prepare();
     // The picture's file name, or an empty one when it could not be saved, which is reported.
@@ -49,6 +52,8 @@ private:
         std::uint32_t number = 1;
         ino_t inode = 0;
         ino_t snapshotInode = 0;
+        // The picture's and its camera frame's, as far as known.
+        std::uint64_t bytes = 0;
     };
     static std::optional<Picture> parse(const char *name);
     static QString nameOf(const Picture &picture, const char *ending = ".png");
@@ -59,6 +64,8 @@ private:
     EventFolder &m_folder;
     ReportOnce &m_reports;
     std::size_t m_keep;
+    std::uint64_t m_keepBytes = 0;
+    std::uint64_t m_bytes = 0;
     int m_generation = 0;
     // Oldest first.
     std::deque<Picture> m_pictures;

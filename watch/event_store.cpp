@@ -6,7 +6,18 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <sys/statvfs.h>
+
 namespace tirvel {
+
+namespace {
+
+// Less free than either is a disk nearly full; it has room again with a tenth more than both.
+constexpr double LOW_SHARE = 0.05;
+constexpr double LOW_BYTES = 500.0 * 1024 * 1024;
+constexpr double ROOM_AGAIN = 1.1;
+
+} // namespace
 
 EventStore::EventStore(
     const QString &folder, int keep, std::function<void()> beforeEachWrite, QObject *parent)
@@ -39,6 +50,7 @@ void EventStore::openFolder()
     if (m_folder.reach())
         m_pictures.prepare();
     Q_EMIT folderOpened(true, {});
+    checkDisk();
 }
 
 void EventStore::store(Event event)
@@ -70,6 +82,23 @@ void EventStore::store(Event event)
             && (event.pictureBytes.isEmpty() || !event.pictureName.isEmpty());
     }
     Q_EMIT stored(event);
+    checkDisk();
+}
+
+void EventStore::checkDisk()
+{
+    struct statvfs disk = {};
+    if (m_folder.descriptor() < 0 || ::fstatvfs(m_folder.descriptor(), &disk) != 0
+        || disk.f_blocks == 0)
+        return;
+    const double free = double(disk.f_bavail) * double(disk.f_frsize);
+    const double total = double(disk.f_blocks) * double(disk.f_frsize);
+    const double least = std::max(LOW_SHARE * total, LOW_BYTES);
+    const bool low = m_diskLow ? free < least * ROOM_AGAIN : free < least;
+    if (low != m_diskLow) {
+        m_diskLow = low;
+        Q_EMIT diskSpaceChanged(low, qint64(free));
+    }
 }
 
 } // namespace tirvel

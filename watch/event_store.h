@@ -8,6 +8,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 
 namespace tirvel {
@@ -28,6 +29,8 @@ public:
 
     // The folder's parent is made too, as the pictures folder a fresh account may not have yet.
     void makeParent() { m_makeParent = true; }
+    // Bounds the pictures by their bytes too (0: by their number only).
+    void setKeepBytes(std::uint64_t bytes) { m_pictures.setKeepBytes(bytes); }
     // As watching starts: makes the folder when it is missing, and answers through
     // folderOpened() whether it can be used; from then on it is held, and its pictures known.
     void openFolder();
@@ -39,9 +42,13 @@ Q_SIGNALS:
     // The event as it was stored, with its picture's name and bytes when it has one.
     void stored(const tirvel::Event &event);
     void failed(const QString &description);
+    // The folder's disk has less than 5 % or 500 MB free, or has room again; freeBytes is what
+    // is free. Said at a change only, and first when it is low.
+    void diskSpaceChanged(bool low, qint64 freeBytes);
 
 private:
     void beforeWrite();
+    void checkDisk();
 
     ReportOnce m_reports;
     EventFolder m_folder;
@@ -49,6 +56,7 @@ private:
     EventPictures m_pictures;
     std::function<void()> m_beforeEachWrite;
     bool m_makeParent = false;
+    bool m_diskLow = false;
 };
 
 } // namespace tirvel

@@ -32,6 +32,8 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     // waits for its turn.
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
     connect(&m_store, &EventStore::failed, this, &Watcher::storeFailed, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::diskSpaceChanged, this, &Watcher::diskSpaceChanged,
+        Qt::QueuedConnection);
     connect(
         &m_store, &EventStore::folderOpened, this, &Watcher::folderOpened, Qt::QueuedConnection);
     if (!m_settings.command.isEmpty()) {
@@ -54,6 +56,18 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
 Watcher::~Watcher()
 {
     endCommand();
+}
+
+void Watcher::diskSpaceChanged(bool low, qint64 freeBytes)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    constexpr qint64 MEGABYTE = qint64(1024) * 1024;
+    const qint64 megabytes = freeBytes / MEGABYTE;
+    record(low ? EventKind::DiskLow : EventKind::DiskOk,
+        {{QStringLiteral("free_megabytes"), megabytes}});
+    if (low)
+        notify(QStringLiteral("Disken är nästan full"),
+            QStringLiteral("%1 MB kvar där händelserna sparas.").arg(megabytes), {});
 }
 
 void Watcher::notify(const QString &summary, const QString &body, const QString &imagePath)

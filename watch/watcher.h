@@ -100,6 +100,7 @@ private:
     // Writing into the event folder or running the command failed.
     void reportFailure(const QString &description);
     void storeFailed(const QString &description);
+    void diskSpaceChanged(bool low, qint64 freeBytes);
     // Either frame may fail anew once watching is switched.
     void forgetFrameFailures();
     void endMotion();

@@ -120,6 +120,7 @@ private Q_SLOTS:
                                         << "";
         for (const QStringList &watch : {QStringList {"--event-gap", "0"},
                  QStringList {"--event-gap", "3601"}, QStringList {"--keep-events", "-1"},
+                 QStringList {"--keep-megabytes", "0"},
                  QStringList {"--on-event", "no-such-program --now"},
                  QStringList {"--on-event", "\"\""},
                  QStringList {"--watch", "--events", "<dir>/file"}})
@@ -156,7 +157,8 @@ private Q_SLOTS:
             << A::Run << false << ""
             << "<program>";
         QTest::newRow("watching, into a new event folder") << QStringList {"--watch", "--events",
-            "<dir>/events", "--event-gap", "3600", "--keep-events", "1", "--on-event",
+            "<dir>/events", "--event-gap", "3600", "--keep-events", "1", "--keep-megabytes", "5",
+            "--on-event",
             "\"/bin/echo\" \"a b\""} << A::Run << false << ""
                                                            << "<program>";
     }

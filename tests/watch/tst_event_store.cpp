@@ -30,7 +30,7 @@ private Q_SLOTS:
     // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png),
     // "replace NAME" (the file outside renamed over it);
     // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "snapshot <…>" (one with the camera's
-    // frame too), "line" (an event without a picture);
+    // frame too), "line" (an event without a picture), "bytes N" (pictures bounded to N bytes);
     // the folder "removed", "moved", "opened" (moved, and a folder others can write put in its
     // place) or "taken" (moved, and another user's put there). Then what the folder's name holds,
     // the log's lines, the reports, and what the first says.
@@ -84,6 +84,10 @@ private Q_SLOTS:
         QTest::newRow("the camera's frame is kept beside its picture and pruned with it")
             << QStringList {"snapshot " + t0, "snapshot " + t1} << 1
             << QStringList {t1 + ".jpg", t1 + ".png", "events.jsonl"} << 2 << 0 << "";
+        QTest::newRow("past the bytes to keep, the oldest go with their frames, found or written")
+            << QStringList {"file 20240101T110000Z.png", "file 20240101T110000Z.jpg", "bytes 1",
+                   "snapshot " + t0, "picture " + t1}
+            << 10 << QStringList {t1 + ".png", "events.jsonl"} << 2 << 0 << "";
         QTest::newRow("a removed folder is made again")
             << QStringList {"picture " + t0, "removed", "picture " + t1} << 10
             << QStringList {t1 + ".png", "events.jsonl"} << 1 << 1 << "removed";
@@ -142,6 +146,11 @@ private Q_SLOTS:
                     && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
             else if (word == "dir")
                 QCOMPARE(::mkdir(at, 0700), 0);
+            else if (word == "bytes")
+                QMetaObject::invokeMethod(
+                    store, [store, bytes = step.section(' ', 1).toULongLong()] {
+                        store->setKeepBytes(bytes);
+                    });
             else if (word == "link")
                 QVERIFY(QFile::link(root.filePath("outside"), file.fileName()));
             else if (word == "second")
@@ -234,6 +243,28 @@ private Q_SLOTS:
         const QByteArray lines = log.readAll();
         QVERIFY(lines.endsWith('\n'));
         QVERIFY(QJsonDocument::fromJson(lines.split('\n').value(lines.count('\n') - 1)).isObject());
+    }
+
+    // A nearly full disk is said as the folder opens, and not again while it stays so.
+    void aNearlyFullDiskIsSaidOnce()
+    {
+        if (!tirvel::testing::inOwnMountNamespace())
+            QSKIP("not in a mount namespace of its own");
+        QTemporaryDir root;
+        const QByteArray disk = QFile::encodeName(root.path());
+        QCOMPARE(::mount("tirvel-test", disk, "tmpfs", 0, "size=1m,mode=0700"), 0);
+        const auto unmount = qScopeGuard([&] { ::umount2(disk, MNT_DETACH); });
+        EventStore store(root.filePath("events"), 10);
+        QSignalSpy space(&store, &EventStore::diskSpaceChanged);
+        store.openFolder();
+        Event event;
+        event.kind = EventKind::MotionEnd;
+        event.time = QDateTime::currentDateTimeUtc();
+        store.store(event);
+        store.store(event);
+        QCOMPARE(space.size(), 1);
+        QCOMPARE(space.first().first().toBool(), true);
+        QVERIFY(space.first().at(1).toLongLong() <= 1024 * 1024);
     }
 };
 
