@@ -28,6 +28,8 @@ struct WatchOptions
 {
     QCommandLineOption watch {QStringLiteral("watch"),
         QStringLiteral("Watch: test by itself once a second and record every event.")};
+    QCommandLineOption showEvents {QStringLiteral("show-events"),
+        QStringLiteral("Open the window of the events kept in the event folder at start.")};
     QCommandLineOption events {QStringLiteral("events"),
         QStringLiteral("Keep the pictures and the log of events in <dir> (default: a Tirvel "
                        "folder in your pictures folder)."),
@@ -56,7 +58,7 @@ struct WatchOptions
 WatchOptions addWatchOptions(QCommandLineParser &parser)
 {
     WatchOptions options;
-    parser.addOptions({options.watch, options.events, options.gap, options.keep,
+    parser.addOptions({options.watch, options.showEvents, options.events, options.gap, options.keep,
         options.keepMegabytes, options.command});
     return options;
 }
@@ -74,6 +76,7 @@ std::optional<QString> readWatchOptions(
     const QCommandLineParser &parser, const WatchOptions &options, CommandLine &result)
 {
     result.watch = parser.isSet(options.watch);
+    result.showEvents = parser.isSet(options.showEvents);
     const auto gap = wholeNumber(parser.value(options.gap), 1, 3600);
     if (!gap)
         return QStringLiteral("--event-gap takes whole seconds from 1 to 3600, not '%1'.")

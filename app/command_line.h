@@ -38,6 +38,7 @@ struct CommandLine
 
     // Watching from the start.
     bool watch = false;
+    bool showEvents = false;
     // Where the pictures and the log of events go; not chosen, the pictures folder's Tirvel.
     QString eventFolder;
     bool eventFolderChosen = false;

@@ -7,6 +7,7 @@
 #include "demo_scene_camera.h"
 #include "detector.h"
 #include "event_store.h"
+#include "events_window.h"
 #include "frame_files.h"
 #include "frame_throttle.h"
 #include "frame_writer.h"
@@ -160,6 +161,15 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(
         watcher, &Watcher::testWanted, watcher, [detector] { detector->requestTest(); });
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
+    m_eventFolder = options.eventFolder;
+    m_showEventsAtStart = options.showEvents;
+    QObject::connect(window, &MainWindow::eventsRequested, window, [this] { showEvents(); });
+    QObject::connect(watcher, &Watcher::recorded, window, [this](const Event &event) {
+        // The window lists events by their start and their length.
+        if (m_events
+            && (event.kind == EventKind::MotionStart || event.kind == EventKind::MotionEnd))
+            m_events->refresh();
+    });
     QObject::connect(
         watcher, &Watcher::waitingForPicture, window, &MainWindow::showWaitingForPicture);
     QObject::connect(window, &MainWindow::watchRequested, watcher,
@@ -314,6 +324,7 @@ void Program::buildTray()
     QObject::connect(tray, &StatusTray::watchRequested, watcher,
         [this](bool watching) { switchWatching(watching, QStringLiteral("tray")); });
     QObject::connect(tray, &StatusTray::quitRequested, window, &MainWindow::exitProgram);
+    QObject::connect(tray, &StatusTray::eventsRequested, window, [this] { showEvents(); });
     QObject::connect(watcher, &Watcher::watchingChanged, tray, [tray, window](bool watching) {
         tray->setWatching(watching);
         window->setClosingHides(watching);
@@ -327,9 +338,22 @@ void Program::buildTray()
     });
 }
 
+void Program::showEvents()
+{
+    if (!m_events) {
+        m_events = new EventsWindow(m_eventFolder, m_window.get());
+        m_events->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_events->show();
+    m_events->raise();
+    m_events->activateWindow();
+}
+
 void Program::start()
 {
     m_window->show();
+    if (m_showEventsAtStart)
+        showEvents();
     // --watch holds for its run only, so it is not kept.
     if (m_watchAtStart)
         m_watcher->setWatching(true, QStringLiteral("start"));

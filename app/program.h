@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "worker_thread.h"
 
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -24,6 +25,7 @@ class Notifier;
 class Settings;
 class SingleInstance;
 class StatusTray;
+class EventsWindow;
 class Troubles;
 class Watcher;
 
@@ -83,8 +85,12 @@ private:
     void editMask();
     void buildTroubles();
     void buildTray();
+    // Opens the events window, or brings it forward.
+    void showEvents();
 
     bool m_watchAtStart = false;
+    bool m_showEventsAtStart = false;
+    QString m_eventFolder;
     Clock m_clock;
     std::function<void()> m_beforeEachWrite;
     // The threads outlive everything that talks to their workers.
@@ -108,6 +114,8 @@ private:
     std::unique_ptr<Troubles> m_troubles;
     // Null where the desktop has no system tray.
     std::unique_ptr<StatusTray> m_tray;
+    // Made when first asked for; a child of the window.
+    QPointer<EventsWindow> m_events;
 };
 
 } // namespace tirvel

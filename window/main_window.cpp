@@ -149,6 +149,10 @@ void MainWindow::createControls()
     m_ruleAction->setEnabled(false);
     m_ruleAction->setVisible(false);
     addAction(m_ruleAction);
+    auto *eventsAction = new QAction(QStringLiteral("Händelser…"), this);
+    eventsAction->setObjectName(QStringLiteral("eventsAction"));
+    addAction(eventsAction);
+    connect(eventsAction, &QAction::triggered, this, &MainWindow::eventsRequested);
     m_maskAction = new QAction(QStringLiteral("Maskera bilden…"), this);
     m_maskAction->setObjectName(QStringLiteral("maskAction"));
     m_maskAction->setVisible(false);

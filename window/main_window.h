@@ -63,6 +63,8 @@ Q_SIGNALS:
     void watchRequested(bool watching);
     // The person asks to mark what is not to be watched, from the context menu.
     void maskRequested();
+    // The events window, from the context menu.
+    void eventsRequested();
     void sensitivityChanged(int sensitivity);
     // Closing hid the window.
     void hiddenOnClose();

@@ -75,6 +75,8 @@ StatusTray::StatusTray(QWidget &window, const QIcon &icon, QObject *parent)
     connect(m_watchAction, &QAction::triggered, this, &StatusTray::watchRequested);
     m_windowAction = m_menu->addAction(QString());
     connect(m_windowAction, &QAction::triggered, this, &StatusTray::showOrHideWindow);
+    connect(m_menu->addAction(QStringLiteral("Händelser")), &QAction::triggered, this,
+        &StatusTray::eventsRequested);
     m_menu->addSeparator();
     connect(m_menu->addAction(QStringLiteral("Avsluta")), &QAction::triggered, this,
         &StatusTray::quitRequested);

@@ -62,6 +62,7 @@ public:
 Q_SIGNALS:
     void watchRequested(bool watching);
     void quitRequested();
+    void eventsRequested();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -1,0 +1,80 @@
+#include "events_window.h"
+#include "test_main.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QTemporaryDir>
+
+using namespace tirvel;
+
+namespace {
+
+void append(const QString &path, const QByteArray &lines)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(lines);
+}
+
+} // namespace
+
+// The events window on a folder as runs leave it: the log turned over once, a damaged line, an
+// event whose picture was removed and one still open.
+class TestEventsWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void listsTheFoldersEventsNewestFirst()
+    {
+        QTemporaryDir folder;
+        const QDir dir(folder.path());
+        QImage frame(64, 48, QImage::Format_RGB32);
+        frame.fill(Qt::darkBlue);
+        QVERIFY(frame.save(dir.filePath("20261208T100000Z.png")));
+        QVERIFY(frame.save(dir.filePath("20261208T120000Z.png")));
+        // The camera's frame, wider than the picture of the two frames.
+        QVERIFY(frame.scaled(160, 90).save(dir.filePath("20261208T120000Z.jpg")));
+        append(dir.filePath("events.jsonl.1"),
+            R"({"count":80,"event":"motion-start","picture":"20261208T100000Z.png","threshold":50,"time":"2026-12-08T10:00:00Z"})"
+            "\n"
+            R"({"count":90,"event":"motion-end","time":"2026-12-08T10:00:12Z"})"
+            "\n");
+        append(dir.filePath("events.jsonl"),
+            R"({"count":70,"event":"motion-start","picture":"20261208T110000Z.png","threshold":50,"time":"2026-12-08T11:00:00Z"})"
+            "\n"
+            R"({"count":70,"event":"motion-end","time":"2026-12-08T11:00:03Z"})"
+            "\n{\"event\":\"motion-st\n"
+            R"({"count":300,"event":"motion-start","picture":"20261208T120000Z.png","snapshot":"20261208T120000Z.jpg","threshold":20,"time":"2026-12-08T12:00:00Z"})"
+            "\n");
+        EventsWindow window(folder.path());
+        auto *list = window.findChild<QListWidget *>("eventList");
+        auto *picture = window.findChild<QLabel *>("eventPicture");
+        QCOMPARE(list->count(), 4);
+        QVERIFY(list->item(0)->text().contains("utan slut"));
+        QVERIFY(list->item(0)->text().contains("300 punkter, gräns 20"));
+        QCOMPARE(list->item(1)->text(), "Skadad rad i loggen");
+        QVERIFY(list->item(2)->text().contains("3 s"));
+        QVERIFY(list->item(2)->text().contains("bilden saknas"));
+        QVERIFY(list->item(3)->text().contains("12 s"));
+        // The camera's own frame is shown when it was kept.
+        QCOMPARE(list->currentRow(), 0);
+        QVERIFY(picture->pixmap().width() > picture->pixmap().height() * 3 / 2);
+        list->setCurrentRow(2);
+        QCOMPARE(picture->text(), "Bilden finns inte längre.");
+
+        // A new event comes in above the one chosen, which stays chosen.
+        append(dir.filePath("events.jsonl"),
+            R"({"count":60,"event":"motion-start","threshold":50,"time":"2026-12-08T13:00:00Z"})"
+            "\n");
+        window.refresh();
+        QCOMPARE(list->count(), 5);
+        QCOMPARE(list->currentRow(), 3);
+    }
+};
+
+TIRVEL_TEST_MAIN(TestEventsWindow)
+#include "tst_events_window.moc"

@@ -1,0 +1,189 @@
+#include "events_window.h"
+
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+namespace tirvel {
+
+namespace {
+
+constexpr int THUMBNAIL_WIDTH = 160;
+constexpr int PICTURE_WIDTH = 640;
+constexpr int PICTURE_HEIGHT = 480;
+
+QDateTime timeOf(const QJsonObject &line)
+{
+    return QDateTime::fromString(line.value(QStringLiteral("time")).toString(), Qt::ISODate);
+}
+
+void readLog(const QString &path, std::vector<LoggedEvent> &events)
+{
+    QFile log(path);
+    if (!log.open(QIODevice::ReadOnly))
+        return;
+    std::size_t open = events.size();
+    while (!log.atEnd()) {
+        const QByteArray text = log.readLine().trimmed();
+        if (text.isEmpty())
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(text);
+        const QJsonObject line = document.object();
+        const QString kind = line.value(QStringLiteral("event")).toString();
+        if (!document.isObject() || kind.isEmpty() || !timeOf(line).isValid()) {
+            LoggedEvent damaged;
+            damaged.damaged = true;
+            events.push_back(damaged);
+            continue;
+        }
+        if (kind == QLatin1String("motion-start")) {
+            LoggedEvent event;
+            event.start = timeOf(line);
+            event.count = line.value(QStringLiteral("count")).toInt();
+            event.threshold = line.value(QStringLiteral("threshold")).toInt();
+            event.picture = line.value(QStringLiteral("picture")).toString();
+            event.snapshot = line.value(QStringLiteral("snapshot")).toString();
+            open = events.size();
+            events.push_back(event);
+        } else if (kind == QLatin1String("motion-end") && open < events.size()) {
+            events[open].end = timeOf(line);
+            open = events.size();
+        }
+    }
+}
+
+// Only a plain name of the folder's own; a log line cannot point outside it.
+QString fileIn(const QString &folder, const QString &name)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
+        return {};
+    return QDir(folder).filePath(name);
+}
+
+QString describe(const LoggedEvent &event, bool pictureThere)
+{
+    if (event.damaged)
+        return QStringLiteral("Skadad rad i loggen");
+    QStringList parts {QLocale().toString(event.start.toLocalTime(), QLocale::ShortFormat)};
+    parts << (event.end.isValid()
+            ? QStringLiteral("%1 s").arg(std::max<qint64>(1, event.start.secsTo(event.end)))
+            : QStringLiteral("utan slut"));
+    parts << QStringLiteral("%1 punkter, gräns %2").arg(event.count).arg(event.threshold);
+    if (!pictureThere)
+        parts << QStringLiteral("bilden saknas");
+    return parts.join(QStringLiteral(" · "));
+}
+
+} // namespace
+
+std::vector<LoggedEvent> readLoggedEvents(const QString &folder)
+{
+    std::vector<LoggedEvent> events;
+    const QDir dir(folder);
+    readLog(dir.filePath(QStringLiteral("events.jsonl.1")), events);
+    readLog(dir.filePath(QStringLiteral("events.jsonl")), events);
+    std::reverse(events.begin(), events.end());
+    return events;
+}
+
+EventsWindow::EventsWindow(QString folder, QWidget *parent)
+    : QDialog(parent)
+    , m_folder(std::move(folder))
+    , m_list(new QListWidget(this))
+    , m_picture(new QLabel(this))
+{
+    setObjectName(QStringLiteral("eventsWindow"));
+    setWindowTitle(QStringLiteral("Händelser"));
+    m_list->setObjectName(QStringLiteral("eventList"));
+    m_list->setAccessibleName(QStringLiteral("Händelser, den senaste först"));
+    m_list->setIconSize({THUMBNAIL_WIDTH / 2, THUMBNAIL_WIDTH / 4});
+    m_list->setMinimumWidth(THUMBNAIL_WIDTH * 3);
+    m_picture->setObjectName(QStringLiteral("eventPicture"));
+    m_picture->setAccessibleName(QStringLiteral("Händelsens bild"));
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setMinimumSize(PICTURE_WIDTH * 3 / 4, PICTURE_HEIGHT * 3 / 4);
+    auto *folderButton = new QPushButton(QStringLiteral("&Öppna mappen"), this);
+    folderButton->setObjectName(QStringLiteral("openFolderButton"));
+    connect(folderButton, &QPushButton::clicked, this,
+        [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_folder)); });
+    auto *buttons = new QDialogButtonBox(this);
+    buttons->addButton(folderButton, QDialogButtonBox::ActionRole);
+    buttons->addButton(
+        new QPushButton(QStringLiteral("&Stäng"), this), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto *panes = new QHBoxLayout;
+    panes->addWidget(m_list, 1);
+    panes->addWidget(m_picture, 2);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(panes);
+    layout->addWidget(buttons);
+    connect(m_list, &QListWidget::currentRowChanged, this, &EventsWindow::showChosen);
+    refresh();
+}
+
+void EventsWindow::refresh()
+{
+    const int chosen = m_list->currentRow();
+    const std::size_t before = m_events.size();
+    m_events = readLoggedEvents(m_folder);
+    m_list->clear();
+    for (const LoggedEvent &event : m_events) {
+        const QString picture = fileIn(m_folder, event.picture);
+        const bool there = !event.damaged && !picture.isEmpty() && QFile::exists(picture);
+        auto *item = new QListWidgetItem(describe(event, there), m_list);
+        if (there)
+            item->setIcon(QIcon(QPixmap(picture)));
+    }
+    // The same event stays chosen as newer ones come in above it.
+    const auto added = int(m_events.size()) - int(before);
+    m_list->setCurrentRow(
+        chosen < 0 ? 0 : std::min(chosen + std::max(0, added), m_list->count() - 1));
+}
+
+void EventsWindow::showChosen()
+{
+    const int row = m_list->currentRow();
+    if (row < 0 || std::size_t(row) >= m_events.size()) {
+        m_picture->clear();
+        return;
+    }
+    const LoggedEvent &event = m_events[std::size_t(row)];
+    m_whole = QPixmap(fileIn(m_folder, event.snapshot));
+    if (m_whole.isNull())
+        m_whole = QPixmap(fileIn(m_folder, event.picture));
+    if (m_whole.isNull()) {
+        m_picture->setText(event.damaged ? QStringLiteral("Raden gick inte att läsa.")
+                                         : QStringLiteral("Bilden finns inte längre."));
+        return;
+    }
+    fitPicture();
+}
+
+void EventsWindow::fitPicture()
+{
+    if (!m_whole.isNull())
+        m_picture->setPixmap(m_whole.scaled(
+            m_picture->contentsRect().size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+void EventsWindow::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    fitPicture();
+}
+
+} // namespace tirvel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDateTime>
+#include <QDialog>
+#include <QPixmap>
+#include <QString>
+
+#include <vector>
+
+class QLabel;
+class QListWidget;
+
+namespace tirvel {
+
+// One event as the event folder's log tells it: a motion-start, with its end when it came.
+struct LoggedEvent
+{
+    QDateTime start;
+    // Invalid while the event is open, or when its end was never logged.
+    QDateTime end;
+    int count = 0;
+    int threshold = 0;
+    QString picture;
+    QString snapshot;
+    // The line could not be read; nothing else is known.
+    bool damaged = false;
+};
+
+// The events of the log and the log before it, newest first; a damaged line is one entry of
+// its own, so that it is seen rather than skipped.
+std::vector<LoggedEvent> readLoggedEvents(const QString &folder);
+
+// "Händelser": the events kept in the event folder, newest first, each with its time, length,
+// count and threshold and a thumbnail; the one chosen is shown whole, at the camera's own size
+// when it was kept. It reads only what the folder holds, so it shows events of earlier runs too.
+class EventsWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit EventsWindow(QString folder, QWidget *parent = nullptr);
+
+    // Reads the folder again, keeping the chosen event chosen; as each new event is stored.
+    void refresh();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showChosen();
+    // The chosen picture scaled into its place.
+    void fitPicture();
+
+    QString m_folder;
+    std::vector<LoggedEvent> m_events;
+    QListWidget *m_list = nullptr;
+    QLabel *m_picture = nullptr;
+    QPixmap m_whole;
+};
+
+} // namespace tirvel
