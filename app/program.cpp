@@ -139,6 +139,9 @@ void Program::buildWatching(const CommandLine &options)
     m_store->setKeepBytes(std::uint64_t(options.keepMegabytes) * MEGABYTE);
     // Even reaching the session bus can wait, so notifications go from a thread of their own.
     m_notifier = m_notifications.adopt(new Notifier(QStringLiteral(TIRVEL_APP_ID)));
+    // "Visa" on an event's notification opens the events window on it.
+    QObject::connect(m_notifier, &Notifier::shown, m_window.get(),
+        [this](const QString &picture) { showEvents(picture); });
     QObject::connect(m_notifier, &Notifier::unavailable, [](const QString &why) {
         qCWarning(lcWatch, "desktop notifications cannot be shown (%s); events are still recorded",
             qUtf8Printable(why));
@@ -338,12 +341,16 @@ void Program::buildTray()
     });
 }
 
-void Program::showEvents()
+void Program::showEvents(const QString &picture)
 {
     if (!m_events) {
         m_events = new EventsWindow(m_eventFolder, m_window.get());
         m_events->setAttribute(Qt::WA_DeleteOnClose);
+    } else {
+        m_events->refresh();
     }
+    if (!picture.isEmpty())
+        m_events->choose(picture);
     m_events->show();
     m_events->raise();
     m_events->activateWindow();

@@ -85,8 +85,8 @@ private:
     void editMask();
     void buildTroubles();
     void buildTray();
-    // Opens the events window, or brings it forward.
-    void showEvents();
+    // Opens the events window, or brings it forward, on the event of picture when given.
+    void showEvents(const QString &picture = {});
 
     bool m_watchAtStart = false;
     bool m_showEventsAtStart = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -16,14 +17,25 @@ public:
     // The desktop id names the program's menu entry and icon.
     explicit Notifier(const QString &desktopId, QObject *parent = nullptr);
 
-    void notify(const QString &summary, const QString &body, const QString &imagePath = {});
+    // With a reference, the notification offers "Visa", which says shown(reference).
+    void notify(const QString &summary, const QString &body, const QString &imagePath = {},
+        const QString &reference = {});
 
 Q_SIGNALS:
     void unavailable(const QString &why);
+    // A person chose "Visa" on the notification of this reference.
+    void shown(const QString &reference);
+
+private Q_SLOTS:
+    void actionInvoked(quint32 id, const QString &action);
+    void notificationClosed(quint32 id, quint32 reason);
 
 private:
     QString m_desktopId;
     bool m_saidUnavailable = false;
+    bool m_listening = false;
+    // The references of the notifications still shown, by their ids.
+    QHash<quint32, QString> m_references;
 };
 
 } // namespace tirvel

@@ -70,13 +70,15 @@ void Watcher::diskSpaceChanged(bool low, qint64 freeBytes)
             QStringLiteral("%1 MB kvar där händelserna sparas.").arg(megabytes), {});
 }
 
-void Watcher::notify(const QString &summary, const QString &body, const QString &imagePath)
+void Watcher::notify(
+    const QString &summary, const QString &body, const QString &imagePath, const QString &reference)
 {
     if (m_notifier == nullptr)
         return;
-    QMetaObject::invokeMethod(m_notifier, [notifier = m_notifier, summary, body, imagePath] {
-        notifier->notify(summary, body, imagePath);
-    });
+    QMetaObject::invokeMethod(
+        m_notifier, [notifier = m_notifier, summary, body, imagePath, reference] {
+            notifier->notify(summary, body, imagePath, reference);
+        });
 }
 
 void Watcher::reportFailure(const QString &description)
@@ -309,7 +311,7 @@ void Watcher::stored(const Event &event)
     Q_EMIT recorded(event);
     if (event.kind == EventKind::MotionStart) {
         notify(DETECTION_MESSAGE, QLocale().toString(event.time, QLocale::LongFormat),
-            event.picturePath);
+            event.picturePath, event.pictureName);
     }
     if (!m_command || !runsCommand(event.kind))
         return;

@@ -110,7 +110,9 @@ private:
     bool blind() const { return m_cameraLost || m_framesStale; }
     // Said once each way while watching.
     void setBlind(bool &state, bool blind, EventKind gone, EventKind back);
-    void notify(const QString &summary, const QString &body, const QString &imagePath = {});
+    // With a reference (the event's picture), the notification offers to show the event.
+    void notify(const QString &summary, const QString &body, const QString &imagePath = {},
+        const QString &reference = {});
 
     WatchSettings m_settings;
     Clock m_clock;

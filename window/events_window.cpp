@@ -154,6 +154,16 @@ void EventsWindow::refresh()
         chosen < 0 ? 0 : std::min(chosen + std::max(0, added), m_list->count() - 1));
 }
 
+void EventsWindow::choose(const QString &picture)
+{
+    for (std::size_t row = 0; row < m_events.size(); ++row) {
+        if (!m_events[row].damaged && m_events[row].picture == picture) {
+            m_list->setCurrentRow(int(row));
+            return;
+        }
+    }
+}
+
 void EventsWindow::showChosen()
 {
     const int row = m_list->currentRow();

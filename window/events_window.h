@@ -42,6 +42,8 @@ public:
 
     // Reads the folder again, keeping the chosen event chosen; as each new event is stored.
     void refresh();
+    // Chooses the event of this picture, if it is listed.
+    void choose(const QString &picture);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

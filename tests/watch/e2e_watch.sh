@@ -3,10 +3,11 @@
 # and a moving scene, pulls out and plugs in again, on an X display with a session bus of the
 # test's own where Debian's dunst shows the notifications (read back with dunstctl). A still
 # scene must give no event; motion exactly one, with its picture, the camera's own 640 x 480
-# frame, its log lines, one notification and the command run with the event in its environment;
-# pulling the camera out a camera-lost event within 5 seconds, plugging it back camera-back. Then, on a bus with no notification
-# service at all, motion must still be recorded, and the missing service said once; and frames
-# of another program that stop changing must be frames-stale, and a new one frames-back; last,
+# frame, its log lines, one notification whose Visa opens the events window, and the command run
+# with the event in its environment; pulling the camera out a camera-lost event within 5 seconds,
+# plugging it back camera-back. Then, on a bus with no notification service at all, motion must
+# still be recorded, and the missing service said once; and frames of another program that stop
+# changing must be frames-stale, and a new one frames-back; last,
 # another program's noisy frames under hunting exposure must give no event by the steady rule,
 # and a person crossing them one.
 #   e2e_watch.sh PROGRAM
@@ -80,6 +81,10 @@ grep -q "^TIRVEL_EVENT=motion-start$" "$work/command.out" &&
   grep -q "^TIRVEL_TIME=20" "$work/command.out" &&
   grep -q "^TIRVEL_EVENT=motion-end$" "$work/command.out" ||
   fail "the command did not run with the event: $(grep TIRVEL_ "$work/command.out")"
+
+# "Visa" on the notification opens the events window.
+dunstctl action 0
+tirvel_window "Händelser" >/dev/null
 
 dunstctl close-all
 notifications=$(dunstctl history | python3 -c '
