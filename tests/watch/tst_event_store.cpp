@@ -264,7 +264,7 @@ private Q_SLOTS:
         store.store(event);
         QCOMPARE(space.size(), 1);
         QCOMPARE(space.first().first().toBool(), true);
-        QVERIFY(space.first().at(1).toLongLong() <= 1024 * 1024);
+        QVERIFY(space.first().at(1).toLongLong() <= qint64(1024) * 1024);
     }
 };
 
