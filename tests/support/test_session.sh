@@ -67,6 +67,14 @@ if $display; then
   number=$(cat "$session/display")
   xauth -q -f "$session/xauthority" add ":$number" . "$cookie"
   export DISPLAY=:$number XAUTHORITY=$session/xauthority
+  # On a loaded machine a client has once found no display there: the command starts only once
+  # one can connect, and the server's log is shown if none can.
+  for _ in $(seq 50); do
+    xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  xdotool getdisplaygeometry >/dev/null 2>&1 ||
+    { echo "FAIL: no client reaches display :$number" >&2; cat "$session/xvfb.log" >&2; exit 1; }
 fi
 
 # dbus-run-session stops its bus when the command ends.
