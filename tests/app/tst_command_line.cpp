@@ -118,12 +118,12 @@ private Q_SLOTS:
             << "";
         QTest::newRow("stray argument") << QStringList {"6.bmp"} << A::Fail << false << ""
                                         << "";
-        for (const QStringList &watch : {QStringList {"--event-gap", "0"},
-                 QStringList {"--event-gap", "3601"}, QStringList {"--keep-events", "-1"},
-                 QStringList {"--keep-megabytes", "0"},
-                 QStringList {"--on-event", "no-such-program --now"},
-                 QStringList {"--on-event", "\"\""},
-                 QStringList {"--watch", "--events", "<dir>/file"}})
+        for (const QStringList &watch :
+            {QStringList {"--event-gap", "0"}, QStringList {"--event-gap", "3601"},
+                QStringList {"--keep-events", "-1"}, QStringList {"--keep-megabytes", "0"},
+                QStringList {"--on-event", "no-such-program --now"},
+                QStringList {"--on-event", "\"\""},
+                QStringList {"--watch", "--events", "<dir>/file"}})
             QTest::addRow("watching: %s", qPrintable(watch.join(' ')))
                 << watch << A::Fail << false << ""
                 << "";
@@ -158,8 +158,8 @@ private Q_SLOTS:
             << "<program>";
         QTest::newRow("watching, into a new event folder") << QStringList {"--watch", "--events",
             "<dir>/events", "--event-gap", "3600", "--keep-events", "1", "--keep-megabytes", "5",
-            "--on-event",
-            "\"/bin/echo\" \"a b\""} << A::Run << false << ""
+            "--on-event", "\"/bin/echo\" \"a b\""} << A::Run
+                                                           << false << ""
                                                            << "<program>";
     }
 
