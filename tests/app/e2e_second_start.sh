@@ -12,9 +12,7 @@ work=$(mktemp -d)
 pids=()
 # Newest first, and each waited for: a program still writing frames while its folder goes would
 # leave the folder behind.
-trap 'for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -CONT "${pids[i]}" && kill "${pids[i]}" && wait "${pids[i]}"; done 2>/dev/null || true
-  rm -rf "$work"' EXIT
+trap 'for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop_own "${pids[i]}"; done; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 5 "$work"/*.err >&2; exit 1; }
 mkdir -m 700 "$work/home" "$work/runtime" "$work/frames" "$work/other" "$work/events"
 ln -s "$work" "$work/link"

@@ -17,7 +17,8 @@ victim=4242
 mallory=4243
 work=$(mktemp -d)
 pid=""
-trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/../support/own_processes.sh"
+trap 'stop_own $pid; rm -rf "$work"' EXIT
 chmod 755 "$work"
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && cat "$work/stderr" >&2; exit 1; }
 as() { local uid=$1; shift; setpriv --reuid "$uid" --regid "$uid" --clear-groups "$@"; }

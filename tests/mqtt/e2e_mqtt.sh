@@ -29,8 +29,8 @@ broker=$broker_root/usr/sbin/mosquitto
 
 work=$(mktemp -d)
 pids=()
-stop_all() { for pid in "${pids[@]}"; do kill -9 "$pid" && wait "$pid"; done 2>/dev/null || true; }
-trap 'stop_all; rm -rf "$work"' EXIT
+source "$(dirname "$0")/../support/own_processes.sh"
+trap 'stop_own "${pids[@]}"; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 15 "$work"/*.err "$work"/*.log >&2 2>/dev/null; exit 1; }
 mkdir -m 700 "$work/frames" "$work/events"
 camera="Mqtt Cam"

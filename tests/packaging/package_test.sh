@@ -15,8 +15,7 @@ deb=$(realpath -e "$1")
 work=$(mktemp -d)
 program="" display_server=""
 cleanup() {
-  [ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program" || true
-  [ -n "$display_server" ] && kill "$display_server" 2>/dev/null && wait "$display_server" || true
+  stop_own $program $display_server
   rm -rf "$work"
 }
 trap cleanup EXIT

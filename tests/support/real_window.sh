@@ -1,5 +1,6 @@
 # Shared by the scripts that drive the real program on an X display. Source it; do not run.
 # The caller defines fail MESSAGE, which must not return.
+source "${BASH_SOURCE[0]%/*}/own_processes.sh"
 
 # Prints the id of the program's window once it is mapped, waiting up to ten seconds; a window is
 # named before it is mapped, and focusing it then fails. TITLE defaults to Tirvel's own.

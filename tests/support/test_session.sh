@@ -21,13 +21,14 @@ done
 [ $# -gt 0 ] ||
   { echo "usage: test_session.sh [--display] [--bus] COMMAND [ARGUMENT...]" >&2; exit 2; }
 
+source "${BASH_SOURCE[0]%/*}/own_processes.sh"
 session=$(mktemp -d -t tirvel-test.XXXXXXXX)
 server=""
 cleanup() {
-  if [ -n "$server" ]; then
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-  fi
+  local status=$?
+  # A display that went away under a failing test leaves its reason here.
+  [ "$status" -ne 0 ] && [ -s "$session/xvfb.log" ] && tail -n 20 "$session/xvfb.log" >&2
+  stop_own $server
   rm -rf "$session"
 }
 trap cleanup EXIT

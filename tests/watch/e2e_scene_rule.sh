@@ -12,7 +12,7 @@ source "$(dirname "$0")/../support/real_window.sh"
 
 work=$(mktemp -d)
 pids=()
-trap 'for pid in "${pids[@]}"; do kill "$pid" && wait "$pid"; done 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'stop_own "${pids[@]}"; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; tail -n 20 "$work"/*/err "$work"/*/events/events.jsonl >&2 2>/dev/null; exit 1; }
 count() { grep -c "\"event\":\"$1\"" "$work/$2/events/events.jsonl" 2>/dev/null || true; }
 

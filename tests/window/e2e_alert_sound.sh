@@ -15,10 +15,7 @@ work=$(mktemp -d)
 mkdir "$work/frames"
 daemon="" program="" recorder=""
 cleanup() {
-  for pid in $recorder $program $daemon; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  stop_own $recorder $program $daemon
   rm -rf "$work"
 }
 trap cleanup EXIT

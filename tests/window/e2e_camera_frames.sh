@@ -14,7 +14,7 @@ work=$(mktemp -d)
 frames="$work/frames"
 mkdir "$frames"
 program=""
-trap '[ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program" || true; rm -rf "$work"' EXIT
+trap 'stop_own ${program:-}; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
 

@@ -12,7 +12,7 @@ source "$(dirname "$0")/../support/real_window.sh"
 
 work=$(mktemp -d)
 program=""
-trap '[ -n "$program" ] && kill "$program" 2>/dev/null && wait "$program" || true; rm -rf "$work"' EXIT
+trap 'stop_own ${program:-}; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 40 "$work/stderr" >&2; exit 1; }
 
 [ ! -e "$XDG_CONFIG_HOME/tirvel" ] || fail "settings before the first start"

@@ -14,7 +14,7 @@ source "$(dirname "$0")/../support/real_window.sh"
   exec "$(dirname "$0")/../support/test_session.sh" --display "$0" "$@"
 
 work=$(mktemp -d)
-trap 'kill "$program" 2>/dev/null && wait "$program" || true; rm -rf "$work"' EXIT
+trap 'stop_own ${program:-}; rm -rf "$work"' EXIT
 cp "$1" "$2" "$3/5.bmp" "$3/6.bmp" "$work/"
 
 fail() { echo "FAIL: $*" >&2; [ -f "$work/stderr" ] && tail -n 60 "$work/stderr" >&2; exit 1; }
