@@ -137,6 +137,18 @@ void Program::buildWatching(const CommandLine &options)
         m_store->makeParent();
     constexpr std::uint64_t MEGABYTE = std::uint64_t(1024) * 1024;
     m_store->setKeepBytes(std::uint64_t(options.keepMegabytes) * MEGABYTE);
+    // Clips come only from the own camera, and only while watching.
+    if (options.framesFromCamera) {
+        m_store->recordClips(m_clock);
+        QObject::connect(m_camera.get(), &CameraSupervisor::frameShown, m_camera.get(),
+            [this](const QImage &frame) {
+                if (m_store == nullptr || !m_watcher->isWatching())
+                    return;
+                QMetaObject::invokeMethod(m_store, [store = m_store, frame, shown = m_clock()] {
+                    store->cameraFrame(frame, shown);
+                });
+            });
+    }
     // Even reaching the session bus can wait, so notifications go from a thread of their own.
     m_notifier = m_notifications.adopt(new Notifier(QStringLiteral(TIRVEL_APP_ID)));
     // "Visa" on an event's notification opens the events window on it.
@@ -171,6 +183,10 @@ void Program::buildWatching(const CommandLine &options)
         // The window lists events by their start and their length.
         if (m_events
             && (event.kind == EventKind::MotionStart || event.kind == EventKind::MotionEnd))
+            m_events->refresh();
+    });
+    QObject::connect(watcher, &Watcher::clipRecorded, window, [this] {
+        if (m_events)
             m_events->refresh();
     });
     QObject::connect(
@@ -397,10 +413,17 @@ bool Program::end()
     m_link.reset();
     if (m_watcher)
         m_watcher->endCommand();
+    // The clip of the event just ended, whole, if it can be in time.
+    if (m_store != nullptr) {
+        QMetaObject::invokeMethod(
+            m_store, [store = m_store] { store->finishClips(WorkerThread::END_WAIT_MS / 2); });
+    }
     if (m_detector != nullptr)
         m_detector->endAnalyses();
     // The files first, so that the last event is written while the rest ends.
     ended = m_files.stop() && ended;
+    // Gone with its thread.
+    m_store = nullptr;
     ended = m_detection.stop() && ended;
     // Gone with its thread; a second end() must not reach it.
     m_detector = nullptr;

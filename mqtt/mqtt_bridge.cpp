@@ -146,6 +146,7 @@ void MqttBridge::eventRecorded(const Event &event)
     case EventKind::CameraMode:
     case EventKind::DiskLow:
     case EventKind::DiskOk:
+    case EventKind::Deleted:
         break;
     }
 }

@@ -7,7 +7,7 @@ namespace tirvel {
 
 namespace {
 
-constexpr std::array<std::pair<EventKind, const char *>, 15> NAMES {{
+constexpr std::array<std::pair<EventKind, const char *>, 16> NAMES {{
     {EventKind::MotionStart, "motion-start"},
     {EventKind::MotionEnd, "motion-end"},
     {EventKind::CameraLost, "camera-lost"},
@@ -23,6 +23,7 @@ constexpr std::array<std::pair<EventKind, const char *>, 15> NAMES {{
     {EventKind::CameraMode, "camera-mode"},
     {EventKind::DiskLow, "disk-low"},
     {EventKind::DiskOk, "disk-ok"},
+    {EventKind::Deleted, "deleted"},
 }};
 
 QString timeText(const QDateTime &time)
@@ -66,6 +67,7 @@ bool runsCommand(EventKind kind)
     case EventKind::CameraMode:
     case EventKind::DiskLow:
     case EventKind::DiskOk:
+    case EventKind::Deleted:
         break;
     }
     return false;
@@ -80,6 +82,8 @@ QJsonObject Event::record() const
         line.insert(QStringLiteral("picture"), pictureName);
     if (!snapshotName.isEmpty())
         line.insert(QStringLiteral("snapshot"), snapshotName);
+    if (!clipName.isEmpty())
+        line.insert(QStringLiteral("clip"), clipName);
     return line;
 }
 

@@ -32,6 +32,8 @@ enum class EventKind {
     // The event folder's disk nearly full, with how much is free, and with room again.
     DiskLow,
     DiskOk,
+    // Events a person deleted, by their pictures.
+    Deleted,
 };
 
 // The name an event goes by in the log, on the broker and in a command's environment.
@@ -63,6 +65,13 @@ struct Event
     QString snapshotName;
     QString snapshotPath;
     QByteArray snapshotBytes;
+    // When it happened on the program's monotonic clock, which the camera's pictures share.
+    qint64 clockMs = 0;
+    // A motion-end's clip: its name once stored; its path once it is whole, and whether it is
+    // still being finished.
+    QString clipName;
+    QString clipPath;
+    bool clipPending = false;
     // Once stored: whether its picture and its log line reached the disk.
     bool written = false;
 

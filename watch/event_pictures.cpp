@@ -1,5 +1,6 @@
 #include "event_pictures.h"
 
+#include "clip_recorder.h"
 #include "event_folder.h"
 #include "report_once.h"
 
@@ -155,24 +156,52 @@ void EventPictures::prepare()
     while (const dirent *entry = ::readdir(entries)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
-        // A camera frame is known by its picture's name with .jpg.
+        // A camera frame is known by its picture's name with .jpg, a clip by it with .webm or
+        // .2.webm, .3.webm … for the later parts of a long event.
         std::string name = entry->d_name;
-        const bool frame = name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0;
-        if (frame)
+        const auto endsWith = [&name](const char *ending) {
+            const std::size_t length = std::strlen(ending);
+            return name.size() > length && name.compare(name.size() - length, length, ending) == 0;
+        };
+        // A clip that was being written when the program ended is no clip.
+        if (name.front() == '.' && endsWith(".webm.part")) {
+            struct stat status = {};
+            if (::fstatat(::dirfd(entries), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(status.st_mode) && status.st_uid == ::geteuid())
+                ::unlinkat(::dirfd(entries), entry->d_name, 0);
+            continue;
+        }
+        const bool frame = endsWith(".jpg");
+        int clip = 0;
+        if (frame) {
             name.replace(name.size() - 4, 4, ".png");
+        } else if (endsWith(".webm")) {
+            name.resize(name.size() - 5);
+            clip = 1;
+            const std::size_t dot = name.rfind('.');
+            if (dot != std::string::npos && dot + 1 < name.size() && dot + 5 > name.size()
+                && name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
+                clip = std::stoi(name.substr(dot + 1));
+                name.resize(dot);
+            }
+            name += ".png";
+        }
         auto picture = parse(name.c_str());
         if (picture && picture->time > now) {
-            future += frame ? 0 : 1;
+            future += frame || clip > 0 ? 0 : 1;
         } else if (picture) {
             picture->bytes = sizeOf(entry->d_name);
-            (frame ? frames : found).push_back(*picture);
+            picture->clips = clip;
+            (frame || clip > 0 ? frames : found).push_back(*picture);
         }
     }
     std::sort(found.begin(), found.end(), earlier);
     for (const Picture &frame : frames) {
         const auto at = std::lower_bound(found.begin(), found.end(), frame, earlier);
-        if (at != found.end() && !earlier(frame, *at))
+        if (at != found.end() && !earlier(frame, *at)) {
             at->bytes += frame.bytes;
+            at->clips = std::max(at->clips, frame.clips);
+        }
     }
     ::closedir(entries);
     m_pictures.assign(found.begin(), found.end());
@@ -237,6 +266,36 @@ QString EventPictures::saveSnapshot(const QByteArray &jpeg)
     return name;
 }
 
+bool EventPictures::addClip(const QString &picture, int part, std::uint64_t bytes)
+{
+    const auto kept = std::find_if(m_pictures.rbegin(), m_pictures.rend(),
+        [&picture](const Picture &each) { return nameOf(each) == picture; });
+    if (kept == m_pictures.rend())
+        return false;
+    kept->clips = std::max(kept->clips, part);
+    kept->bytes += bytes;
+    m_bytes += bytes;
+    prune();
+    return true;
+}
+
+QStringList EventPictures::forget(const QStringList &pictures)
+{
+    QStringList forgotten;
+    for (auto picture = m_pictures.begin(); picture != m_pictures.end();) {
+        const QString name = nameOf(*picture);
+        if (pictures.contains(name)) {
+            removeAll(*picture);
+            m_bytes -= std::min(m_bytes, picture->bytes);
+            forgotten.append(name);
+            picture = m_pictures.erase(picture);
+        } else {
+            ++picture;
+        }
+    }
+    return forgotten;
+}
+
 void EventPictures::remove(const QString &name, ino_t inode) const
 {
     const QByteArray file = QFile::encodeName(name);
@@ -254,12 +313,20 @@ void EventPictures::prune()
         const Picture oldest = m_pictures.front();
         m_pictures.pop_front();
         m_bytes -= std::min(m_bytes, oldest.bytes);
-        remove(nameOf(oldest), oldest.inode);
-        // Its camera frame goes with it; one found on disk is known only by its name, as the
-        // picture is, and a picture written without one has none to take along.
-        if (oldest.inode == 0 || oldest.snapshotInode != 0)
-            remove(nameOf(oldest, ".jpg"), oldest.snapshotInode);
+        removeAll(oldest);
     }
+}
+
+void EventPictures::removeAll(const Picture &picture) const
+{
+    remove(nameOf(picture), picture.inode);
+    // Its camera frame goes with it; one found on disk is known only by its name, as the
+    // picture is, and a picture written without one has none to take along.
+    if (picture.inode == 0 || picture.snapshotInode != 0)
+        remove(nameOf(picture, ".jpg"), picture.snapshotInode);
+    // Clips are written by the encoder, not through the folder, and known by name alone.
+    for (int part = 1; part <= picture.clips; ++part)
+        remove(ClipRecorder::nameOf(nameOf(picture, ""), part), 0);
 }
 
 } // namespace tirvel

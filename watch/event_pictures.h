@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -42,6 +43,11 @@ public:
     // Keeps the camera's frame of the picture saved last under its name with .jpg, pruned with
     // it; the name, or an empty one when it could not be saved, which is reported.
     QString saveSnapshot(const QByteArray &jpeg);
+    // Counts a whole clip of the picture with its bytes, pruned with it; false when the picture
+    // is no longer kept, and the clip should go too.
+    bool addClip(const QString &picture, int part, std::uint64_t bytes);
+    // Removes the pictures named and all that goes with them; those removed, as they are kept.
+    QStringList forget(const QStringList &pictures);
 
 private:
     // A picture's name: its time as the digits yyyyMMddhhmmss, and its number within that
@@ -52,6 +58,8 @@ private:
         std::uint32_t number = 1;
         ino_t inode = 0;
         ino_t snapshotInode = 0;
+        // The parts of its clip, known by name.
+        int clips = 0;
         // The picture's and its camera frame's, as far as known.
         std::uint64_t bytes = 0;
     };
@@ -60,6 +68,8 @@ private:
     // Removes the file if it is still the one Tirvel wrote there (any, when inode is 0).
     void remove(const QString &name, ino_t inode) const;
     void prune();
+    // Removes the picture and its camera frame and clips.
+    void removeAll(const Picture &picture) const;
 
     EventFolder &m_folder;
     ReportOnce &m_reports;

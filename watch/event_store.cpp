@@ -1,12 +1,21 @@
 #include "event_store.h"
 
+#include "clip_encoder.h"
 #include "private_folder.h"
+#include "system_error.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QThread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace tirvel {
 
@@ -16,6 +25,14 @@ namespace {
 constexpr double LOW_SHARE = 0.05;
 constexpr double LOW_BYTES = 500.0 * 1024 * 1024;
 constexpr double ROOM_AGAIN = 1.1;
+// How often a clip that waits for its end is looked at.
+constexpr int CLIP_CHECK_MS = 250;
+const QString CLIPS = QStringLiteral("event clips");
+
+QString partName(const QString &clip)
+{
+    return QLatin1Char('.') + clip + QLatin1String(".part");
+}
 
 } // namespace
 
@@ -27,7 +44,117 @@ EventStore::EventStore(
     , m_log(m_folder, m_reports)
     , m_pictures(m_folder, keep, m_reports)
     , m_beforeEachWrite(std::move(beforeEachWrite))
+    , m_clipTimer(this)
 {
+    m_clipTimer.setInterval(CLIP_CHECK_MS);
+    connect(&m_clipTimer, &QTimer::timeout, this, [this] {
+        m_clips->check();
+        if (!m_clips->recording())
+            m_clipTimer.stop();
+    });
+}
+
+void EventStore::recordClips(Clock clock, ClipRecorder::Timing timing)
+{
+    ClipRecorder::Output output;
+    output.open = [this](const QString &name, QSize size) { return openClip(name, size); };
+    output.closed = [this](const QString &name, bool whole) { clipClosed(name, whole); };
+    m_clips = std::make_unique<ClipRecorder>(std::move(output), std::move(clock), timing);
+}
+
+void EventStore::cameraFrame(const QImage &picture, qint64 ms)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (m_clips)
+        m_clips->frame(picture, ms);
+}
+
+std::unique_ptr<ClipSink> EventStore::openClip(const QString &name, QSize size)
+{
+    if (!m_folder.reach())
+        return nullptr;
+    const QByteArray part = QFile::encodeName(partName(name));
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 2 && descriptor < 0; ++attempt) {
+        descriptor = ::openat(m_folder.descriptor(), part.constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        // One left by a run that ended while writing it.
+        if (descriptor < 0 && errno == EEXIST)
+            ::unlinkat(m_folder.descriptor(), part.constData(), 0);
+    }
+    QString problem;
+    std::unique_ptr<ClipSink> encoder;
+    if (descriptor < 0)
+        problem = systemErrorText(errno);
+    else
+        encoder = ClipEncoder::open(descriptor, size, &problem);
+    if (!encoder) {
+        m_reports.failed(CLIPS,
+            QStringLiteral("Cannot record the event's clip '%1': %2")
+                .arg(m_folder.filePath(name), problem));
+    }
+    return encoder;
+}
+
+void EventStore::clipClosed(const QString &name, bool whole)
+{
+    const int folder = m_folder.descriptor();
+    const QByteArray part = QFile::encodeName(partName(name));
+    const QByteArray kept = QFile::encodeName(name);
+    struct stat status = {};
+    whole = whole && ::fstatat(folder, part.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && ::renameat(folder, part.constData(), folder, kept.constData()) == 0;
+    if (!whole) {
+        ::unlinkat(folder, part.constData(), 0);
+        m_reports.failed(CLIPS,
+            QStringLiteral("The event's clip '%1' could not be finished; it is left out.")
+                .arg(m_folder.filePath(name)));
+    } else {
+        m_reports.written(CLIPS);
+    }
+    // name is BASE.webm or BASE.N.webm.
+    QString base = name.chopped(5);
+    int number = 1;
+    const qsizetype dot = base.lastIndexOf(QLatin1Char('.'));
+    if (dot > 0) {
+        number = base.mid(dot + 1).toInt();
+        base.truncate(dot);
+    }
+    if (whole
+        && !m_pictures.addClip(base + QLatin1String(".png"), number, std::uint64_t(status.st_size)))
+        ::unlinkat(folder, kept.constData(), 0);
+    if (number == 1)
+        m_clipWhole.insert(base, whole);
+    // The event's command waits for its last part.
+    if (m_clipEnds.contains(base) && !m_clips->recording(base)) {
+        Event event = m_clipEnds.take(base);
+        event.clipPending = false;
+        if (m_clipWhole.take(base))
+            event.clipPath = m_folder.filePath(event.clipName);
+        Q_EMIT clipStored(event);
+    }
+}
+
+void EventStore::finishClips(int waitMs)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (m_clips)
+        m_clips->finishAll(waitMs);
+}
+
+void EventStore::forget(const QStringList &pictures)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (!m_folder.reach())
+        return;
+    m_pictures.prepare();
+    Event event;
+    event.kind = EventKind::Deleted;
+    event.time = QDateTime::currentDateTime();
+    event.fields.insert(
+        QStringLiteral("pictures"), QJsonArray::fromStringList(m_pictures.forget(pictures)));
+    beforeWrite();
+    m_log.append(event.record());
 }
 
 void EventStore::beforeWrite()
@@ -75,13 +202,28 @@ void EventStore::store(Event event)
                 event.snapshotPath = m_folder.filePath(event.snapshotName);
         }
         event.snapshot = {};
+        if (m_clips && !event.pictureName.isEmpty()) {
+            m_clipBase = event.pictureName.chopped(4);
+            m_clips->begin(m_clipBase, event.clockMs);
+            m_clipTimer.start();
+        }
     }
+    if (m_clips && event.kind == EventKind::MotionEnd && !m_clipBase.isEmpty()
+        && m_clips->recording(m_clipBase)) {
+        m_clips->end(event.clockMs);
+        event.clipName = ClipRecorder::nameOf(m_clipBase, 1);
+        event.clipPending = true;
+    }
+    if (m_clips && event.kind == EventKind::WatchOff)
+        m_clips->clearRing();
     if (writable) {
         beforeWrite();
         event.written = m_log.append(event.record())
             && (event.pictureBytes.isEmpty() || !event.pictureName.isEmpty());
     }
     Q_EMIT stored(event);
+    if (event.clipPending)
+        m_clipEnds.insert(m_clipBase, event);
     checkDisk();
 }
 

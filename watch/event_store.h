@@ -1,15 +1,19 @@
 #pragma once
 
+#include "clip_recorder.h"
 #include "event.h"
 #include "event_folder.h"
 #include "event_log.h"
 #include "event_pictures.h"
 #include "report_once.h"
 
+#include <QHash>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace tirvel {
 
@@ -35,6 +39,14 @@ public:
     // folderOpened() whether it can be used; from then on it is held, and its pictures known.
     void openFolder();
     void store(tirvel::Event event);
+    // Keeps a clip of each motion event from the camera's pictures, which cameraFrame() brings,
+    // on the clock they were shown by. Before watching starts.
+    void recordClips(Clock clock, ClipRecorder::Timing timing = {});
+    void cameraFrame(const QImage &picture, qint64 ms);
+    // Ends the clips being written, waiting at most waitMs for each: the program ends.
+    void finishClips(int waitMs);
+    // Removes the events of these pictures, with their camera frames and clips, and logs that.
+    void forget(const QStringList &pictures);
 
 Q_SIGNALS:
     // refusal says why a folder that cannot be used is refused.
@@ -45,10 +57,15 @@ Q_SIGNALS:
     // The folder's disk has less than 5 % or 500 MB free, or has room again; freeBytes is what
     // is free. Said at a change only, and first when it is low.
     void diskSpaceChanged(bool low, qint64 freeBytes);
+    // A motion-end whose clip was still being written, once it is whole (its clipPath set) or
+    // could not be.
+    void clipStored(const tirvel::Event &event);
 
 private:
     void beforeWrite();
     void checkDisk();
+    std::unique_ptr<ClipSink> openClip(const QString &name, QSize size);
+    void clipClosed(const QString &name, bool whole);
 
     ReportOnce m_reports;
     EventFolder m_folder;
@@ -57,6 +74,14 @@ private:
     std::function<void()> m_beforeEachWrite;
     bool m_makeParent = false;
     bool m_diskLow = false;
+    std::unique_ptr<ClipRecorder> m_clips;
+    QTimer m_clipTimer;
+    // The clip's name the event begun last has.
+    QString m_clipBase;
+    // Motion-ends whose clips are still written, by the clips' base names; whether the first
+    // part is whole.
+    QHash<QString, Event> m_clipEnds;
+    QHash<QString, bool> m_clipWhole;
 };
 
 } // namespace tirvel

@@ -31,6 +31,7 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     // Queued both ways, also on one thread, so that an event recorded while another is told
     // waits for its turn.
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::clipStored, this, &Watcher::clipStored, Qt::QueuedConnection);
     connect(&m_store, &EventStore::failed, this, &Watcher::storeFailed, Qt::QueuedConnection);
     connect(&m_store, &EventStore::diskSpaceChanged, this, &Watcher::diskSpaceChanged,
         Qt::QueuedConnection);
@@ -295,6 +296,7 @@ void Watcher::record(EventKind kind, QJsonObject fields, const TestResult *resul
     event.kind = kind;
     event.time = QDateTime::currentDateTime();
     event.fields = std::move(fields);
+    event.clockMs = m_clock();
     if (result != nullptr) {
         event.timed = result->timed;
         event.marked = result->marked;
@@ -313,6 +315,20 @@ void Watcher::stored(const Event &event)
         notify(DETECTION_MESSAGE, QLocale().toString(event.time, QLocale::LongFormat),
             event.picturePath, event.pictureName);
     }
+    // A motion-end's command waits for its clip.
+    if (!event.clipPending)
+        runCommand(event);
+}
+
+void Watcher::clipStored(const Event &event)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    Q_EMIT clipRecorded(event);
+    runCommand(event);
+}
+
+void Watcher::runCommand(const Event &event)
+{
     if (!m_command || !runsCommand(event.kind))
         return;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -323,6 +339,7 @@ void Watcher::stored(const Event &event)
         QString::number(event.fields.value(QStringLiteral("count")).toInt()));
     environment.insert(QStringLiteral("TIRVEL_PICTURE"), event.picturePath);
     environment.insert(QStringLiteral("TIRVEL_SNAPSHOT"), event.snapshotPath);
+    environment.insert(QStringLiteral("TIRVEL_CLIP"), event.clipPath);
     m_command->run(environment);
 }
 

@@ -81,6 +81,8 @@ Q_SIGNALS:
     void report(int number, const QString &description);
     // Every event once it is stored, as the log has it, with its picture.
     void recorded(const tirvel::Event &event);
+    // A motion-end's clip once it is whole (clipPath) or could not be.
+    void clipRecorded(const tirvel::Event &event);
     // Watching its own camera, a frame file is missing because no picture has come yet: said
     // once, in place of a report.
     void waitingForPicture();
@@ -96,6 +98,8 @@ private:
     void check();
     void record(EventKind kind, QJsonObject fields = {}, const TestResult *result = nullptr);
     void stored(const Event &event);
+    void clipStored(const Event &event);
+    void runCommand(const Event &event);
     void folderOpened(bool opened, const QString &refusal);
     // Writing into the event folder or running the command failed.
     void reportFailure(const QString &description);

@@ -59,11 +59,15 @@ sleep 4
 [ "$(count motion-start)" -eq 0 ] || fail "an event in a still scene"
 echo "still scene: no event"
 
+moved=$(date +%s%N)
 echo "$camera=working" >"$control"
-echo "motion to motion-start: $(wait_for_event motion-start 5) ms"
+took=$(wait_for_event motion-start 5)
+echo "motion to motion-start: $took ms"
+began=$((moved / 1000000 + took))
 sleep 1
+stilled=$(date +%s%N)
 echo "$camera=still" >"$control"
-wait_for_event motion-end 6 >/dev/null
+ended=$((stilled / 1000000 + $(wait_for_event motion-end 6)))
 [ "$(count motion-start)" -eq 1 ] && [ "$(count motion-end)" -eq 1 ] ||
   fail "not exactly one event: $(cat "$log")"
 picture=$(sed -n 's/.*"picture":"\([^"]*\)".*/\1/p' "$log")
@@ -78,9 +82,21 @@ grep -q "^TIRVEL_EVENT=motion-start$" "$work/command.out" &&
   grep -q "^TIRVEL_PICTURE=$work/events/$picture$" "$work/command.out" &&
   grep -q "^TIRVEL_SNAPSHOT=$work/events/$snapshot$" "$work/command.out" &&
   grep -q "^TIRVEL_COUNT=[1-9][0-9]*$" "$work/command.out" &&
-  grep -q "^TIRVEL_TIME=20" "$work/command.out" &&
-  grep -q "^TIRVEL_EVENT=motion-end$" "$work/command.out" ||
+  grep -q "^TIRVEL_TIME=20" "$work/command.out" ||
   fail "the command did not run with the event: $(grep TIRVEL_ "$work/command.out")"
+
+# The clip: from 3 s before the event to 2 s after, at the camera's size; its command waits for it.
+clip=$(sed -n 's/.*"clip":"\([^"]*\)".*/\1/p' "$log")
+for _ in $(seq 50); do grep -q "^TIRVEL_CLIP=$work/events/$clip$" "$work/command.out" && break; sleep 0.1; done
+grep -q "^TIRVEL_EVENT=motion-end$" "$work/command.out" &&
+  grep -q "^TIRVEL_CLIP=$work/events/$clip$" "$work/command.out" && [ -f "$work/events/$clip" ] ||
+  fail "no clip '$clip' for the motion-end command within 5 s: $(ls "$work/events")"
+about=$(gst-discoverer-1.0 "$work/events/$clip")
+seconds=$(sed -n 's/.*Duration: 0:\([0-9]*\):\([0-9.]*\).*/\1 \2/p' <<<"$about" | awk '{print $1 * 60 + $2}')
+[[ "$about" = *"Width: 640"*"Height: 480"* ]] || fail "the clip is not 640 x 480: $about"
+awk -v clip="$seconds" -v event=$(((ended - began))) \
+  'BEGIN { longer = clip - event / 1000; exit !(longer >= 4 && longer <= 6) }' ||
+  fail "the clip of $seconds s is not 4 to 6 s longer than the event of $((ended - began)) ms"
 
 # "Visa" on the notification opens the events window.
 dunstctl action 0
@@ -93,7 +109,7 @@ for n in json.load(sys.stdin)["data"][0]:
     print(n["summary"]["data"] + "|" + n["icon_path"]["data"])')
 [ "$notifications" = "Rörelse har detekterats !|$work/events/$picture" ] ||
   fail "not one notification with the picture: $notifications"
-echo "one event: its picture, two log lines, one notification, the command"
+echo "one event: its picture, its clip of $seconds s, two log lines, one notification, the command"
 
 echo "$camera=pulled" >"$control"
 echo "camera pulled to camera-lost: $(wait_for_event camera-lost 5) ms"
