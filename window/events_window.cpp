@@ -5,12 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QSet>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -30,7 +32,7 @@ QDateTime timeOf(const QJsonObject &line)
     return QDateTime::fromString(line.value(QStringLiteral("time")).toString(), Qt::ISODate);
 }
 
-void readLog(const QString &path, std::vector<LoggedEvent> &events)
+void readLog(const QString &path, std::vector<LoggedEvent> &events, QSet<QString> &deleted)
 {
     QFile log(path);
     if (!log.open(QIODevice::ReadOnly))
@@ -60,7 +62,11 @@ void readLog(const QString &path, std::vector<LoggedEvent> &events)
             events.push_back(event);
         } else if (kind == QLatin1String("motion-end") && open < events.size()) {
             events[open].end = timeOf(line);
+            events[open].clip = line.value(QStringLiteral("clip")).toString();
             open = events.size();
+        } else if (kind == QLatin1String("deleted")) {
+            for (const QJsonValue picture : line.value(QStringLiteral("pictures")).toArray())
+                deleted.insert(picture.toString());
         }
     }
 }
@@ -92,9 +98,14 @@ QString describe(const LoggedEvent &event, bool pictureThere)
 std::vector<LoggedEvent> readLoggedEvents(const QString &folder)
 {
     std::vector<LoggedEvent> events;
+    QSet<QString> deleted;
     const QDir dir(folder);
-    readLog(dir.filePath(QStringLiteral("events.jsonl.1")), events);
-    readLog(dir.filePath(QStringLiteral("events.jsonl")), events);
+    readLog(dir.filePath(QStringLiteral("events.jsonl.1")), events, deleted);
+    readLog(dir.filePath(QStringLiteral("events.jsonl")), events, deleted);
+    // A deletion and its event may be in either log, so deletions count once both are read.
+    std::erase_if(events, [&deleted](const LoggedEvent &event) {
+        return !event.picture.isEmpty() && deleted.contains(event.picture);
+    });
     std::reverse(events.begin(), events.end());
     return events;
 }

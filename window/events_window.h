@@ -22,12 +22,15 @@ struct LoggedEvent
     int threshold = 0;
     QString picture;
     QString snapshot;
+    // The clip its end names; the file may still be on its way, or gone.
+    QString clip;
     // The line could not be read; nothing else is known.
     bool damaged = false;
 };
 
 // The events of the log and the log before it, newest first; a damaged line is one entry of
-// its own, so that it is seen rather than skipped.
+// its own, so that it is seen rather than skipped. An event whose picture a "deleted" line names,
+// in either log, is left out.
 std::vector<LoggedEvent> readLoggedEvents(const QString &folder);
 
 // "Händelser": the events kept in the event folder, newest first, each with its time, length,

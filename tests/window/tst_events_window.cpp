@@ -19,6 +19,15 @@ void append(const QString &path, const QByteArray &lines)
     file.write(lines);
 }
 
+// A log line of these fields, all at one time.
+QByteArray line(const char *fields)
+{
+    return QByteArray("{") + fields + R"(,"time":"2026-12-08T10:00:00Z"})" + '\n';
+}
+
+const char *const START_A = R"("event":"motion-start","picture":"a.png")";
+const char *const START_B = R"("event":"motion-start","picture":"b.png")";
+
 } // namespace
 
 // The events window on a folder as runs leave it: the log turned over once, a damaged line, an
@@ -28,6 +37,46 @@ class TestEventsWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void readsTheLogs_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("log");
+        QTest::addColumn<QStringList>("pictures");
+        QTest::addColumn<QStringList>("clips");
+        QTest::newRow("clip of the end")
+            << QByteArray() + line(START_A) + line(R"("event":"motion-end","clip":"a.webm")")
+            << line(START_B) << QStringList {"b.png", "a.png"} << QStringList {"", "a.webm"};
+        QTest::newRow("deleted in the same log")
+            << QByteArray()
+            << line(START_A) + line(START_B) + line(R"("event":"deleted","pictures":["a.png"])")
+            << QStringList {"b.png"} << QStringList {""};
+        QTest::newRow("deleted in the newer log")
+            << line(START_A) + line(START_B) << line(R"("event":"deleted","pictures":["b.png"])")
+            << QStringList {"a.png"} << QStringList {""};
+        QTest::newRow("deleted before the event is read")
+            << line(R"("event":"deleted","pictures":["a.png","b.png"])") << line(START_A)
+            << QStringList {} << QStringList {};
+    }
+
+    void readsTheLogs()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, log);
+        QFETCH(QStringList, pictures);
+        QFETCH(QStringList, clips);
+        QTemporaryDir folder;
+        append(QDir(folder.path()).filePath("events.jsonl.1"), before);
+        append(QDir(folder.path()).filePath("events.jsonl"), log);
+        QStringList readPictures;
+        QStringList readClips;
+        for (const LoggedEvent &event : readLoggedEvents(folder.path())) {
+            readPictures << event.picture;
+            readClips << event.clip;
+        }
+        QCOMPARE(readPictures, pictures);
+        QCOMPARE(readClips, clips);
+    }
+
     void listsTheFoldersEventsNewestFirst()
     {
         QTemporaryDir folder;
