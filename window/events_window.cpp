@@ -1,20 +1,27 @@
 #include "events_window.h"
 
+#include "logging.h"
+
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
+#include <QMediaPlayer>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalBlocker>
+#include <QStackedWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QVideoWidget>
 
 #include <algorithm>
 #include <utility>
@@ -126,6 +133,40 @@ EventsWindow::EventsWindow(QString folder, QWidget *parent)
     m_picture->setAccessibleName(QStringLiteral("Händelsens bild"));
     m_picture->setAlignment(Qt::AlignCenter);
     m_picture->setMinimumSize(PICTURE_WIDTH * 3 / 4, PICTURE_HEIGHT * 3 / 4);
+    // The player before its output, so that the output outlives it.
+    m_player = new QMediaPlayer(this);
+    m_video = new QVideoWidget(this);
+    m_video->setAccessibleName(QStringLiteral("Händelsens film"));
+    m_player->setVideoOutput(m_video);
+    m_view = new QStackedWidget(this);
+    m_view->addWidget(m_picture);
+    m_view->addWidget(m_video);
+    m_playButton = new QPushButton(this);
+    m_playButton->setObjectName(QStringLiteral("playButton"));
+    m_note = new QLabel(this);
+    m_note->setObjectName(QStringLiteral("clipNote"));
+    const auto showPlaying = [this](QMediaPlayer::PlaybackState state) {
+        const bool playing = state == QMediaPlayer::PlayingState;
+        m_playButton->setText(playing ? QStringLiteral("&Pausa") : QStringLiteral("S&pela upp"));
+        m_playButton->setAccessibleName(
+            playing ? QStringLiteral("Pausa filmen") : QStringLiteral("Spela upp filmen"));
+    };
+    showPlaying(QMediaPlayer::StoppedState);
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this, showPlaying);
+    connect(m_playButton, &QPushButton::clicked, this, [this] {
+        if (m_player->playbackState() == QMediaPlayer::PlayingState)
+            m_player->pause();
+        else
+            m_player->play();
+    });
+    connect(m_player, &QMediaPlayer::errorOccurred, this,
+        [this](QMediaPlayer::Error, const QString &why) {
+            qCWarning(lcWindow, "cannot play %s: %s",
+                qUtf8Printable(m_player->source().toLocalFile()), qUtf8Printable(why));
+            m_view->setCurrentWidget(m_picture);
+            m_playButton->setEnabled(false);
+            m_note->setText(QStringLiteral("Filmen går inte att spela upp."));
+        });
     auto *folderButton = new QPushButton(QStringLiteral("&Öppna mappen"), this);
     folderButton->setObjectName(QStringLiteral("openFolderButton"));
     connect(folderButton, &QPushButton::clicked, this,
@@ -136,9 +177,15 @@ EventsWindow::EventsWindow(QString folder, QWidget *parent)
         new QPushButton(QStringLiteral("&Stäng"), this), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    auto *clip = new QHBoxLayout;
+    clip->addWidget(m_playButton);
+    clip->addWidget(m_note, 1);
+    auto *shown = new QVBoxLayout;
+    shown->addWidget(m_view, 1);
+    shown->addLayout(clip);
     auto *panes = new QHBoxLayout;
     panes->addWidget(m_list, 1);
-    panes->addWidget(m_picture, 2);
+    panes->addLayout(shown, 2);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(panes);
     layout->addWidget(buttons);
@@ -151,18 +198,23 @@ void EventsWindow::refresh()
     const int chosen = m_list->currentRow();
     const std::size_t before = m_events.size();
     m_events = readLoggedEvents(m_folder);
-    m_list->clear();
-    for (const LoggedEvent &event : m_events) {
-        const QString picture = fileIn(m_folder, event.picture);
-        const bool there = !event.damaged && !picture.isEmpty() && QFile::exists(picture);
-        auto *item = new QListWidgetItem(describe(event, there), m_list);
-        if (there)
-            item->setIcon(QIcon(QPixmap(picture)));
+    {
+        // The chosen event is shown once the list is whole again, so that its clip plays on.
+        const QSignalBlocker quiet(m_list);
+        m_list->clear();
+        for (const LoggedEvent &event : m_events) {
+            const QString picture = fileIn(m_folder, event.picture);
+            const bool there = !event.damaged && !picture.isEmpty() && QFile::exists(picture);
+            auto *item = new QListWidgetItem(describe(event, there), m_list);
+            if (there)
+                item->setIcon(QIcon(QPixmap(picture)));
+        }
+        // The same event stays chosen as newer ones come in above it.
+        const auto added = int(m_events.size()) - int(before);
+        m_list->setCurrentRow(
+            chosen < 0 ? 0 : std::min(chosen + std::max(0, added), m_list->count() - 1));
     }
-    // The same event stays chosen as newer ones come in above it.
-    const auto added = int(m_events.size()) - int(before);
-    m_list->setCurrentRow(
-        chosen < 0 ? 0 : std::min(chosen + std::max(0, added), m_list->count() - 1));
+    showChosen();
 }
 
 void EventsWindow::choose(const QString &picture)
@@ -179,10 +231,12 @@ void EventsWindow::showChosen()
 {
     const int row = m_list->currentRow();
     if (row < 0 || std::size_t(row) >= m_events.size()) {
+        showClip({});
         m_picture->clear();
         return;
     }
     const LoggedEvent &event = m_events[std::size_t(row)];
+    showClip(event);
     m_whole = QPixmap(fileIn(m_folder, event.snapshot));
     if (m_whole.isNull())
         m_whole = QPixmap(fileIn(m_folder, event.picture));
@@ -192,6 +246,24 @@ void EventsWindow::showChosen()
         return;
     }
     fitPicture();
+}
+
+void EventsWindow::showClip(const LoggedEvent &event)
+{
+    const QString clip = fileIn(m_folder, event.clip);
+    const bool there = !clip.isEmpty() && QFile::exists(clip);
+    const QUrl source = there ? QUrl::fromLocalFile(clip) : QUrl();
+    // Reading the list again leaves the clip playing.
+    if (there && source == m_player->source())
+        return;
+    m_player->stop();
+    m_player->setSource(source);
+    m_view->setCurrentWidget(there ? static_cast<QWidget *>(m_video) : m_picture);
+    m_playButton->setEnabled(there);
+    // Without a clip named the picture says it all; a clip named may have been pruned.
+    m_note->setText(event.clip.isEmpty() || there ? QString() : QStringLiteral("Filmen saknas."));
+    if (there)
+        m_player->play();
 }
 
 void EventsWindow::fitPicture()
@@ -205,6 +277,16 @@ void EventsWindow::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
     fitPicture();
+}
+
+void EventsWindow::hideEvent(QHideEvent *event)
+{
+    // Minimised, the clip waits where it was; closed, it ends.
+    if (!event->spontaneous())
+        m_player->stop();
+    else if (m_player->playbackState() == QMediaPlayer::PlayingState)
+        m_player->pause();
+    QDialog::hideEvent(event);
 }
 
 } // namespace tirvel

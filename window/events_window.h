@@ -9,6 +9,10 @@
 
 class QLabel;
 class QListWidget;
+class QMediaPlayer;
+class QPushButton;
+class QStackedWidget;
+class QVideoWidget;
 
 namespace tirvel {
 
@@ -35,7 +39,8 @@ std::vector<LoggedEvent> readLoggedEvents(const QString &folder);
 
 // "Händelser": the events kept in the event folder, newest first, each with its time, length,
 // count and threshold and a thumbnail; the one chosen is shown whole, at the camera's own size
-// when it was kept. It reads only what the folder holds, so it shows events of earlier runs too.
+// when it was kept, or its clip played in its place. It reads only what the folder holds, so it
+// shows events of earlier runs too.
 class EventsWindow : public QDialog
 {
     Q_OBJECT
@@ -50,17 +55,25 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void showChosen();
     // The chosen picture scaled into its place.
     void fitPicture();
+    // The event's clip in the picture's place, or why there is none.
+    void showClip(const LoggedEvent &event);
 
     QString m_folder;
     std::vector<LoggedEvent> m_events;
     QListWidget *m_list = nullptr;
     QLabel *m_picture = nullptr;
     QPixmap m_whole;
+    QMediaPlayer *m_player = nullptr;
+    QVideoWidget *m_video = nullptr;
+    QStackedWidget *m_view = nullptr;
+    QPushButton *m_playButton = nullptr;
+    QLabel *m_note = nullptr;
 };
 
 } // namespace tirvel

@@ -31,7 +31,7 @@ const char *const START_B = R"("event":"motion-start","picture":"b.png")";
 } // namespace
 
 // The events window on a folder as runs leave it: the log turned over once, a damaged line, an
-// event whose picture was removed and one still open.
+// event whose picture and clip were removed and one still open.
 class TestEventsWindow : public QObject
 {
     Q_OBJECT
@@ -95,7 +95,7 @@ private Q_SLOTS:
         append(dir.filePath("events.jsonl"),
             R"({"count":70,"event":"motion-start","picture":"20261208T110000Z.png","threshold":50,"time":"2026-12-08T11:00:00Z"})"
             "\n"
-            R"({"count":70,"event":"motion-end","time":"2026-12-08T11:00:03Z"})"
+            R"({"clip":"20261208T110000Z.webm","count":70,"event":"motion-end","time":"2026-12-08T11:00:03Z"})"
             "\n{\"event\":\"motion-st\n"
             R"({"count":300,"event":"motion-start","picture":"20261208T120000Z.png","snapshot":"20261208T120000Z.jpg","threshold":20,"time":"2026-12-08T12:00:00Z"})"
             "\n");
@@ -114,6 +114,7 @@ private Q_SLOTS:
         QVERIFY(picture->pixmap().width() > picture->pixmap().height() * 3 / 2);
         list->setCurrentRow(2);
         QCOMPARE(picture->text(), "Bilden finns inte längre.");
+        QCOMPARE(window.findChild<QLabel *>("clipNote")->text(), "Filmen saknas.");
 
         // A new event comes in above the one chosen, which stays chosen.
         append(dir.filePath("events.jsonl"),
