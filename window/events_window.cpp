@@ -2,10 +2,12 @@
 
 #include "logging.h"
 
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QJsonArray>
@@ -15,6 +17,7 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMediaPlayer>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QSignalBlocker>
@@ -33,6 +36,8 @@ namespace {
 constexpr int THUMBNAIL_WIDTH = 160;
 constexpr int PICTURE_WIDTH = 640;
 constexpr int PICTURE_HEIGHT = 480;
+// "Radera äldre…" offers to delete what is older than a week.
+constexpr int DAYS_KEPT = 7;
 
 QDateTime timeOf(const QJsonObject &line)
 {
@@ -100,6 +105,39 @@ QString describe(const LoggedEvent &event, bool pictureThere)
     return parts.join(QStringLiteral(" · "));
 }
 
+bool askPerson(QWidget *parent, const QString &question)
+{
+    QMessageBox box(
+        QMessageBox::Question, QStringLiteral("Radera"), question, QMessageBox::NoButton, parent);
+    const QAbstractButton *yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+    // Deleting cannot be undone, so Enter alone does not do it.
+    box.setDefaultButton(box.addButton(QStringLiteral("&Nej"), QMessageBox::NoRole));
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+// The day before which "Radera äldre…" deletes, or none when the person cancels.
+QDate askDay(QWidget *parent)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Radera äldre händelser"));
+    auto *day = new QDateEdit(QDate::currentDate().addDays(-DAYS_KEPT), &dialog);
+    day->setObjectName(QStringLiteral("deleteBeforeDate"));
+    day->setCalendarPopup(true);
+    day->setAccessibleName(QStringLiteral("Radera alla händelser före"));
+    auto *label = new QLabel(QStringLiteral("Radera alla händelser &före:"), &dialog);
+    label->setBuddy(day);
+    auto *buttons = new QDialogButtonBox(&dialog);
+    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("&Avbryt"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto *form = new QFormLayout(&dialog);
+    form->addRow(label, day);
+    form->addRow(buttons);
+    return dialog.exec() == QDialog::Accepted ? day->date() : QDate();
+}
+
 } // namespace
 
 std::vector<LoggedEvent> readLoggedEvents(const QString &folder)
@@ -117,9 +155,11 @@ std::vector<LoggedEvent> readLoggedEvents(const QString &folder)
     return events;
 }
 
-EventsWindow::EventsWindow(QString folder, QWidget *parent)
+EventsWindow::EventsWindow(QString folder, QWidget *parent, Ask ask)
     : QDialog(parent)
     , m_folder(std::move(folder))
+    , m_ask(ask ? std::move(ask)
+                : [this](const QString &question) { return askPerson(this, question); })
     , m_list(new QListWidget(this))
     , m_picture(new QLabel(this))
 {
@@ -133,6 +173,14 @@ EventsWindow::EventsWindow(QString folder, QWidget *parent)
     m_picture->setAccessibleName(QStringLiteral("Händelsens bild"));
     m_picture->setAlignment(Qt::AlignCenter);
     m_picture->setMinimumSize(PICTURE_WIDTH * 3 / 4, PICTURE_HEIGHT * 3 / 4);
+    m_deleteButton = new QPushButton(QStringLiteral("&Radera"), this);
+    m_deleteButton->setObjectName(QStringLiteral("deleteButton"));
+    m_deleteButton->setAccessibleName(QStringLiteral("Radera den valda händelsen"));
+    connect(m_deleteButton, &QPushButton::clicked, this, &EventsWindow::deleteChosen);
+    auto *deleteOlderButton = new QPushButton(QStringLiteral("Radera ä&ldre…"), this);
+    deleteOlderButton->setObjectName(QStringLiteral("deleteOlderButton"));
+    deleteOlderButton->setAccessibleName(QStringLiteral("Radera äldre händelser"));
+    connect(deleteOlderButton, &QPushButton::clicked, this, &EventsWindow::deleteOlder);
     // The player before its output, so that the output outlives it.
     m_player = new QMediaPlayer(this);
     m_video = new QVideoWidget(this);
@@ -177,6 +225,13 @@ EventsWindow::EventsWindow(QString folder, QWidget *parent)
         new QPushButton(QStringLiteral("&Stäng"), this), QDialogButtonBox::RejectRole);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    auto *deleting = new QHBoxLayout;
+    deleting->addWidget(m_deleteButton);
+    deleting->addWidget(deleteOlderButton);
+    deleting->addStretch();
+    auto *listed = new QVBoxLayout;
+    listed->addWidget(m_list, 1);
+    listed->addLayout(deleting);
     auto *clip = new QHBoxLayout;
     clip->addWidget(m_playButton);
     clip->addWidget(m_note, 1);
@@ -184,7 +239,7 @@ EventsWindow::EventsWindow(QString folder, QWidget *parent)
     shown->addWidget(m_view, 1);
     shown->addLayout(clip);
     auto *panes = new QHBoxLayout;
-    panes->addWidget(m_list, 1);
+    panes->addLayout(listed, 1);
     panes->addLayout(shown, 2);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(panes);
@@ -197,6 +252,9 @@ void EventsWindow::refresh()
 {
     const int chosen = m_list->currentRow();
     const std::size_t before = m_events.size();
+    const QString chosenPicture = chosen >= 0 && std::size_t(chosen) < before
+        ? m_events[std::size_t(chosen)].picture
+        : QString();
     m_events = readLoggedEvents(m_folder);
     {
         // The chosen event is shown once the list is whole again, so that its clip plays on.
@@ -209,10 +267,17 @@ void EventsWindow::refresh()
             if (there)
                 item->setIcon(QIcon(QPixmap(picture)));
         }
-        // The same event stays chosen as newer ones come in above it.
+        // The same event stays chosen as newer ones come in above it and others go; a deleted
+        // one leaves the next older chosen.
         const auto added = int(m_events.size()) - int(before);
-        m_list->setCurrentRow(
-            chosen < 0 ? 0 : std::min(chosen + std::max(0, added), m_list->count() - 1));
+        int row = chosen < 0 ? 0 : std::min(chosen + std::max(0, added), m_list->count() - 1);
+        const auto same = std::find_if(
+            m_events.begin(), m_events.end(), [&chosenPicture](const LoggedEvent &event) {
+                return !chosenPicture.isEmpty() && event.picture == chosenPicture;
+            });
+        if (same != m_events.end())
+            row = int(same - m_events.begin());
+        m_list->setCurrentRow(row);
     }
     showChosen();
 }
@@ -230,6 +295,8 @@ void EventsWindow::choose(const QString &picture)
 void EventsWindow::showChosen()
 {
     const int row = m_list->currentRow();
+    m_deleteButton->setEnabled(row >= 0 && std::size_t(row) < m_events.size()
+        && !m_events[std::size_t(row)].picture.isEmpty());
     if (row < 0 || std::size_t(row) >= m_events.size()) {
         showClip({});
         m_picture->clear();
@@ -264,6 +331,43 @@ void EventsWindow::showClip(const LoggedEvent &event)
     m_note->setText(event.clip.isEmpty() || there ? QString() : QStringLiteral("Filmen saknas."));
     if (there)
         m_player->play();
+}
+
+void EventsWindow::deleteChosen()
+{
+    const int row = m_list->currentRow();
+    if (row < 0 || std::size_t(row) >= m_events.size())
+        return;
+    // The list may be read again while the question waits, so the event is copied.
+    const LoggedEvent event = m_events[std::size_t(row)];
+    if (event.picture.isEmpty())
+        return;
+    const QString when = QLocale().toString(event.start.toLocalTime(), QLocale::ShortFormat);
+    if (m_ask(QStringLiteral("Radera händelsen från %1?").arg(when)))
+        Q_EMIT deleteRequested({event.picture});
+}
+
+void EventsWindow::deleteOlder()
+{
+    const QDate day = askDay(this);
+    if (!day.isValid())
+        return;
+    QStringList pictures;
+    for (const LoggedEvent &event : m_events) {
+        if (!event.picture.isEmpty() && event.start.toLocalTime().date() < day)
+            pictures << event.picture;
+    }
+    const QString before = QLocale().toString(day, QLocale::ShortFormat);
+    if (pictures.isEmpty()) {
+        QMessageBox::information(
+            this, QStringLiteral("Radera"), QStringLiteral("Inga händelser före %1.").arg(before));
+        return;
+    }
+    const QString question = pictures.size() == 1
+        ? QStringLiteral("Radera 1 händelse?")
+        : QStringLiteral("Radera %1 händelser?").arg(pictures.size());
+    if (m_ask(question))
+        Q_EMIT deleteRequested(pictures);
 }
 
 void EventsWindow::fitPicture()

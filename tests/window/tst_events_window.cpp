@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using namespace tirvel;
 
@@ -123,6 +126,46 @@ private Q_SLOTS:
         window.refresh();
         QCOMPARE(list->count(), 5);
         QCOMPARE(list->currentRow(), 3);
+    }
+
+    void deletesOnlyWhatThePersonConfirms_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QStringList>("deleted");
+        QTest::newRow("chosen") << "deleteButton" << true << QStringList {"new.png"};
+        QTest::newRow("chosen, declined") << "deleteButton" << false << QStringList {};
+        QTest::newRow("older") << "deleteOlderButton" << true << QStringList {"old.png"};
+    }
+
+    void deletesOnlyWhatThePersonConfirms()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, answer);
+        QFETCH(QStringList, deleted);
+        QTemporaryDir folder;
+        // Either side of the day "Radera äldre…" offers, a week ago, in local time.
+        const QDate weekAgo = QDate::currentDate().addDays(-7);
+        const auto started = [](const char *picture, const QDateTime &time) {
+            return QStringLiteral(R"({"event":"motion-start","picture":"%1","time":"%2"})"
+                                  "\n")
+                .arg(picture, time.toUTC().toString(Qt::ISODate))
+                .toUtf8();
+        };
+        append(QDir(folder.path()).filePath("events.jsonl"),
+            started("old.png", QDateTime(weekAgo.addDays(-1), QTime(23, 59)))
+                + started("new.png", QDateTime(weekAgo, QTime(0, 0))));
+        EventsWindow window(folder.path(), nullptr, [answer](const QString &) { return answer; });
+        QSignalSpy requests(&window, &EventsWindow::deleteRequested);
+        // The day is left as offered.
+        QTimer::singleShot(0, &window, [] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                dialog->accept();
+        });
+        QTest::mouseClick(window.findChild<QPushButton *>(button), Qt::LeftButton);
+        QCOMPARE(requests.count(), deleted.isEmpty() ? 0 : 1);
+        if (!deleted.isEmpty())
+            QCOMPARE(requests.at(0).at(0).toStringList(), deleted);
     }
 };
 
