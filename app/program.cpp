@@ -362,6 +362,11 @@ void Program::showEvents(const QString &picture)
     if (!m_events) {
         m_events = new EventsWindow(m_eventFolder, m_window.get());
         m_events->setAttribute(Qt::WA_DeleteOnClose);
+        // The files are the store's, on its thread; the window sees them gone in the log.
+        QObject::connect(m_events, &EventsWindow::deleteRequested, m_store,
+            [store = m_store](const QStringList &pictures) { store->forget(pictures); });
+        QObject::connect(
+            m_store, &EventStore::forgotten, m_events, [events = m_events] { events->refresh(); });
     } else {
         m_events->refresh();
     }

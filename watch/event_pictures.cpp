@@ -279,21 +279,17 @@ bool EventPictures::addClip(const QString &picture, int part, std::uint64_t byte
     return true;
 }
 
-QStringList EventPictures::forget(const QStringList &pictures)
+void EventPictures::forget(const QStringList &pictures)
 {
-    QStringList forgotten;
     for (auto picture = m_pictures.begin(); picture != m_pictures.end();) {
-        const QString name = nameOf(*picture);
-        if (pictures.contains(name)) {
+        if (pictures.contains(nameOf(*picture))) {
             removeAll(*picture);
             m_bytes -= std::min(m_bytes, picture->bytes);
-            forgotten.append(name);
             picture = m_pictures.erase(picture);
         } else {
             ++picture;
         }
     }
-    return forgotten;
 }
 
 void EventPictures::remove(const QString &name, ino_t inode) const

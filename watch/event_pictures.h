@@ -46,8 +46,8 @@ public:
     // Counts a whole clip of the picture with its bytes, pruned with it; false when the picture
     // is no longer kept, and the clip should go too.
     bool addClip(const QString &picture, int part, std::uint64_t bytes);
-    // Removes the pictures named and all that goes with them; those removed, as they are kept.
-    QStringList forget(const QStringList &pictures);
+    // Removes the pictures named and all that goes with them, of those it keeps.
+    void forget(const QStringList &pictures);
 
 private:
     // A picture's name: its time as the digits yyyyMMddhhmmss, and its number within that

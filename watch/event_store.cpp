@@ -151,10 +151,12 @@ void EventStore::forget(const QStringList &pictures)
     Event event;
     event.kind = EventKind::Deleted;
     event.time = QDateTime::currentDateTime();
-    event.fields.insert(
-        QStringLiteral("pictures"), QJsonArray::fromStringList(m_pictures.forget(pictures)));
+    m_pictures.forget(pictures);
+    // Those already pruned are named too, so that they are no longer listed.
+    event.fields.insert(QStringLiteral("pictures"), QJsonArray::fromStringList(pictures));
     beforeWrite();
     m_log.append(event.record());
+    Q_EMIT forgotten();
 }
 
 void EventStore::beforeWrite()

@@ -60,6 +60,8 @@ Q_SIGNALS:
     // A motion-end whose clip was still being written, once it is whole (its clipPath set) or
     // could not be.
     void clipStored(const tirvel::Event &event);
+    // The events asked to be forgotten are gone, and the log says so.
+    void forgotten();
 
 private:
     void beforeWrite();

@@ -30,7 +30,8 @@ private Q_SLOTS:
     // it turns over), "link NAME" (to a file outside), "second NAME" (another name of notes.png),
     // "replace NAME" (the file outside renamed over it);
     // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "snapshot <…>" (one with the camera's
-    // frame too), "line" (an event without a picture), "bytes N" (pictures bounded to N bytes);
+    // frame too), "line" (an event without a picture), "bytes N" (pictures bounded to N bytes),
+    // "forget <…>" (that event deleted);
     // the folder "removed", "moved", "opened" (moved, and a folder others can write put in its
     // place) or "taken" (moved, and another user's put there). Then what the folder's name holds,
     // the log's lines, the reports, and what the first says.
@@ -88,6 +89,11 @@ private Q_SLOTS:
             << QStringList {"file 20240101T110000Z.png", "file 20240101T110000Z.jpg", "bytes 1",
                    "snapshot " + t0, "picture " + t1}
             << 10 << QStringList {t1 + ".png", "events.jsonl"} << 2 << 0 << "";
+        QTest::newRow("clips go with their pictures, pruned or deleted; a half-written one at once")
+            << QStringList {"file 20240101T110000Z.png", "file 20240101T110000Z.webm",
+                   "file 20240101T110000Z.2.webm", "file " + t0 + ".png", "file " + t0 + ".webm",
+                   "file ." + t0 + ".webm.part", "picture " + t1, "forget " + t0}
+            << 2 << QStringList {t1 + ".png", "events.jsonl"} << 2 << 0 << "";
         QTest::newRow("a removed folder is made again")
             << QStringList {"picture " + t0, "removed", "picture " + t1} << 10
             << QStringList {t1 + ".png", "events.jsonl"} << 1 << 1 << "removed";
@@ -151,7 +157,13 @@ private Q_SLOTS:
                     store, [store, bytes = step.section(' ', 1).toULongLong()] {
                         store->setKeepBytes(bytes);
                     });
-            else if (word == "link")
+            else if (word == "forget") {
+                QSignalSpy forgotten(store, &EventStore::forgotten);
+                QMetaObject::invokeMethod(store, [store, picture = step.section(' ', 1) + ".png"] {
+                    store->forget({picture});
+                });
+                QVERIFY(forgotten.wait(2000));
+            } else if (word == "link")
                 QVERIFY(QFile::link(root.filePath("outside"), file.fileName()));
             else if (word == "second")
                 QCOMPARE(::link(name + "/notes.png", at), 0);
@@ -190,7 +202,7 @@ private Q_SLOTS:
             }
         }
         QTEST(QDir(path).entryList(
-                  QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+                  QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
             "holds");
         QFile log(path + "/events.jsonl");
         QTEST(
