@@ -14,6 +14,8 @@ TIRVEL_PACKAGES=(
   # The camera view asks GStreamer why a camera gives no picture, and the tests' fake cameras
   # are a GStreamer device provider; gst-device-monitor-1.0 lists them.
   libgstreamer1.0-dev gstreamer1.0-plugins-base-apps
+  # Each event's clip: appsrc, VP8 and WebM; the tests decode it again with the discoverer.
+  libgstreamer-plugins-base1.0-dev
   fonts-dejavu-core
   # Draws the icon's bitmap sizes from its SVG.
   librsvg2-bin
