@@ -29,7 +29,8 @@ struct WatchOptions
     QCommandLineOption watch {QStringLiteral("watch"),
         QStringLiteral("Watch: test by itself once a second and record every event.")};
     QCommandLineOption showEvents {QStringLiteral("show-events"),
-        QStringLiteral("Open the window of the events kept in the event folder at start.")};
+        QStringLiteral("Open the window of the events kept in the event folder at start, or "
+                       "that of the Tirvel already running on the same folders.")};
     QCommandLineOption events {QStringLiteral("events"),
         QStringLiteral("Keep the pictures and the log of events in <dir> (default: a Tirvel "
                        "folder in your pictures folder)."),

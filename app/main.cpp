@@ -135,7 +135,7 @@ int main(int argc, char *argv[])
     // Two Tirvels would share the frame files and write one event log between them.
     SingleInstance instance(
         SingleInstance::serviceName(options.frameDirectory, options.eventFolder));
-    if (const auto taken = instance.claim()) {
+    if (const auto taken = instance.claim(options.showEvents)) {
         std::fprintf(stderr, "tirvel: %s\n", qPrintable(taken->message));
         return taken->status;
     }

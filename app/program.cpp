@@ -404,6 +404,12 @@ bool Program::showWindow()
 void Program::answerOtherStarts(SingleInstance &instance)
 {
     instance.setShowWindow([this] { return showWindow(); });
+    // The events window stands on the window, which is shown first.
+    instance.setShowEvents([this] {
+        const bool seen = showWindow();
+        showEvents();
+        return seen;
+    });
 }
 
 bool Program::end()

@@ -50,7 +50,7 @@ SingleInstance::SingleInstance(QString serviceName, int answerMs)
 {
 }
 
-std::optional<SingleInstance::Taken> SingleInstance::claim()
+std::optional<SingleInstance::Taken> SingleInstance::claim(bool events)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     const auto cannotTell = [](const QString &why) {
@@ -74,15 +74,15 @@ std::optional<SingleInstance::Taken> SingleInstance::claim()
     bus.unregisterObject(OBJECT_PATH);
     if (!claimed.isValid())
         return cannotTell(claimed.error().message());
-    return askOwnerToShow();
+    return askOwnerToShow(events);
 }
 
-SingleInstance::Taken SingleInstance::askOwnerToShow() const
+SingleInstance::Taken SingleInstance::askOwnerToShow(bool events) const
 {
-    const QDBusReply<bool> shown
-        = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(m_serviceName,
-                                                 OBJECT_PATH, INTERFACE, QStringLiteral("Show")),
-            QDBus::Block, m_answerMs);
+    const QDBusReply<bool> shown = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(m_serviceName, OBJECT_PATH, INTERFACE,
+            events ? QStringLiteral("ShowEvents") : QStringLiteral("Show")),
+        QDBus::Block, m_answerMs);
     const QString taken = QStringLiteral("another Tirvel already uses these folders");
     if (!shown.isValid()) {
         const QString why = shown.error().type() == QDBusError::NoReply
@@ -91,7 +91,10 @@ SingleInstance::Taken SingleInstance::askOwnerToShow() const
         return {taken + QStringLiteral(" but did not show its window (%1)").arg(why), 1};
     }
     if (shown.value())
-        return {taken + QStringLiteral("; its window was shown"), 0};
+        return {taken
+                + (events ? QStringLiteral("; its events were shown")
+                          : QStringLiteral("; its window was shown")),
+            0};
     return {taken
             + QStringLiteral(" and runs without a window (the tirvel-watch service); stop it "
                              "with: systemctl --user stop tirvel-watch"),
@@ -103,13 +106,28 @@ void SingleInstance::setShowWindow(std::function<bool()> showWindow)
     m_showWindow = std::move(showWindow);
 }
 
+void SingleInstance::setShowEvents(std::function<bool()> showEvents)
+{
+    m_showEvents = std::move(showEvents);
+}
+
 bool SingleInstance::Show()
 {
-    if (!m_showWindow) {
+    return answer(m_showWindow);
+}
+
+bool SingleInstance::ShowEvents()
+{
+    return answer(m_showEvents);
+}
+
+bool SingleInstance::answer(const std::function<bool()> &show)
+{
+    if (!show) {
         sendErrorReply(QDBusError::Failed, QStringLiteral("its window is not there yet"));
         return false;
     }
-    return m_showWindow();
+    return show();
 }
 
 } // namespace tirvel

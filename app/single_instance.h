@@ -36,21 +36,25 @@ public:
     explicit SingleInstance(QString serviceName, int answerMs = DEFAULT_ANSWER_MS);
 
     // Claims the name, never queueing for it; nothing when this start may run. With the name
-    // taken, its owner has been asked to show its window.
-    std::optional<Taken> claim();
-    // How the window is shown; false when nobody can see it.
+    // taken, its owner has been asked to show its window, or with events its events window.
+    std::optional<Taken> claim(bool events = false);
+    // How the window and the events window are shown; false when nobody can see them.
     void setShowWindow(std::function<bool()> showWindow);
+    void setShowEvents(std::function<bool()> showEvents);
 
 public Q_SLOTS:
     // D-Bus names its methods so.
     Q_SCRIPTABLE bool Show(); // NOLINT(readability-identifier-naming)
+    Q_SCRIPTABLE bool ShowEvents(); // NOLINT(readability-identifier-naming)
 
 private:
-    Taken askOwnerToShow() const;
+    Taken askOwnerToShow(bool events) const;
+    bool answer(const std::function<bool()> &show);
 
     QString m_serviceName;
     int m_answerMs;
     std::function<bool()> m_showWindow;
+    std::function<bool()> m_showEvents;
 };
 
 } // namespace tirvel

@@ -4,8 +4,9 @@
 // 5 ms records how late it comes; the process's CPU time and peak memory are taken over the whole
 // run. With URL, every event also goes to that MQTT broker, as --mqtt URL does; a broker that is
 // not there, or does not answer, must change nothing. With --slow-disk MS, every frame, picture
-// and log line takes MS longer to write, as on a slow USB stick or network folder.
-//   watch_stall [--slow-disk MS] [SECONDS [URL]]
+// and log line takes MS longer to write, as on a slow USB stick or network folder. With --camera
+// NAME, the camera of that name is watched instead (clip_cost.sh gives it a fake webcam).
+//   watch_stall [--slow-disk MS] [--camera NAME] [SECONDS [URL]]
 
 #include "command_line.h"
 #include "main_window.h"
@@ -14,6 +15,7 @@
 #include "watcher.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -54,15 +56,19 @@ int main(int argc, char *argv[])
         slowDiskMs = arguments.value(1).toInt();
         arguments = arguments.mid(2);
     }
+    QString camera = QStringLiteral("test-scene");
+    if (arguments.value(0) == QLatin1String("--camera")) {
+        camera = arguments.value(1);
+        arguments = arguments.mid(2);
+    }
     const int seconds = arguments.isEmpty() ? 20 : arguments.value(0).toInt();
     const QString url = arguments.value(1);
     QTemporaryDir frames;
     QTemporaryDir events;
 
     QStringList line {QStringLiteral("tirvel"), QStringLiteral("--watch"),
-        QStringLiteral("--frames-from-camera"), QStringLiteral("--camera"),
-        QStringLiteral("test-scene"), QStringLiteral("--directory"), frames.path(),
-        QStringLiteral("--events"), events.path()};
+        QStringLiteral("--frames-from-camera"), QStringLiteral("--camera"), camera,
+        QStringLiteral("--directory"), frames.path(), QStringLiteral("--events"), events.path()};
     if (!url.isEmpty())
         line << QStringLiteral("--mqtt") << url << QStringLiteral("--mqtt-id")
              << QStringLiteral("bench");
@@ -99,12 +105,16 @@ int main(int argc, char *argv[])
 
     const double share = 100 * (cpuSeconds() - cpuBefore) / (double(elapsed.elapsed()) / 1000);
     MqttLink *link = program.link();
-    std::printf("watching the demo scene for %d s%s%s%s%s: longest stall of the window's thread "
-                "%lld ms, %.1f %% of a core, peak resident memory %ld MB, %d events recorded\n",
-        seconds, url.isEmpty() ? "" : ", telling ", qPrintable(url),
+    std::printf("watching %s for %d s%s%s%s%s: longest stall of the window's thread "
+                "%lld ms, %.1f %% of a core, peak resident memory %ld MB, %d events recorded, %lld "
+                "clips\n",
+        camera == QLatin1String("test-scene") ? "the demo scene" : qPrintable(camera), seconds,
+        url.isEmpty() ? "" : ", telling ", qPrintable(url),
         link && link->isConnected() ? " (connected)" : (link ? " (never connected)" : ""),
         slowDiskMs > 0 ? qPrintable(QStringLiteral(", every write %1 ms slower").arg(slowDiskMs))
                        : "",
-        static_cast<long long>(longest), share, peakResidentKb() / 1024, recorded);
+        static_cast<long long>(longest), share, peakResidentKb() / 1024, recorded,
+        static_cast<long long>(
+            QDir(events.path()).entryList({QStringLiteral("*.webm")}, QDir::Files).size()));
     return program.end() ? 0 : 1;
 }

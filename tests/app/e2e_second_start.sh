@@ -49,6 +49,8 @@ xdotool windowminimize --sync "$window"
 second 0 "its window was shown" --directory "$work/frames/" --events "$work/link/events"
 for _ in $(seq 20); do [ "$(visible)" = "$window" ] && break; sleep 0.1; done
 [ "$(visible)" = "$window" ] || fail "the window is not shown again"
+second 0 "its events were shown" --directory "$work/frames" --events "$work/events" --show-events
+tirvel_window "Händelser" >/dev/null
 
 QT_QPA_PLATFORM=offscreen start --directory "$work/other" --events "$work/events" \
   2>"$work/other.err"
