@@ -30,7 +30,13 @@ tirvel_await_end() {
     sleep 0.05
   done
   exit_took=$((($(date +%s%N) - started) / 1000000))
-  kill -0 "$program" 2>/dev/null && fail "the program is still running 10 s after $what"
+  if kill -0 "$program" 2>/dev/null; then
+    # Where it hangs, when a debugger is at hand; then it goes, so the cleanup cannot hang too.
+    command -v gdb >/dev/null &&
+      gdb -q -batch -p "$program" -ex "thread apply all bt 15" 2>/dev/null | grep '^#\|^Thread' >&2 || true
+    kill -KILL "$program" 2>/dev/null
+    fail "the program is still running 10 s after $what"
+  fi
   wait "$program" || status=$?
   [ "$status" -eq 0 ] || fail "$what ended the program with status $status"
 }
