@@ -264,8 +264,13 @@ void EventsWindow::refresh()
             const QString picture = fileIn(m_folder, event.picture);
             const bool there = !event.damaged && !picture.isEmpty() && QFile::exists(picture);
             auto *item = new QListWidgetItem(describe(event, there), m_list);
-            if (there)
-                item->setIcon(QIcon(QPixmap(picture)));
+            // Each picture is read once, not at every new event.
+            if (there) {
+                auto icon = m_icons.find(event.picture);
+                if (icon == m_icons.end())
+                    icon = m_icons.insert(event.picture, QIcon(QPixmap(picture)));
+                item->setIcon(*icon);
+            }
         }
         // The same event stays chosen as newer ones come in above it and others go; a deleted
         // one leaves the next older chosen.

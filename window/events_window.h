@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QDialog>
+#include <QHash>
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
@@ -82,6 +84,8 @@ private:
     QListWidget *m_list = nullptr;
     QLabel *m_picture = nullptr;
     QPixmap m_whole;
+    // The thumbnails read so far, by picture.
+    QHash<QString, QIcon> m_icons;
     QMediaPlayer *m_player = nullptr;
     QVideoWidget *m_video = nullptr;
     QStackedWidget *m_view = nullptr;
