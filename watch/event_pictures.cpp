@@ -191,7 +191,8 @@ void EventPictures::prepare()
             future += frame || clip > 0 ? 0 : 1;
         } else if (picture) {
             picture->bytes = sizeOf(entry->d_name);
-            picture->clips = clip;
+            if (clip > 0)
+                picture->clips.emplace_back(clip, picture->bytes);
             (frame || clip > 0 ? frames : found).push_back(*picture);
         }
     }
@@ -200,7 +201,8 @@ void EventPictures::prepare()
         const auto at = std::lower_bound(found.begin(), found.end(), frame, earlier);
         if (at != found.end() && !earlier(frame, *at)) {
             at->bytes += frame.bytes;
-            at->clips = std::max(at->clips, frame.clips);
+            at->clips.insert(at->clips.end(), frame.clips.begin(), frame.clips.end());
+            std::sort(at->clips.begin(), at->clips.end());
         }
     }
     ::closedir(entries);
@@ -272,7 +274,8 @@ bool EventPictures::addClip(const QString &picture, int part, std::uint64_t byte
         [&picture](const Picture &each) { return nameOf(each) == picture; });
     if (kept == m_pictures.rend())
         return false;
-    kept->clips = std::max(kept->clips, part);
+    kept->clips.emplace_back(part, bytes);
+    std::sort(kept->clips.begin(), kept->clips.end());
     kept->bytes += bytes;
     m_bytes += bytes;
     prune();
@@ -311,6 +314,17 @@ void EventPictures::prune()
         m_bytes -= std::min(m_bytes, oldest.bytes);
         removeAll(oldest);
     }
+    // An event longer than the bytes allow keeps the newest parts of its clip.
+    if (m_keepBytes == 0 || m_pictures.empty())
+        return;
+    Picture &newest = m_pictures.back();
+    while (m_bytes > m_keepBytes && newest.clips.size() > 1) {
+        const auto [part, bytes] = newest.clips.front();
+        newest.clips.erase(newest.clips.begin());
+        remove(ClipRecorder::nameOf(nameOf(newest, ""), part), 0);
+        newest.bytes -= std::min(newest.bytes, bytes);
+        m_bytes -= std::min(m_bytes, bytes);
+    }
 }
 
 void EventPictures::removeAll(const Picture &picture) const
@@ -321,7 +335,7 @@ void EventPictures::removeAll(const Picture &picture) const
     if (picture.inode == 0 || picture.snapshotInode != 0)
         remove(nameOf(picture, ".jpg"), picture.snapshotInode);
     // Clips are written by the encoder, not through the folder, and known by name alone.
-    for (int part = 1; part <= picture.clips; ++part)
+    for (const auto &[part, bytes] : picture.clips)
         remove(ClipRecorder::nameOf(nameOf(picture, ""), part), 0);
 }
 

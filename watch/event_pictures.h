@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace tirvel {
 
@@ -58,8 +60,8 @@ private:
         std::uint32_t number = 1;
         ino_t inode = 0;
         ino_t snapshotInode = 0;
-        // The parts of its clip, known by name.
-        int clips = 0;
+        // The parts of its clip and their bytes, by part; known by name.
+        std::vector<std::pair<int, std::uint64_t>> clips;
         // The picture's and its camera frame's, as far as known.
         std::uint64_t bytes = 0;
     };

@@ -1,4 +1,7 @@
+#include "clip_recorder.h"
+#include "event_folder.h"
 #include "event_log.h"
+#include "event_pictures.h"
 #include "event_store.h"
 #include "mount_namespace.h"
 #include "test_main.h"
@@ -159,9 +162,8 @@ private Q_SLOTS:
                     });
             else if (word == "forget") {
                 QSignalSpy forgotten(store, &EventStore::forgotten);
-                QMetaObject::invokeMethod(store, [store, picture = step.section(' ', 1) + ".png"] {
-                    store->forget({picture});
-                });
+                QMetaObject::invokeMethod(store,
+                    [store, picture = step.section(' ', 1) + ".png"] { store->forget({picture}); });
                 QVERIFY(forgotten.wait(2000));
             } else if (word == "link")
                 QVERIFY(QFile::link(root.filePath("outside"), file.fileName()));
@@ -201,8 +203,9 @@ private Q_SLOTS:
                 QFAIL(qPrintable("unknown step " + step));
             }
         }
-        QTEST(QDir(path).entryList(
-                  QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+        QTEST(
+            QDir(path).entryList(
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
             "holds");
         QFile log(path + "/events.jsonl");
         QTEST(
@@ -224,6 +227,28 @@ private Q_SLOTS:
         };
         QCOMPARE(shared(log.fileName()), 0u);
         QCOMPARE(shared(path), steps.contains("opened") || steps.contains("taken") ? 077u : 0u);
+    }
+
+    // An event longer than the bytes allow loses the oldest parts of its clip, never its
+    // picture or its newest part.
+    void aLongEventKeepsTheNewestPartsOfItsClip()
+    {
+        QTemporaryDir root;
+        ReportOnce reports([](const QString &) {});
+        EventFolder folder(root.path(), reports);
+        QVERIFY(folder.reach());
+        EventPictures pictures(folder, 10, reports);
+        pictures.setKeepBytes(250);
+        const QString picture = pictures.save("png", QDateTime::currentDateTimeUtc());
+        for (int part = 1; part <= 4; ++part) {
+            QFile clip(root.filePath(ClipRecorder::nameOf(picture.chopped(4), part)));
+            QVERIFY(clip.open(QIODevice::WriteOnly) && clip.write(QByteArray(100, 'v')) == 100);
+            clip.close();
+            QVERIFY(pictures.addClip(picture, part, 100));
+        }
+        const QString base = picture.chopped(4);
+        QCOMPARE(QDir(root.path()).entryList(QDir::Files, QDir::Name),
+            QStringList({base + ".3.webm", base + ".4.webm", picture}));
     }
 
     // A line cut short by a full disk is taken back, so the log holds whole lines only. The small
