@@ -4,6 +4,15 @@
 
 namespace tirvel {
 
+namespace {
+
+// Tests come a second apart: one half a second early still counts as after the gap.
+constexpr qint64 CADENCE_SLACK_MS = 500;
+// With no test at all for this long after the gap, the event ends without one.
+constexpr qint64 NO_TEST_MS = 5000;
+
+} // namespace
+
 MotionEvents::MotionEvents(Clock clock, qint64 gapMs)
     : m_clock(std::move(clock))
     , m_gapMs(gapMs)
@@ -22,9 +31,18 @@ bool MotionEvents::detected(int count)
     return opens;
 }
 
+void MotionEvents::quiet()
+{
+    m_lastQuietMs = m_clock();
+}
+
 std::optional<MotionEvents::Summary> MotionEvents::expire()
 {
-    if (!m_open || m_clock() - m_lastDetectionMs < m_gapMs)
+    if (!m_open)
+        return std::nullopt;
+    const bool quietAfterGap = m_lastQuietMs - m_lastDetectionMs >= m_gapMs - CADENCE_SLACK_MS;
+    const bool noTests = m_clock() - m_lastDetectionMs >= m_gapMs + NO_TEST_MS;
+    if (!quietAfterGap && !noTests)
         return std::nullopt;
     return close();
 }

@@ -7,8 +7,11 @@
 namespace tirvel {
 
 // Groups detections into events: a detection opens an event unless one is open, and an event
-// closes once the gap passes without a detection, or at once when watching stops or the camera
-// is lost. Time comes from the clock given, so tests can move it by hand.
+// closes at the first test that finds nothing once the gap has passed since the last detection,
+// or at once when watching stops or the camera is lost. A test comes late under load, so the gap
+// alone, a test a few ms late, never ends unbroken movement; only when no test at all comes for a
+// while after the gap does the event end without one. Time comes from the clock given, so tests
+// can move it by hand.
 class MotionEvents
 {
 public:
@@ -23,6 +26,8 @@ public:
 
     // True when this detection opens an event.
     bool detected(int count);
+    // A test found nothing.
+    void quiet();
     // The event that the gap has closed, if one has.
     std::optional<Summary> expire();
     // The open event, closed now.
@@ -34,6 +39,7 @@ private:
     qint64 m_gapMs;
     bool m_open = false;
     qint64 m_lastDetectionMs = 0;
+    qint64 m_lastQuietMs = 0;
     Summary m_summary;
 };
 

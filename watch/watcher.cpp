@@ -190,6 +190,8 @@ void Watcher::tested(const TestResult &result)
     if (result.cameraMode && !blind())
         record(EventKind::CameraMode,
             {{QStringLiteral("light"), result.explanation.value(QStringLiteral("light"))}});
+    if (!result.detected && !blind())
+        m_motion.quiet();
     if (!result.detected || blind() || !m_motion.detected(result.count))
         return;
     QJsonObject fields = result.explanation;

@@ -32,14 +32,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("happened");
-        QTest::newRow("one detection")
-            << QStringList {"D60@0", "C@9999", "C@10000"} << QStringList {"start", "end 60/1"};
+        // Q: a test that found nothing; a test half a second early still counts as after the gap.
+        QTest::newRow("one detection") << QStringList {"D60@0", "Q@9499", "C@9499", "Q@9500",
+            "C@9500"} << QStringList {"start", "end 60/1"};
         QTest::newRow("a run of detections is one event") << QStringList {"D60@0", "D80@1000",
-            "D70@2000", "C@11999", "C@12000"} << QStringList {"start", "end 80/3"};
-        QTest::newRow("a gap just under the event gap") << QStringList {"D60@0", "C@9999",
-            "D61@9999", "C@19998", "C@19999"} << QStringList {"start", "end 61/2"};
-        QTest::newRow("a gap just over the event gap") << QStringList {"D60@0", "C@10001",
-            "D61@10001", "C@20001"} << QStringList {"start", "end 60/1", "start", "end 61/1"};
+            "D70@2000", "Q@11499", "C@11499", "Q@11500", "C@11500"}
+                                                          << QStringList {"start", "end 80/3"};
+        QTest::newRow("movement again just before the gap") << QStringList {"D60@0", "Q@9000",
+            "C@9400", "D61@9400", "Q@18899", "C@18899", "Q@18900", "C@18900"}
+                                                            << QStringList {"start", "end 61/2"};
+        QTest::newRow("movement again after the gap")
+            << QStringList {"D60@0", "Q@9500", "C@9500", "D61@10001", "Q@19501", "C@19501"}
+            << QStringList {"start", "end 60/1", "start", "end 61/1"};
+        QTest::newRow("a test late past the gap does not split unbroken movement")
+            << QStringList {"D60@0", "C@10500", "D61@10600", "Q@20200", "C@20200"}
+            << QStringList {"start", "end 61/2"};
+        QTest::newRow("with no test at all, the event ends a while after the gap")
+            << QStringList {"D60@0", "C@14999", "C@15000"} << QStringList {"start", "end 60/1"};
         QTest::newRow("camera lost or watching stopped during an event") << QStringList {"D60@0",
             "X@3000", "C@20000", "D70@21000"} << QStringList {"start", "end 60/1", "start"};
         QTest::newRow("closed with none open") << QStringList {"X@0", "C@20000"} << QStringList {};
@@ -62,6 +71,8 @@ private Q_SLOTS:
             if (step.startsWith('D')) {
                 if (events.detected(step.mid(1).section('@', 0, 0).toInt()))
                     happened << QStringLiteral("start");
+            } else if (step.startsWith('Q')) {
+                events.quiet();
             } else if (step.startsWith('C')) {
                 ended(events.expire());
             } else if (step.startsWith('X')) {
