@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 
 namespace tirvel {
 
@@ -27,6 +30,18 @@ std::optional<QString> claimPrivateFolder(const QString &what, const QString &pa
         return refuse(QStringLiteral("is a symbolic link; give the folder it points to"));
     if (!S_ISDIR(status.st_mode))
         return refuse(QStringLiteral("is not a folder"));
+    // The kernel's own views look like folders of the user's, and keep nothing written there.
+    char real[PATH_MAX];
+    if (::realpath(name.constData(), real) != nullptr) {
+        for (const char *system : {"/proc", "/sys", "/dev"}) {
+            const std::size_t length = std::strlen(system);
+            if (std::strncmp(real, system, length) == 0
+                && (real[length] == '/' || real[length] == 0))
+                return refuse(QStringLiteral("is in %1, which the system keeps, not a folder on a "
+                                             "disk")
+                                  .arg(QLatin1String(system)));
+        }
+    }
     if (status.st_uid != ::geteuid())
         return refuse(QStringLiteral("belongs to another user"));
     if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)

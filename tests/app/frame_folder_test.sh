@@ -85,7 +85,10 @@ owned "$work/victim/frames" "$victim" 700
 ln -s "$work/victim/frames" "$work/link"
 folder_args=(--directory "$work/link")
 refused "is a symbolic link" "$victim" ""
-echo "another user's folder and a link to a folder refused"
+# The user's own view of the kernel, which keeps nothing written there.
+folder_args=(--directory "/proc/self/")
+refused "is in /proc" "$victim" ""
+echo "another user's folder, a link to a folder and /proc refused"
 
 # The user's own folder, with links planted before they made it private.
 ln -s "$work/victim/diary" "$work/victim/frames/5.bmp"
