@@ -305,20 +305,26 @@ void EventPictures::remove(const QString &name, ino_t inode) const
         ::unlinkat(m_folder.descriptor(), file.constData(), 0);
 }
 
+void EventPictures::setPendingBytes(std::uint64_t bytes)
+{
+    m_pendingBytes = bytes;
+    prune();
+}
+
 void EventPictures::prune()
 {
-    while (m_pictures.size() > m_keep
-        || (m_keepBytes > 0 && m_bytes > m_keepBytes && m_pictures.size() > 1)) {
+    const auto over = [this] { return m_keepBytes > 0 && m_bytes + m_pendingBytes > m_keepBytes; };
+    while (m_pictures.size() > m_keep || (over() && m_pictures.size() > 1)) {
         const Picture oldest = m_pictures.front();
         m_pictures.pop_front();
         m_bytes -= std::min(m_bytes, oldest.bytes);
         removeAll(oldest);
     }
     // An event longer than the bytes allow keeps the newest parts of its clip.
-    if (m_keepBytes == 0 || m_pictures.empty())
+    if (m_pictures.empty())
         return;
     Picture &newest = m_pictures.back();
-    while (m_bytes > m_keepBytes && newest.clips.size() > 1) {
+    while (over() && newest.clips.size() > 1) {
         const auto [part, bytes] = newest.clips.front();
         newest.clips.erase(newest.clips.begin());
         remove(ClipRecorder::nameOf(nameOf(newest, ""), part), 0);

@@ -32,6 +32,8 @@ public:
 
     // The most bytes the pictures and camera frames may take together; 0 bounds only the number.
     void setKeepBytes(std::uint64_t bytes) { m_keepBytes = bytes; }
+    // The bytes of clips still being written, which count against the bound too.
+    void setPendingBytes(std::uint64_t bytes);
     // Reads which pictures the folder holds, once for each folder held.
     void prepare();
     // The picture's file name, or an empty one when it could not be saved, which is reported.
@@ -78,6 +80,7 @@ private:
     std::size_t m_keep;
     std::uint64_t m_keepBytes = 0;
     std::uint64_t m_bytes = 0;
+    std::uint64_t m_pendingBytes = 0;
     int m_generation = 0;
     // Oldest first.
     std::deque<Picture> m_pictures;

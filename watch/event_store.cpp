@@ -48,6 +48,15 @@ EventStore::EventStore(
 {
     m_clipTimer.setInterval(CLIP_CHECK_MS);
     connect(&m_clipTimer, &QTimer::timeout, this, [this] {
+        std::uint64_t pending = 0;
+        for (const QString &name : std::as_const(m_clipsWritten)) {
+            struct stat status = {};
+            if (::fstatat(m_folder.descriptor(), QFile::encodeName(partName(name)).constData(),
+                    &status, AT_SYMLINK_NOFOLLOW)
+                == 0)
+                pending += std::uint64_t(status.st_size);
+        }
+        m_pictures.setPendingBytes(pending);
         m_clips->check();
         if (!m_clips->recording())
             m_clipTimer.stop();
@@ -88,7 +97,9 @@ std::unique_ptr<ClipSink> EventStore::openClip(const QString &name, QSize size)
         problem = systemErrorText(errno);
     else
         encoder = ClipEncoder::open(descriptor, size, &problem);
-    if (!encoder) {
+    if (encoder) {
+        m_clipsWritten.append(name);
+    } else {
         m_reports.failed(CLIPS,
             QStringLiteral("Cannot record the event's clip '%1': %2")
                 .arg(m_folder.filePath(name), problem));
@@ -98,6 +109,9 @@ std::unique_ptr<ClipSink> EventStore::openClip(const QString &name, QSize size)
 
 void EventStore::clipClosed(const QString &name, bool whole)
 {
+    m_clipsWritten.removeAll(name);
+    // Counted as kept below; the others' are counted again at the next look.
+    m_pictures.setPendingBytes(0);
     const int folder = m_folder.descriptor();
     const QByteArray part = QFile::encodeName(partName(name));
     const QByteArray kept = QFile::encodeName(name);

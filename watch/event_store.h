@@ -84,6 +84,8 @@ private:
     // part is whole.
     QHash<QString, Event> m_clipEnds;
     QHash<QString, bool> m_clipWhole;
+    // The clips being written, which count against the bytes to keep as they grow.
+    QStringList m_clipsWritten;
 };
 
 } // namespace tirvel

@@ -230,7 +230,7 @@ private Q_SLOTS:
     }
 
     // An event longer than the bytes allow loses the oldest parts of its clip, never its
-    // picture or its newest part.
+    // picture or its newest part; a clip being written counts against the bytes.
     void aLongEventKeepsTheNewestPartsOfItsClip()
     {
         QTemporaryDir root;
@@ -249,6 +249,10 @@ private Q_SLOTS:
         const QString base = picture.chopped(4);
         QCOMPARE(QDir(root.path()).entryList(QDir::Files, QDir::Name),
             QStringList({base + ".3.webm", base + ".4.webm", picture}));
+        // A clip still being written counts too: the older event goes to make room for it.
+        const QString next = pictures.save("png", QDateTime::currentDateTimeUtc().addSecs(1));
+        pictures.setPendingBytes(200);
+        QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList({next}));
     }
 
     // A line cut short by a full disk is taken back, so the log holds whole lines only. The small
