@@ -105,16 +105,20 @@ int main(int argc, char *argv[])
 
     const double share = 100 * (cpuSeconds() - cpuBefore) / (double(elapsed.elapsed()) / 1000);
     MqttLink *link = program.link();
+    const bool connected = link && link->isConnected();
+    const bool linked = link != nullptr;
+    // Ending finishes the clip of an open event.
+    const bool ended = program.end();
     std::printf("watching %s for %d s%s%s%s%s: longest stall of the window's thread "
                 "%lld ms, %.1f %% of a core, peak resident memory %ld MB, %d events recorded, %lld "
                 "clips\n",
         camera == QLatin1String("test-scene") ? "the demo scene" : qPrintable(camera), seconds,
         url.isEmpty() ? "" : ", telling ", qPrintable(url),
-        link && link->isConnected() ? " (connected)" : (link ? " (never connected)" : ""),
+        connected ? " (connected)" : (linked ? " (never connected)" : ""),
         slowDiskMs > 0 ? qPrintable(QStringLiteral(", every write %1 ms slower").arg(slowDiskMs))
                        : "",
         static_cast<long long>(longest), share, peakResidentKb() / 1024, recorded,
         static_cast<long long>(
             QDir(events.path()).entryList({QStringLiteral("*.webm")}, QDir::Files).size()));
-    return program.end() ? 0 : 1;
+    return ended ? 0 : 1;
 }
