@@ -6,9 +6,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace tirvel {
 
@@ -68,6 +71,36 @@ QString storeWhole(const QString &path, const QByteArray &bytes, Durable durable
     QString problem = storeWholeAt(folder, file.fileName(), bytes, durable);
     ::close(folder);
     return problem;
+}
+
+void removeLeftovers(int folder, const std::function<bool(const QByteArray &target)> &ours)
+{
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (entries == nullptr) {
+        if (listing >= 0)
+            ::close(listing);
+        return;
+    }
+    // A 64-bit number in base 36 has at most 13 digits.
+    constexpr qsizetype MOST_DIGITS = 13;
+    while (const dirent *entry = ::readdir(entries)) {
+        const QByteArray name(entry->d_name);
+        const qsizetype dot = name.lastIndexOf('.');
+        if (!name.startsWith('.') || dot < 2 || name.size() - dot - 1 < 1
+            || name.size() - dot - 1 > MOST_DIGITS)
+            continue;
+        const QByteArray digits = name.mid(dot + 1);
+        if (!std::all_of(digits.begin(), digits.end(),
+                [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); })
+            || !ours(name.mid(1, dot - 1)))
+            continue;
+        struct stat status = {};
+        if (::fstatat(::dirfd(entries), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(status.st_mode) && status.st_uid == ::geteuid())
+            ::unlinkat(::dirfd(entries), entry->d_name, 0);
+    }
+    ::closedir(entries);
 }
 
 } // namespace tirvel

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <functional>
+
 namespace tirvel {
 
 // Durable: on the disk itself, the rename included, before it returns.
@@ -19,5 +21,10 @@ QString storeWholeAt(int folder, const QString &name, const QByteArray &bytes, D
     ino_t *inode = nullptr);
 // The same for a path, whose folder is opened for the call.
 QString storeWhole(const QString &path, const QByteArray &bytes, Durable durable = Durable::No);
+
+// Removes what a write cut off by a crash left in the folder open at `folder`: files named as
+// storeWholeAt names its temporary ones, for a target that `ours` says is one of Tirvel's, regular
+// and the user's own. Only while nothing else writes there.
+void removeLeftovers(int folder, const std::function<bool(const QByteArray &target)> &ours);
 
 } // namespace tirvel

@@ -6,7 +6,11 @@
 #include "whole_file.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QThread>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tirvel {
 
@@ -88,6 +92,19 @@ QByteArray FrameWriter::encode(const QImage &picture)
 
 void FrameWriter::store(const QString &name, const QByteArray &bytes)
 {
+    // Frames whose writing a crash cut off, once, before the first is written.
+    if (!m_tidied) {
+        m_tidied = true;
+        const int folder = ::open(QFile::encodeName(m_directory).constData(),
+            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder >= 0) {
+            removeLeftovers(folder, [](const QByteArray &target) {
+                return target == TEST_FRAME_FILE.toLatin1()
+                    || target == TIMED_FRAME_FILE.toLatin1();
+            });
+            ::close(folder);
+        }
+    }
     const QString path = framePath(m_directory, name);
     const QString problem = m_store(path, bytes);
     // One report for each file that goes on failing, so a working 6.bmp cannot bring back the

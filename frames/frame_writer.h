@@ -60,6 +60,7 @@ private:
     ReportOnce m_reports;
     bool m_timedFramesFromTests = false;
     bool m_timedFramesGiven = false;
+    bool m_tidied = false;
 };
 
 } // namespace tirvel

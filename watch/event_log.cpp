@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -19,6 +20,40 @@ EventLog::EventLog(EventFolder &folder, ReportOnce &reports)
     : m_folder(folder)
     , m_reports(reports)
 {
+}
+
+std::optional<QString> EventLog::unendedSince() const
+{
+    // The last lines are enough: an event's end comes soon after its start.
+    constexpr off_t TAIL_BYTES = off_t(64) * 1024;
+    const int log
+        = ::openat(m_folder.descriptor(), NAME, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (log < 0)
+        return std::nullopt;
+    struct stat status = {};
+    QByteArray tail;
+    if (::fstat(log, &status) == 0 && S_ISREG(status.st_mode)) {
+        const off_t from = std::max<off_t>(0, status.st_size - TAIL_BYTES);
+        tail.resize(qsizetype(status.st_size - from));
+        const ssize_t read = ::pread(log, tail.data(), size_t(tail.size()), from);
+        tail.resize(read > 0 ? qsizetype(read) : 0);
+    }
+    ::close(log);
+    QString lastTime;
+    const QList<QByteArray> lines = tail.split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const QJsonObject record = QJsonDocument::fromJson(*line).object();
+        if (record.isEmpty())
+            continue;
+        if (lastTime.isEmpty())
+            lastTime = record.value(QStringLiteral("time")).toString();
+        const QString event = record.value(QStringLiteral("event")).toString();
+        if (event == QLatin1String("motion-end"))
+            return std::nullopt;
+        if (event == QLatin1String("motion-start"))
+            return lastTime;
+    }
+    return std::nullopt;
 }
 
 bool EventLog::append(const QJsonObject &record)

@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <optional>
+
 namespace tirvel {
 
 class EventFolder;
@@ -24,6 +26,9 @@ public:
 
     // What goes wrong is reported, once for each file until it is written again; false then.
     bool append(const QJsonObject &record);
+    // The time of the log's last line when its last motion-start has no motion-end: the program
+    // ended without writing one.
+    std::optional<QString> unendedSince() const;
 
 private:
     void turnOver();

@@ -3,6 +3,7 @@
 #include "clip_recorder.h"
 #include "event_folder.h"
 #include "report_once.h"
+#include "whole_file.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -131,6 +132,13 @@ void EventPictures::prepare()
     if (m_generation == m_folder.generation())
         return;
     m_generation = m_folder.generation();
+    // Pictures and camera frames whose writing a crash cut off.
+    removeLeftovers(m_folder.descriptor(), [](const QByteArray &target) {
+        QByteArray picture = target;
+        if (picture.endsWith(".jpg"))
+            picture.replace(picture.size() - 4, 4, ".png");
+        return parse(picture.constData()).has_value();
+    });
     m_pictures.clear();
     const int listing = ::openat(m_folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *entries = listing >= 0 ? ::fdopendir(listing) : nullptr;

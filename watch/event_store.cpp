@@ -190,8 +190,16 @@ void EventStore::openFolder()
         return;
     }
     // A folder changed since the check is said by reach(), and reached again at the next event.
-    if (m_folder.reach())
+    if (m_folder.reach()) {
         m_pictures.prepare();
+        // The event a crash or a kill cut off ends where its log did.
+        if (const auto since = m_log.unendedSince()) {
+            beforeWrite();
+            m_log.append({{QStringLiteral("event"), eventName(EventKind::MotionEnd)},
+                {QStringLiteral("reason"), QStringLiteral("restart")},
+                {QStringLiteral("time"), *since}});
+        }
+    }
     Q_EMIT folderOpened(true, {});
     checkDisk();
 }

@@ -34,7 +34,8 @@ private Q_SLOTS:
     // "replace NAME" (the file outside renamed over it);
     // "picture <yyyyMMddThhmmssZ>" (a motion-start then), "snapshot <…>" (one with the camera's
     // frame too), "line" (an event without a picture), "bytes N" (pictures bounded to N bytes),
-    // "forget <…>" (that event deleted);
+    // "forget <…>" (that event deleted), "logged EVENT" (a line of a run before), "open" (watching
+    // starts);
     // the folder "removed", "moved", "opened" (moved, and a folder others can write put in its
     // place) or "taken" (moved, and another user's put there). Then what the folder's name holds,
     // the log's lines, the reports, and what the first says.
@@ -97,6 +98,11 @@ private Q_SLOTS:
                    "file 20240101T110000Z.2.webm", "file " + t0 + ".png", "file " + t0 + ".webm",
                    "file ." + t0 + ".webm.part", "picture " + t1, "forget " + t0}
             << 2 << QStringList {t1 + ".png", "events.jsonl"} << 2 << 0 << "";
+        QTest::newRow("a start removes what a crash left and ends the event it cut off")
+            << QStringList {"file ." + t0 + ".png.k2j3ab", "file ." + t0 + ".jpg.zz9",
+                   "file .notes.png.k2j3ab", "logged watch-on", "logged motion-start", "open",
+                   "picture " + t1}
+            << 10 << QStringList {".notes.png.k2j3ab", t1 + ".png", "events.jsonl"} << 4 << 0 << "";
         QTest::newRow("a removed folder is made again")
             << QStringList {"picture " + t0, "removed", "picture " + t1} << 10
             << QStringList {t1 + ".png", "events.jsonl"} << 1 << 1 << "removed";
@@ -160,7 +166,18 @@ private Q_SLOTS:
                     store, [store, bytes = step.section(' ', 1).toULongLong()] {
                         store->setKeepBytes(bytes);
                     });
-            else if (word == "forget") {
+            else if (word == "logged") {
+                QFile log(path + "/events.jsonl");
+                QVERIFY(log.open(QIODevice::Append)
+                    && log.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+                    && log.write("{\"event\":\"" + step.section(' ', 1).toUtf8()
+                           + "\",\"time\":\"2024-01-01T11:00:00Z\"}\n")
+                        > 0);
+            } else if (word == "open") {
+                QSignalSpy opened(store, &EventStore::folderOpened);
+                QMetaObject::invokeMethod(store, [store] { store->openFolder(); });
+                QVERIFY(opened.wait(2000));
+            } else if (word == "forget") {
                 QSignalSpy forgotten(store, &EventStore::forgotten);
                 QMetaObject::invokeMethod(store,
                     [store, picture = step.section(' ', 1) + ".png"] { store->forget({picture}); });
