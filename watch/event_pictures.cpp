@@ -117,6 +117,36 @@ std::optional<EventPictures::Picture> EventPictures::parse(const char *name)
     return picture;
 }
 
+std::optional<EventPictures::Owner> EventPictures::ownerOf(std::string name)
+{
+    // A camera frame is known by its picture's name with .jpg, a clip by it with .webm, or .2.webm,
+    // .3.webm … for the later parts of a long event.
+    const auto chop = [&name](const char *ending) {
+        const std::size_t length = std::strlen(ending);
+        const bool ends
+            = name.size() > length && name.compare(name.size() - length, length, ending) == 0;
+        if (ends)
+            name.resize(name.size() - length);
+        return ends;
+    };
+    Owner owner;
+    if (chop(".jpg")) {
+        owner.frame = true;
+    } else if (chop(".webm")) {
+        owner.part = 1;
+        const std::size_t dot = name.rfind('.');
+        if (dot != std::string::npos && dot + 1 < name.size() && dot + 5 > name.size()
+            && name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
+            owner.part = std::stoi(name.substr(dot + 1));
+            name.resize(dot);
+        }
+    } else if (!chop(".png")) {
+        return std::nullopt;
+    }
+    owner.picture = name + ".png";
+    return owner;
+}
+
 QString EventPictures::nameOf(const Picture &picture, const char *ending)
 {
     QString name = QString::asprintf("%08lluT%06lluZ",
@@ -132,12 +162,10 @@ void EventPictures::prepare()
     if (m_generation == m_folder.generation())
         return;
     m_generation = m_folder.generation();
-    // Pictures and camera frames whose writing a crash cut off.
+    // Pictures, camera frames and clips whose writing a crash cut off.
     removeLeftovers(m_folder.descriptor(), [](const QByteArray &target) {
-        QByteArray picture = target;
-        if (picture.endsWith(".jpg"))
-            picture.replace(picture.size() - 4, 4, ".png");
-        return parse(picture.constData()).has_value();
+        const auto owner = ownerOf(target.toStdString());
+        return owner && parse(owner->picture.c_str());
     });
     m_pictures.clear();
     const int listing = ::openat(m_folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -164,37 +192,12 @@ void EventPictures::prepare()
     while (const dirent *entry = ::readdir(entries)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
-        // A camera frame is known by its picture's name with .jpg, a clip by it with .webm or
-        // .2.webm, .3.webm … for the later parts of a long event.
-        std::string name = entry->d_name;
-        const auto endsWith = [&name](const char *ending) {
-            const std::size_t length = std::strlen(ending);
-            return name.size() > length && name.compare(name.size() - length, length, ending) == 0;
-        };
-        // A clip that was being written when the program ended is no clip.
-        if (name.front() == '.' && endsWith(".webm.part")) {
-            struct stat status = {};
-            if (::fstatat(::dirfd(entries), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0
-                && S_ISREG(status.st_mode) && status.st_uid == ::geteuid())
-                ::unlinkat(::dirfd(entries), entry->d_name, 0);
+        const auto owner = ownerOf(entry->d_name);
+        if (!owner)
             continue;
-        }
-        const bool frame = endsWith(".jpg");
-        int clip = 0;
-        if (frame) {
-            name.replace(name.size() - 4, 4, ".png");
-        } else if (endsWith(".webm")) {
-            name.resize(name.size() - 5);
-            clip = 1;
-            const std::size_t dot = name.rfind('.');
-            if (dot != std::string::npos && dot + 1 < name.size() && dot + 5 > name.size()
-                && name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
-                clip = std::stoi(name.substr(dot + 1));
-                name.resize(dot);
-            }
-            name += ".png";
-        }
-        auto picture = parse(name.c_str());
+        const bool frame = owner->frame;
+        const int clip = owner->part;
+        auto picture = parse(owner->picture.c_str());
         if (picture && picture->time > now) {
             future += frame || clip > 0 ? 0 : 1;
         } else if (picture) {

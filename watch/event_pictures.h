@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,15 @@ public:
     // Counts a whole clip of the picture with its bytes, pruned with it; false when the picture
     // is no longer kept, and the clip should go too.
     bool addClip(const QString &picture, int part, std::uint64_t bytes);
+    // What a file named so belongs to: its picture's name and, for a clip, which part it is (0
+    // for the picture itself or its camera frame); nothing for an ending Tirvel never gives.
+    struct Owner
+    {
+        std::string picture;
+        bool frame = false;
+        int part = 0;
+    };
+    static std::optional<Owner> ownerOf(std::string name);
     // Removes the pictures named and all that goes with them, of those it keeps.
     void forget(const QStringList &pictures);
 

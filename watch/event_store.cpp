@@ -126,16 +126,11 @@ void EventStore::clipClosed(const QString &name, bool whole)
     } else {
         m_reports.written(CLIPS);
     }
-    // name is BASE.webm or BASE.N.webm.
-    QString base = name.chopped(5);
-    int number = 1;
-    const qsizetype dot = base.lastIndexOf(QLatin1Char('.'));
-    if (dot > 0) {
-        number = base.mid(dot + 1).toInt();
-        base.truncate(dot);
-    }
-    if (whole
-        && !m_pictures.addClip(base + QLatin1String(".png"), number, std::uint64_t(status.st_size)))
+    const auto owner = EventPictures::ownerOf(name.toStdString());
+    const QString picture = QString::fromStdString(owner ? owner->picture : std::string());
+    const QString base = picture.left(picture.size() - 4);
+    const int number = owner ? owner->part : 0;
+    if (whole && !m_pictures.addClip(picture, number, std::uint64_t(status.st_size)))
         ::unlinkat(folder, kept.constData(), 0);
     if (number == 1)
         m_clipWhole.insert(base, whole);
