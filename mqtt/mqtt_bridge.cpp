@@ -4,6 +4,8 @@
 
 #include <QJsonDocument>
 
+#include <utility>
+
 namespace tirvel {
 
 namespace {
@@ -19,7 +21,17 @@ MqttBridge::MqttBridge(BrokerLink &link, Settings settings, QObject *parent)
     : QObject(parent)
     , m_link(link)
     , m_settings(std::move(settings))
+    , m_switchBurst(this)
 {
+    m_switchBurst.setSingleShot(true);
+    m_switchBurst.setInterval(m_settings.switchBurstMs);
+    connect(&m_switchBurst, &QTimer::timeout, this, [this] {
+        if (!m_burstWatch)
+            return;
+        const bool watching = *std::exchange(m_burstWatch, std::nullopt);
+        m_switchBurst.start();
+        Q_EMIT watchRequested(watching, std::exchange(m_burstSwitches, 0));
+    });
     connect(&m_link, &BrokerLink::connected, this, &MqttBridge::connected);
     connect(&m_link, &BrokerLink::down, this, &MqttBridge::down);
     connect(&m_link, &BrokerLink::messageArrived, this, &MqttBridge::commandArrived);
@@ -184,7 +196,15 @@ void MqttBridge::commandArrived(const QString &arrivedOn, const QByteArray &payl
     if (arrivedOn != topic(QStringLiteral("watch/set")))
         return;
     if (payload == "ON" || payload == "OFF") {
-        Q_EMIT watchRequested(payload == "ON");
+        // A flood of switches is one switch a burst, so that neither the log nor the settings
+        // file is written for each.
+        if (m_switchBurst.isActive()) {
+            m_burstWatch = payload == "ON";
+            ++m_burstSwitches;
+            return;
+        }
+        m_switchBurst.start();
+        Q_EMIT watchRequested(payload == "ON", 1);
         return;
     }
     if (m_saidBadCommand)

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 
 #include <optional>
 
@@ -33,6 +34,8 @@ public:
         // of the link.
         QString address;
         int longestRetryMs = 0;
+        // Switches of watching that come quicker than this are taken as one, the last.
+        int switchBurstMs = 1000;
     };
 
     static constexpr qsizetype MAX_COMMAND_BYTES = 16;
@@ -56,8 +59,9 @@ public Q_SLOTS:
 Q_SIGNALS:
     // Words for the person running Tirvel; a trouble is said once, not at every message.
     void messageForPerson(const QString &text);
-    // Home automation asks to start or stop watching,
-    void watchRequested(bool watching);
+    // Home automation asks to start or stop watching; switches counts the commands this one
+    // stands for, the last of a burst,
+    void watchRequested(bool watching, int switches);
     // or for another sensitivity.
     void sensitivityRequested(int sensitivity);
     // The link was lost (with the reason) or is back, for the watcher's log.
@@ -85,6 +89,10 @@ private:
     QSet<QString> m_saidRetained;
     bool m_saidBadCommand = false;
     bool m_saidBadSensitivity = false;
+    // The burst of watch commands being taken as one, and its last.
+    QTimer m_switchBurst;
+    std::optional<bool> m_burstWatch;
+    int m_burstSwitches = 0;
     int m_sensitivity = -1;
 };
 

@@ -13,7 +13,7 @@ const QString BASE = QStringLiteral("tirvel/box/");
 MqttBridge::Settings settings(const QString &discoveryPrefix = {})
 {
     return {QStringLiteral("box"), discoveryPrefix, QStringLiteral("1.0"),
-        QStringLiteral("127.0.0.1:1883"), 30000};
+        QStringLiteral("127.0.0.1:1883"), 30000, 100};
 }
 
 Event eventOf(EventKind kind)
@@ -75,6 +75,9 @@ private Q_SLOTS:
         said.clear();
         for (int time = 0; time < 2; ++time)
             Q_EMIT link.messageArrived(BASE + leaf, payload, retained);
+        // The second of a burst of switches comes at its end.
+        if (obeyed.startsWith("watch"))
+            QTRY_COMPARE_WITH_TIMEOUT(watch.size(), 2, 2000);
         QStringList heard;
         for (const QList<QVariant> &asked : std::as_const(watch))
             heard << (asked.at(0).toBool() ? "watch ON" : "watch OFF");
@@ -82,6 +85,23 @@ private Q_SLOTS:
             heard << "sensitivity " + asked.at(0).toString();
         QCOMPARE(heard, obeyed.isEmpty() ? QStringList() : QStringList({obeyed, obeyed}));
         QCOMPARE(said.count(), obeyed.isEmpty() ? 1 : 0);
+    }
+
+    // A flood of switches is one at once and then one a burst, the last, with how many it
+    // stands for.
+    void aFloodOfSwitchesIsOneABurst()
+    {
+        FakeBrokerLink link;
+        MqttBridge bridge(link, settings());
+        QSignalSpy watch(&bridge, &MqttBridge::watchRequested);
+        link.connectNow();
+        for (const char *payload : {"ON", "OFF", "ON", "OFF"})
+            Q_EMIT link.messageArrived(BASE + "watch/set", payload, false);
+        QCOMPARE(watch.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(watch.size(), 2, 2000);
+        QCOMPARE(watch.at(1), QVariantList({false, 3}));
+        QTest::qWait(300);
+        QCOMPARE(watch.size(), 2);
     }
 
     void stateAtEachConnection_data()
