@@ -137,6 +137,8 @@ void Program::buildWatching(const CommandLine &options)
         m_store->makeParent();
     constexpr std::uint64_t MEGABYTE = std::uint64_t(1024) * 1024;
     m_store->setKeepBytes(std::uint64_t(options.keepMegabytes) * MEGABYTE);
+    if (!options.eventCommand.isEmpty())
+        m_store->holdForCommands();
     // Clips come only from the own camera, and only while watching.
     if (options.framesFromCamera) {
         m_store->recordClips(m_clock);
@@ -176,6 +178,8 @@ void Program::buildWatching(const CommandLine &options)
     QObject::connect(
         watcher, &Watcher::testWanted, watcher, [detector] { detector->requestTest(); });
     QObject::connect(watcher, &Watcher::report, window, &MainWindow::reportError);
+    QObject::connect(watcher, &Watcher::noted,
+        [](const QString &text) { qCWarning(lcWatch, "%s", qUtf8Printable(text)); });
     m_eventFolder = options.eventFolder;
     m_showEventsAtStart = options.showEvents;
     QObject::connect(window, &MainWindow::eventsRequested, window, [this] { showEvents(); });
@@ -269,8 +273,10 @@ void Program::joinBroker(const CommandLine &options)
     QObject::connect(watcher, &Watcher::recorded, bridge, &MqttBridge::eventRecorded);
     QObject::connect(watcher, &Watcher::watchingChanged, bridge, &MqttBridge::watchingChanged);
     bridge->watchingChanged(watcher->isWatching());
-    QObject::connect(bridge, &MqttBridge::watchRequested, watcher,
-        [this](bool watching) { switchWatching(watching, QStringLiteral("broker")); });
+    QObject::connect(
+        bridge, &MqttBridge::watchRequested, watcher, [this](bool watching, int switches) {
+            switchWatching(watching, QStringLiteral("broker"), switches);
+        });
     QObject::connect(bridge, &MqttBridge::linkEvent, watcher, &Watcher::recordNote);
     // The broker moves the one sensitivity, and hears where it is.
     m_bridge->setSensitivity(m_settings->sensitivity());
@@ -294,10 +300,10 @@ void Program::joinBroker(const CommandLine &options)
         qCWarning(lcMqtt, "MQTT: %s; Tirvel goes on without the broker", qUtf8Printable(*problem));
 }
 
-void Program::switchWatching(bool watching, const QString &by)
+void Program::switchWatching(bool watching, const QString &by, int switches)
 {
     m_settings->setWatching(watching);
-    m_watcher->setWatching(watching, by);
+    m_watcher->setWatching(watching, by, switches);
 }
 
 // What keeps watching from working reaches the person as one notification, not only standard

@@ -79,7 +79,7 @@ private:
     void joinBroker(const CommandLine &options);
     // Watching switched by a person (by says from where): kept for the next start, and asked of
     // the watcher.
-    void switchWatching(bool watching, const QString &by);
+    void switchWatching(bool watching, const QString &by, int switches = 1);
     // Opens the mask editor on the camera's latest picture; what it saves is used at once and
     // kept for the next start.
     void editMask();

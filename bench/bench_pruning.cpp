@@ -42,8 +42,10 @@ void savingAnEventsPicture(benchmark::State &state)
     QImage frame(160, 120, QImage::Format_RGB32);
     frame.fill(Qt::darkGreen);
     const QByteArray png = EventPictures::encode(frame, frame);
-    for (auto _ : state)
+    for (auto _ : state) {
         benchmark::DoNotOptimize(pictures.save(png, QDateTime::currentDateTimeUtc()));
+        pictures.prune(std::chrono::hours(1));
+    }
 }
 
 void readingThePicturesAsWatchingStarts(benchmark::State &state)

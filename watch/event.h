@@ -72,6 +72,9 @@ struct Event
     QString clipName;
     QString clipPath;
     bool clipPending = false;
+    // The picture the store keeps, with its clip, until whoever runs the event's command
+    // releases it.
+    QString heldPicture;
     // Once stored: whether its picture and its log line reached the disk.
     bool written = false;
 

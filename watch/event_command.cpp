@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <utility>
 
 namespace tirvel {
 
@@ -72,6 +73,7 @@ EventCommand::EventCommand(QStringList command, Timing timing, QObject *parent)
             return;
         m_limit.stop();
         m_group = 0;
+        runEnded();
         QMetaObject::invokeMethod(this, &EventCommand::startNext, Qt::QueuedConnection);
         if (!m_saidFailure) {
             m_saidFailure = true;
@@ -86,25 +88,33 @@ EventCommand::~EventCommand()
     end();
 }
 
-bool EventCommand::run(QProcessEnvironment environment)
+bool EventCommand::run(QProcessEnvironment environment, const QString &key)
 {
     // The broker's password is Tirvel's alone.
     environment.remove(QStringLiteral("TIRVEL_MQTT_PASSWORD"));
-    if (m_process.state() == QProcess::NotRunning && m_waiting.empty()) {
-        start(environment);
+    Run run {environment, key};
+    if (m_process.state() == QProcess::NotRunning && m_waiting.empty() && !m_running) {
+        start(run);
         return true;
     }
     if (m_waiting.size() < std::size_t(QUEUE_LENGTH)) {
-        m_waiting.push_back(std::move(environment));
+        m_waiting.push_back(std::move(run));
         return true;
     }
     ++m_dropped;
     return false;
 }
 
-void EventCommand::start(const QProcessEnvironment &environment)
+void EventCommand::runEnded()
 {
-    m_process.setProcessEnvironment(environment);
+    if (const auto key = std::exchange(m_running, std::nullopt))
+        Q_EMIT done(*key);
+}
+
+void EventCommand::start(const Run &run)
+{
+    m_running = run.key;
+    m_process.setProcessEnvironment(run.environment);
     m_process.start();
     // setsid() made its process id its group's.
     m_group = pid_t(m_process.processId());
@@ -118,9 +128,9 @@ void EventCommand::startNext()
         Q_EMIT dropped(m_dropped);
         m_dropped = 0;
     }
-    if (m_process.state() != QProcess::NotRunning || m_waiting.empty())
+    if (m_process.state() != QProcess::NotRunning || m_waiting.empty() || m_running)
         return;
-    const QProcessEnvironment next = m_waiting.front();
+    const Run next = m_waiting.front();
     m_waiting.pop_front();
     start(next);
 }
@@ -149,7 +159,10 @@ void EventCommand::end()
     m_kill.stop();
     const int lost = m_dropped + int(m_waiting.size());
     m_dropped = 0;
-    m_waiting.clear();
+    const std::deque<Run> waiting = std::exchange(m_waiting, {});
+    // Said before the running one ends, which would make it look caught up.
+    if (lost > 0)
+        Q_EMIT dropped(lost);
     if (m_process.state() != QProcess::NotRunning) {
         signalGroup(SIGTERM);
         if (!m_process.waitForFinished(m_timing.endWaitMs)) {
@@ -160,8 +173,9 @@ void EventCommand::end()
     for (const pid_t group : std::as_const(m_ending))
         ::kill(-group, SIGKILL);
     m_ending.clear();
-    if (lost > 0)
-        Q_EMIT dropped(lost);
+    runEnded();
+    for (const Run &run : waiting)
+        Q_EMIT done(run.key);
 }
 
 void EventCommand::finished(int exitCode, QProcess::ExitStatus status)
@@ -171,6 +185,7 @@ void EventCommand::finished(int exitCode, QProcess::ExitStatus status)
     m_kill.stop();
     endLeftovers(m_group);
     m_group = 0;
+    runEnded();
     // Started from the event loop, not from inside QProcess's own signal.
     QMetaObject::invokeMethod(this, &EventCommand::startNext, Qt::QueuedConnection);
     if (status == QProcess::NormalExit && exitCode == 0) {

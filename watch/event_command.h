@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <deque>
+#include <optional>
 
 namespace tirvel {
 
@@ -39,7 +40,10 @@ public:
     ~EventCommand() override;
 
     // Runs the command now, or once those before it have run; false when too many wait already.
-    bool run(QProcessEnvironment environment);
+    // done() gives the key back once this run has ended or was given up.
+    bool run(QProcessEnvironment environment, const QString &key = {});
+    // No command runs and none waits.
+    bool idle() const { return !m_running && m_waiting.empty(); }
     // Ends a running command and all it started now, as the program ends; those waiting are
     // dropped.
     void end();
@@ -49,9 +53,16 @@ Q_SIGNALS:
     void dropped(int count);
     void timedOut();
     void failed(const QString &why);
+    void done(const QString &key);
 
 private:
-    void start(const QProcessEnvironment &environment);
+    struct Run
+    {
+        QProcessEnvironment environment;
+        QString key;
+    };
+    void start(const Run &run);
+    void runEnded();
     void startNext();
     void finished(int exitCode, QProcess::ExitStatus status);
     void signalGroup(int signal);
@@ -63,7 +74,9 @@ private:
     QProcess m_process;
     QTimer m_limit;
     QTimer m_kill;
-    std::deque<QProcessEnvironment> m_waiting;
+    std::deque<Run> m_waiting;
+    // The running command's key, until it is given back.
+    std::optional<QString> m_running;
     int m_dropped = 0;
     // The running command's process group, which is its process id.
     pid_t m_group = 0;

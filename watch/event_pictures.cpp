@@ -6,6 +6,7 @@
 #include "whole_file.h"
 
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
 
@@ -51,9 +52,11 @@ bool readDigits(const char *text, int count, std::uint64_t &value)
 
 } // namespace
 
-EventPictures::EventPictures(EventFolder &folder, int keep, ReportOnce &reports)
+EventPictures::EventPictures(
+    EventFolder &folder, int keep, ReportOnce &reports, std::function<void(const QString &)> note)
     : m_folder(folder)
     , m_reports(reports)
+    , m_note(std::move(note))
     , m_keep(std::size_t(std::max(1, keep)))
 {
 }
@@ -221,12 +224,12 @@ void EventPictures::prepare()
     m_bytes = 0;
     for (const Picture &picture : m_pictures)
         m_bytes += picture.bytes;
-    if (future > 0)
-        m_reports.tellNews(
-            QStringLiteral("%1 pictures in '%2' are named after a time still to come "
-                           "(the clock was ahead); pruning leaves them alone.")
-                .arg(future)
-                .arg(m_folder.place()));
+    if (future > 0 && m_note)
+        m_note(QStringLiteral("%1 pictures in '%2' are named after a time later than this "
+                              "computer's clock now (%3 UTC); pruning leaves them alone.")
+                   .arg(future)
+                   .arg(m_folder.place(),
+                       QDateTime::currentDateTimeUtc().toString(Qt::ISODate).chopped(1)));
 }
 
 QString EventPictures::save(const QByteArray &png, const QDateTime &time)
@@ -256,7 +259,6 @@ QString EventPictures::save(const QByteArray &png, const QDateTime &time)
     picture.bytes = std::uint64_t(png.size());
     m_bytes += picture.bytes;
     m_pictures.push_back(picture);
-    prune();
     return name;
 }
 
@@ -275,7 +277,6 @@ QString EventPictures::saveSnapshot(const QByteArray &jpeg)
     }
     picture.bytes += std::uint64_t(jpeg.size());
     m_bytes += std::uint64_t(jpeg.size());
-    prune();
     return name;
 }
 
@@ -289,7 +290,6 @@ bool EventPictures::addClip(const QString &picture, int part, std::uint64_t byte
     std::sort(kept->clips.begin(), kept->clips.end());
     kept->bytes += bytes;
     m_bytes += bytes;
-    prune();
     return true;
 }
 
@@ -319,21 +319,42 @@ void EventPictures::remove(const QString &name, ino_t inode) const
 void EventPictures::setPendingBytes(std::uint64_t bytes)
 {
     m_pendingBytes = bytes;
-    prune();
 }
 
-void EventPictures::prune()
+void EventPictures::release(const QString &picture)
 {
+    const auto hold = m_holds.find(picture);
+    if (hold != m_holds.end() && --hold.value() <= 0)
+        m_holds.erase(hold);
+}
+
+bool EventPictures::held(const Picture &picture) const
+{
+    return !m_holds.isEmpty() && m_holds.contains(nameOf(picture));
+}
+
+bool EventPictures::prune(std::chrono::milliseconds budget)
+{
+    QElapsedTimer spent;
+    spent.start();
     const auto over = [this] { return m_keepBytes > 0 && m_bytes + m_pendingBytes > m_keepBytes; };
-    while (m_pictures.size() > m_keep || (over() && m_pictures.size() > 1)) {
-        const Picture oldest = m_pictures.front();
-        m_pictures.pop_front();
+    // The newest is never pruned; held ones are passed over and still count.
+    std::size_t at = 0;
+    while (at + 1 < m_pictures.size() && (m_pictures.size() > m_keep || over())) {
+        if (held(m_pictures[at])) {
+            ++at;
+            continue;
+        }
+        if (spent.hasExpired(budget.count()))
+            return true;
+        const Picture oldest = m_pictures[at];
+        m_pictures.erase(m_pictures.begin() + std::ptrdiff_t(at));
         m_bytes -= std::min(m_bytes, oldest.bytes);
         removeAll(oldest);
     }
     // An event longer than the bytes allow keeps the newest parts of its clip.
     if (m_pictures.empty())
-        return;
+        return false;
     Picture &newest = m_pictures.back();
     while (over() && newest.clips.size() > 1) {
         const auto [part, bytes] = newest.clips.front();
@@ -342,6 +363,7 @@ void EventPictures::prune()
         newest.bytes -= std::min(newest.bytes, bytes);
         m_bytes -= std::min(m_bytes, bytes);
     }
+    return false;
 }
 
 void EventPictures::removeAll(const Picture &picture) const

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QImage>
 #include <QString>
 #include <QStringList>
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,15 +24,17 @@ class ReportOnce;
 
 // Each event's picture, named after its time in UTC so that the names sort by time whatever the
 // clock does in summer. Past the number to keep, or the bytes to keep, the oldest written go with
-// their camera frames, never the one just saved.
+// their camera frames, never the newest and never one a command still needs; pruning is asked for
+// separately, in slices, so that a backlog never holds up the next event's record.
 // The names are read from the folder once and then kept up, so pruning costs the same with a
 // hundred thousand pictures as with ten. Only files named exactly as Tirvel names them, regular,
 // the user's own and with no other name, are ever pruned; a name of a time still to come (the
-// clock was ahead) is left out of pruning, and said once.
+// clock was ahead) is left out of pruning, and said once through note.
 class EventPictures
 {
 public:
-    EventPictures(EventFolder &folder, int keep, ReportOnce &reports);
+    EventPictures(EventFolder &folder, int keep, ReportOnce &reports,
+        std::function<void(const QString &)> note = {});
 
     // The most bytes the pictures and camera frames may take together; 0 bounds only the number.
     void setKeepBytes(std::uint64_t bytes) { m_keepBytes = bytes; }
@@ -37,6 +42,11 @@ public:
     void setPendingBytes(std::uint64_t bytes);
     // Reads which pictures the folder holds, once for each folder held.
     void prepare();
+    // Removes what is past the bounds, for about budget at most; true when some is left.
+    bool prune(std::chrono::milliseconds budget);
+    // A held picture is kept, with all that goes with it, until each hold is released.
+    void hold(const QString &picture) { ++m_holds[picture]; }
+    void release(const QString &picture);
     // The picture's file name, or an empty one when it could not be saved, which is reported.
     QString save(const QByteArray &png, const QDateTime &time);
 
@@ -81,12 +91,13 @@ private:
     static QString nameOf(const Picture &picture, const char *ending = ".png");
     // Removes the file if it is still the one Tirvel wrote there (any, when inode is 0).
     void remove(const QString &name, ino_t inode) const;
-    void prune();
+    bool held(const Picture &picture) const;
     // Removes the picture and its camera frame and clips.
     void removeAll(const Picture &picture) const;
 
     EventFolder &m_folder;
     ReportOnce &m_reports;
+    std::function<void(const QString &)> m_note;
     std::size_t m_keep;
     std::uint64_t m_keepBytes = 0;
     std::uint64_t m_bytes = 0;
@@ -94,6 +105,7 @@ private:
     int m_generation = 0;
     // Oldest first.
     std::deque<Picture> m_pictures;
+    QHash<QString, int> m_holds;
 };
 
 } // namespace tirvel

@@ -42,7 +42,8 @@ EventStore::EventStore(
     , m_reports([this](const QString &description) { Q_EMIT failed(description); })
     , m_folder(folder, m_reports)
     , m_log(m_folder, m_reports)
-    , m_pictures(m_folder, keep, m_reports)
+    , m_pictures(m_folder, keep, m_reports,
+          [this](const QString &description) { Q_EMIT noted(description); })
     , m_beforeEachWrite(std::move(beforeEachWrite))
     , m_clipTimer(this)
 {
@@ -57,6 +58,7 @@ EventStore::EventStore(
                 pending += std::uint64_t(status.st_size);
         }
         m_pictures.setPendingBytes(pending);
+        pruneSoon();
         m_clips->check();
         if (!m_clips->recording())
             m_clipTimer.stop();
@@ -132,6 +134,7 @@ void EventStore::clipClosed(const QString &name, bool whole)
     const int number = owner ? owner->part : 0;
     if (whole && !m_pictures.addClip(picture, number, std::uint64_t(status.st_size)))
         ::unlinkat(folder, kept.constData(), 0);
+    pruneSoon();
     if (number == 1)
         m_clipWhole.insert(base, whole);
     // The event's command waits for its last part.
@@ -149,6 +152,9 @@ void EventStore::finishClips(int waitMs)
     Q_ASSERT(QThread::currentThread() == thread());
     if (m_clips)
         m_clips->finishAll(waitMs);
+    // What the ended commands gave back, as far as one slice goes.
+    if (m_folder.reach())
+        m_pictures.prune(m_pruneSlice);
 }
 
 void EventStore::forget(const QStringList &pictures)
@@ -166,6 +172,29 @@ void EventStore::forget(const QStringList &pictures)
     beforeWrite();
     m_log.append(event.record());
     Q_EMIT forgotten();
+}
+
+void EventStore::release(const QString &picture)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    m_pictures.release(picture);
+    pruneSoon();
+}
+
+void EventStore::pruneSoon()
+{
+    if (m_pruneDue)
+        return;
+    m_pruneDue = true;
+    // Behind what is asked already, so that the events' lines are written first.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_pruneDue = false;
+            if (m_folder.reach() && m_pictures.prune(m_pruneSlice))
+                pruneSoon();
+        },
+        Qt::QueuedConnection);
 }
 
 void EventStore::beforeWrite()
@@ -213,6 +242,10 @@ void EventStore::store(Event event)
         }
         if (!event.pictureName.isEmpty())
             event.picturePath = m_folder.filePath(event.pictureName);
+        if (m_holdForCommands && !event.pictureName.isEmpty()) {
+            m_pictures.hold(event.pictureName);
+            event.heldPicture = event.pictureName;
+        }
         if (!event.snapshot.isNull() && !event.pictureName.isEmpty()) {
             beforeWrite();
             event.snapshotBytes = EventPictures::encodeSnapshot(event.snapshot);
@@ -232,6 +265,10 @@ void EventStore::store(Event event)
         m_clips->end(event.clockMs);
         event.clipName = ClipRecorder::nameOf(m_clipBase, 1);
         event.clipPending = true;
+        if (m_holdForCommands) {
+            event.heldPicture = m_clipBase + QLatin1String(".png");
+            m_pictures.hold(event.heldPicture);
+        }
     }
     if (m_clips && event.kind == EventKind::WatchOff)
         m_clips->clearRing();
@@ -243,6 +280,7 @@ void EventStore::store(Event event)
     Q_EMIT stored(event);
     if (event.clipPending)
         m_clipEnds.insert(m_clipBase, event);
+    pruneSoon();
     checkDisk();
 }
 

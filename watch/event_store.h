@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,12 @@ public:
     void makeParent() { m_makeParent = true; }
     // Bounds the pictures by their bytes too (0: by their number only).
     void setKeepBytes(std::uint64_t bytes) { m_pictures.setKeepBytes(bytes); }
+    // How long pruning may go on before the events asked for meanwhile are written.
+    void setPruneSlice(std::chrono::milliseconds slice) { m_pruneSlice = slice; }
+    // Each event's picture is then held from its record until release(), for the --on-event
+    // command that is given it.
+    void holdForCommands() { m_holdForCommands = true; }
+    void release(const QString &picture);
     // As watching starts: makes the folder when it is missing, and answers through
     // folderOpened() whether it can be used; from then on it is held, and its pictures known.
     void openFolder();
@@ -43,7 +50,8 @@ public:
     // on the clock they were shown by. Before watching starts.
     void recordClips(Clock clock, ClipRecorder::Timing timing = {});
     void cameraFrame(const QImage &picture, qint64 ms);
-    // Ends the clips being written, waiting at most waitMs for each: the program ends.
+    // Ends the clips being written, waiting at most waitMs for each, and prunes for a slice
+    // what the ended commands gave back: the program ends.
     void finishClips(int waitMs);
     // Removes the events of these pictures, with their camera frames and clips, and logs that.
     void forget(const QStringList &pictures);
@@ -54,6 +62,8 @@ Q_SIGNALS:
     // The event as it was stored, with its picture's name and bytes when it has one.
     void stored(const tirvel::Event &event);
     void failed(const QString &description);
+    // What the person should know of the folder that is not a failure.
+    void noted(const QString &description);
     // The folder's disk has less than 5 % or 500 MB free, or has room again; freeBytes is what
     // is free. Said at a change only, and first when it is low.
     void diskSpaceChanged(bool low, qint64 freeBytes);
@@ -65,6 +75,7 @@ Q_SIGNALS:
 
 private:
     void beforeWrite();
+    void pruneSoon();
     void checkDisk();
     std::unique_ptr<ClipSink> openClip(const QString &name, QSize size);
     void clipClosed(const QString &name, bool whole);
@@ -76,6 +87,9 @@ private:
     std::function<void()> m_beforeEachWrite;
     bool m_makeParent = false;
     bool m_diskLow = false;
+    bool m_holdForCommands = false;
+    bool m_pruneDue = false;
+    std::chrono::milliseconds m_pruneSlice {20};
     std::unique_ptr<ClipRecorder> m_clips;
     QTimer m_clipTimer;
     // The clip's name the event begun last has.

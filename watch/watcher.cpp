@@ -5,7 +5,10 @@
 #include "tirvel_error.h"
 
 #include <QLocale>
+#include <QPointer>
 #include <QThread>
+
+#include <utility>
 
 namespace tirvel {
 
@@ -33,6 +36,7 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
     connect(&m_store, &EventStore::stored, this, &Watcher::stored, Qt::QueuedConnection);
     connect(&m_store, &EventStore::clipStored, this, &Watcher::clipStored, Qt::QueuedConnection);
     connect(&m_store, &EventStore::failed, this, &Watcher::storeFailed, Qt::QueuedConnection);
+    connect(&m_store, &EventStore::noted, this, &Watcher::noted, Qt::QueuedConnection);
     connect(&m_store, &EventStore::diskSpaceChanged, this, &Watcher::diskSpaceChanged,
         Qt::QueuedConnection);
     connect(
@@ -42,6 +46,20 @@ Watcher::Watcher(WatchSettings settings, const Clock &clock, EventStore &store, 
         connect(m_command.get(), &EventCommand::failed, this, &Watcher::reportFailure);
         connect(m_command.get(), &EventCommand::dropped, this, [this](int count) {
             record(EventKind::CommandDropped, {{QStringLiteral("dropped"), count}});
+            // Once until the commands have caught up; the log counts every one.
+            if (std::exchange(m_saidDropped, true))
+                return;
+            Q_EMIT noted(QStringLiteral("%1 events came while %2 others waited for the command "
+                                        "'%3' of --on-event; it is not run for such events "
+                                        "until it has caught up (the log counts them).")
+                             .arg(count)
+                             .arg(EventCommand::QUEUE_LENGTH)
+                             .arg(m_settings.command.join(QLatin1Char(' '))));
+        });
+        connect(m_command.get(), &EventCommand::done, this, [this](const QString &picture) {
+            release(picture);
+            if (m_command->idle())
+                m_saidDropped = false;
         });
         connect(m_command.get(), &EventCommand::timedOut, this,
             [this] { record(EventKind::CommandEnded); });
@@ -99,12 +117,14 @@ void Watcher::endCommand()
         m_command->end();
 }
 
-void Watcher::setWatching(bool watching, const QString &by)
+void Watcher::setWatching(bool watching, const QString &by, int switches)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     QJsonObject fields;
     if (!by.isEmpty())
         fields.insert(QStringLiteral("by"), by);
+    if (switches > 1)
+        fields.insert(QStringLiteral("switches"), switches);
     if (watching) {
         if (m_watching || m_opening)
             return;
@@ -329,10 +349,22 @@ void Watcher::clipStored(const Event &event)
     runCommand(event);
 }
 
+void Watcher::release(const QString &picture)
+{
+    if (picture.isEmpty())
+        return;
+    QMetaObject::invokeMethod(&m_store, [store = QPointer(&m_store), picture] {
+        if (store)
+            store->release(picture);
+    });
+}
+
 void Watcher::runCommand(const Event &event)
 {
-    if (!m_command || !runsCommand(event.kind))
+    if (!m_command || !runsCommand(event.kind)) {
+        release(event.heldPicture);
         return;
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TIRVEL_EVENT"), eventName(event.kind));
     environment.insert(
@@ -342,7 +374,8 @@ void Watcher::runCommand(const Event &event)
     environment.insert(QStringLiteral("TIRVEL_PICTURE"), event.picturePath);
     environment.insert(QStringLiteral("TIRVEL_SNAPSHOT"), event.snapshotPath);
     environment.insert(QStringLiteral("TIRVEL_CLIP"), event.clipPath);
-    m_command->run(environment);
+    if (!m_command->run(environment, event.heldPicture))
+        release(event.heldPicture);
 }
 
 } // namespace tirvel

@@ -61,9 +61,10 @@ public:
     void recordNote(EventKind kind, QJsonObject fields = {});
 
 public Q_SLOTS:
-    // by, for the log: who switched it ("start", "window", "broker"). Watching starts once the
-    // event folder is open, and watchingChanged() says whether it did.
-    void setWatching(bool watching, const QString &by = {});
+    // by, for the log: who switched it ("start", "window", "broker"), and how many switches this
+    // one stands for. Watching starts once the event folder is open, and watchingChanged() says
+    // whether it did.
+    void setWatching(bool watching, const QString &by = {}, int switches = 1);
     // What the detector says.
     void ticked();
     void tested(const tirvel::TestResult &result);
@@ -93,6 +94,9 @@ Q_SIGNALS:
     // Whether the event folder took the last that was written to it, and if not why: said as
     // watching starts, and after each event.
     void eventFolderChanged(bool writable, const QString &why);
+    // What the person should know that is not a failure: events the command was not run for,
+    // pictures the folder holds from a time still to come.
+    void noted(const QString &description);
 
 private:
     void check();
@@ -100,6 +104,8 @@ private:
     void stored(const Event &event);
     void clipStored(const Event &event);
     void runCommand(const Event &event);
+    // Gives a picture held for a command back to the store.
+    void release(const QString &picture);
     void folderOpened(bool opened, const QString &refusal);
     // Writing into the event folder or running the command failed.
     void reportFailure(const QString &description);
@@ -124,6 +130,8 @@ private:
     EventStore &m_store;
     Notifier *m_notifier;
     std::unique_ptr<EventCommand> m_command;
+    // Events the command was not run for have been said, until it catches up.
+    bool m_saidDropped = false;
     QTimer m_check;
     QTimer m_automaticTest;
     bool m_watching = false;

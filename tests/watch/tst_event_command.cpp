@@ -91,6 +91,8 @@ private Q_SLOTS:
         EventCommand command({"sh", "-c", script}, timing);
         QSignalSpy dropped(&command, &EventCommand::dropped);
         QSignalSpy timedOut(&command, &EventCommand::timedOut);
+        QSignalSpy done(&command, &EventCommand::done);
+        QStringList accepted;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("OUT", dir.filePath("out"));
         environment.insert("PIDS", dir.filePath("pids"));
@@ -102,13 +104,25 @@ private Q_SLOTS:
         });
         for (int event = 1; event <= runs; ++event) {
             environment.insert("TIRVEL_EVENT", QString::number(event));
-            command.run(environment);
+            if (command.run(environment, QString::number(event)))
+                accepted << QString::number(event);
         }
         QFETCH(QStringList, out);
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(dir.filePath("out")), out, 10000);
         QFETCH(bool, ended);
-        if (ended)
+        if (ended) {
+            // Its picture is still needed while it runs.
+            QCOMPARE(done.size(), 0);
             command.end();
+        }
+        // Every run accepted gives its key back, once.
+        QTRY_COMPARE_WITH_TIMEOUT(int(done.size()), int(accepted.size()), 5000);
+        QStringList given;
+        for (const QList<QVariant> &signal : std::as_const(done))
+            given << signal.value(0).toString();
+        given.sort();
+        accepted.sort();
+        QCOMPARE(given, accepted);
         const QStringList pids = linesOf(dir.filePath("pids"));
         QFETCH(int, running);
         QTRY_COMPARE_WITH_TIMEOUT(

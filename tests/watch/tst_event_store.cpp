@@ -85,7 +85,7 @@ private Q_SLOTS:
             << 2
             << QStringList {"20240101T120003Z.png", "20240101T120004Z.png", "20991231T000000Z.png",
                    "20991231T000001Z.png", "events.jsonl"}
-            << 4 << 1 << "clock was ahead";
+            << 4 << 1 << "later than this computer's clock";
         QTest::newRow("the camera's frame is kept beside its picture and pruned with it")
             << QStringList {"snapshot " + t0, "snapshot " + t1} << 1
             << QStringList {t1 + ".jpg", t1 + ".png", "events.jsonl"} << 2 << 0 << "";
@@ -134,6 +134,7 @@ private Q_SLOTS:
         auto *store = files.adopt(new EventStore(path, keep));
         QSignalSpy stored(store, &EventStore::stored);
         QSignalSpy reports(store, &EventStore::failed);
+        QSignalSpy notes(store, &EventStore::noted);
         bool picturesThere = true;
         connect(
             store, &EventStore::stored, store,
@@ -220,6 +221,10 @@ private Q_SLOTS:
                 QFAIL(qPrintable("unknown step " + step));
             }
         }
+        // Pruning follows the last line.
+        QMetaObject::invokeMethod(
+            store, [] {}, Qt::BlockingQueuedConnection);
+        reports.append(notes);
         QTEST(
             QDir(path).entryList(
                 QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
@@ -263,13 +268,69 @@ private Q_SLOTS:
             clip.close();
             QVERIFY(pictures.addClip(picture, part, 100));
         }
+        QVERIFY(!pictures.prune(std::chrono::hours(1)));
         const QString base = picture.chopped(4);
         QCOMPARE(QDir(root.path()).entryList(QDir::Files, QDir::Name),
             QStringList({base + ".3.webm", base + ".4.webm", picture}));
         // A clip still being written counts too: the older event goes to make room for it.
         const QString next = pictures.save("png", QDateTime::currentDateTimeUtc().addSecs(1));
         pictures.setPendingBytes(200);
+        pictures.prune(std::chrono::hours(1));
         QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList({next}));
+    }
+
+    // A picture held for a command is passed over, not waited for, until its hold is released.
+    void aHeldPictureOutlivesItsHold()
+    {
+        QTemporaryDir root;
+        ReportOnce reports([](const QString &) {});
+        EventFolder folder(root.path(), reports);
+        QVERIFY(folder.reach());
+        EventPictures pictures(folder, 1, reports);
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QString held = pictures.save("png", now);
+        pictures.hold(held);
+        pictures.save("png", now.addSecs(1));
+        const QString newest = pictures.save("png", now.addSecs(2));
+        pictures.prune(std::chrono::hours(1));
+        QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList({held, newest}));
+        pictures.release(held);
+        pictures.prune(std::chrono::hours(1));
+        QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList({newest}));
+    }
+
+    // An event's lines are written before a backlog is pruned, and an end asked for meanwhile
+    // comes before the rest of it.
+    void theRecordComesBeforePruning()
+    {
+        QTemporaryDir root;
+        constexpr int BACKLOG = 3000;
+        for (int old = 0; old < BACKLOG; ++old) {
+            QFile file(root.filePath(QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)
+                                         .addSecs(old)
+                                         .toString("yyyyMMdd'T'HHmmss'Z'.png")));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        WorkerThread files(QStringLiteral("files"));
+        auto *store = files.adopt(new EventStore(root.path(), 10));
+        store->setPruneSlice(std::chrono::milliseconds(0));
+        QSignalSpy opened(store, &EventStore::folderOpened);
+        files.start();
+        QMetaObject::invokeMethod(store, [store] { store->openFolder(); });
+        QVERIFY(opened.wait(2000));
+        Event start;
+        start.time = QDateTime::currentDateTimeUtc();
+        start.timed = start.marked = QImage(8, 6, QImage::Format_RGB32);
+        Event end = start;
+        end.kind = EventKind::MotionEnd;
+        end.timed = end.marked = {};
+        QMetaObject::invokeMethod(store, [store, start] { store->store(start); });
+        QMetaObject::invokeMethod(store, [store, end] { store->store(end); });
+        QVERIFY(files.stop(2000));
+        QFile log(root.filePath("events.jsonl"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().count('\n'), 2);
+        QVERIFY(QDir(root.path()).entryList({"*.png"}).size() > BACKLOG / 2);
     }
 
     // A line cut short by a full disk is taken back, so the log holds whole lines only. The small
