@@ -32,9 +32,14 @@ public:
 
 Q_SIGNALS:
     void connected();
+    // Connected again while another client takes the id from Tirvel: the state goes out again,
+    // and nothing is said, since the take-over was.
+    void resumed();
     // Not connected, and why, in words; each reason once until connected again. The link tries
-    // again by itself.
-    void down(const QString &why, tirvel::LinkState state);
+    // again by itself, the first time after retryMs.
+    void down(const QString &why, tirvel::LinkState state, int retryMs);
+    // A message was not sent, since its packet would be larger than the broker takes.
+    void tooLarge(const QString &topic, qsizetype bytes, qsizetype limit);
     // retained: the broker kept it from before, rather than passing it on as it came.
     void messageArrived(const QString &topic, const QByteArray &payload, bool retained);
 };

@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
@@ -15,18 +16,40 @@ const QString FIX_PASSWORD
     = QStringLiteral("check the user in --mqtt and the password in TIRVEL_MQTT_PASSWORD or "
                      "--mqtt-password-file");
 
+// An MQTT 5 broker that says why speaks for itself; libmosquitto has the words.
+QString brokerSaid(int reason)
+{
+    return QString::fromUtf8(mosquitto_reason_string(reason));
+}
+
 QString refusalReason(int refusal, const MqttTarget &target, const QString &where)
 {
     switch (refusal) {
     case CONNACK_REFUSED_PROTOCOL_VERSION:
-        return QStringLiteral("the broker at %1 does not take MQTT 3.1.1").arg(where);
+    case MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION:
+        return QStringLiteral("the broker at %1 takes neither MQTT 5 nor 3.1.1").arg(where);
     case CONNACK_REFUSED_IDENTIFIER_REJECTED:
+    case MQTT_RC_CLIENTID_NOT_VALID:
         return QStringLiteral("the broker at %1 refused Tirvel's client id: give another --mqtt-id")
             .arg(where);
     case CONNACK_REFUSED_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_BUSY:
+    case MQTT_RC_QUOTA_EXCEEDED:
+    case MQTT_RC_CONNECTION_RATE_EXCEEDED:
         return QStringLiteral("the broker at %1 is not taking connections").arg(where);
-    default:
+    case MQTT_RC_BANNED:
+        return QStringLiteral("the broker at %1 has banned Tirvel's client id or address")
+            .arg(where);
+    case CONNACK_REFUSED_BAD_USERNAME_PASSWORD:
+    case CONNACK_REFUSED_NOT_AUTHORIZED:
+    case MQTT_RC_BAD_USERNAME_OR_PASSWORD:
+    case MQTT_RC_NOT_AUTHORIZED:
+    case MQTT_RC_BAD_AUTHENTICATION_METHOD:
         break;
+    default:
+        return QStringLiteral("the broker at %1 refused the connection: %2")
+            .arg(where, brokerSaid(refusal));
     }
     if (target.user.isEmpty())
         return QStringLiteral("the broker at %1 wants a user name and password: give "
@@ -66,14 +89,48 @@ QString tlsReason(const QStringList &errors, const MqttTarget &target, const QSt
 
 bool LinkAttempt::refused() const
 {
-    return refusal != 0 && refusal != CONNACK_REFUSED_SERVER_UNAVAILABLE;
+    switch (refusal) {
+    case 0:
+        return takenOver;
+    case CONNACK_REFUSED_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_UNAVAILABLE:
+    case MQTT_RC_SERVER_BUSY:
+    case MQTT_RC_QUOTA_EXCEEDED:
+    case MQTT_RC_CONNECTION_RATE_EXCEEDED:
+        return false;
+    default:
+        return true;
+    }
 }
 
-QString LinkAttempt::reason(const MqttTarget &target, const QString &caFile, int answerWaitMs) const
+bool LinkAttempt::protocolRefused() const
+{
+    return refusal == CONNACK_REFUSED_PROTOCOL_VERSION
+        || refusal == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
+}
+
+int LinkAttempt::waitAfter(int lastWaitMs, int firstMs, int longestMs) const
+{
+    if (takenOver)
+        return longestMs;
+    if (wasConnected || lastWaitMs <= 0)
+        return firstMs;
+    return std::min(lastWaitMs * 2, longestMs);
+}
+
+QString LinkAttempt::reason(const MqttTarget &target, const QString &clientId,
+    const QString &caFile, int answerWaitMs) const
 {
     const QString where = target.address();
     if (refusal != 0)
         return refusalReason(refusal, target, where);
+    if (takenOver)
+        return QStringLiteral("the broker at %1 ended the connection, since another client uses "
+                              "the id %2: give each Tirvel its own --mqtt-id")
+            .arg(where, clientId);
+    if (wasConnected && disconnectReason >= MQTT_RC_UNSPECIFIED)
+        return QStringLiteral("the connection to the broker at %1 was lost (the broker said: %2)")
+            .arg(where, brokerSaid(disconnectReason));
     if (unanswered)
         return QStringLiteral("the broker at %1 took the connection but did not answer within %2 s")
             .arg(where, QString::number(answerWaitMs / 1000.0));

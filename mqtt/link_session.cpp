@@ -4,10 +4,12 @@
 #include <QPointer>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace tirvel {
@@ -23,6 +25,9 @@ constexpr int QOS = 1;
 // How long one pass of the network loop waits for the network before it looks whether to end
 // or to give up on an answer; a publish wakes it at once.
 constexpr int LOOP_WAIT_MS = 500;
+// Only pictures are this large. A broker that takes less would be of no use to Tirvel, so an MQTT
+// 3.1.1 connection that ends with only smaller packets unconfirmed is not blamed on their size.
+constexpr qsizetype PICTURE_BYTES = 1024;
 
 int initLibrary()
 {
@@ -71,13 +76,36 @@ void LinkSession::forgetLink()
     m_link = nullptr;
 }
 
-bool LinkSession::publish(const QString &topic, const QByteArray &payload, bool retain)
+qsizetype LinkSession::packetBytes(qsizetype topicBytes, qsizetype payloadBytes) const
+{
+    // The topic's length, the message id, and MQTT 5's empty properties.
+    const qsizetype remaining = 2 + topicBytes + 2 + payloadBytes + (m_mqtt5 ? 1 : 0);
+    qsizetype lengthBytes = 1;
+    for (qsizetype left = remaining >> 7; left > 0; left >>= 7)
+        ++lengthBytes;
+    return 1 + lengthBytes + remaining;
+}
+
+LinkSession::Sent LinkSession::publish(const QString &topic, const QByteArray &payload, bool retain)
 {
     if (!m_connected)
-        return false;
-    return mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()),
-               payload.constData(), QOS, retain)
-        == MOSQ_ERR_SUCCESS;
+        return Sent::NotConnected;
+    const QByteArray name = topic.toUtf8();
+    const qsizetype bytes = packetBytes(name.size(), payload.size());
+    const qsizetype limit = m_packetLimit;
+    if (limit > 0 && bytes > limit)
+        return Sent::TooLarge;
+    // The callback that confirms it waits for this lock, so it cannot come before it is counted.
+    const std::lock_guard lock(m_publishMutex);
+    int mid = 0;
+    const int result = mosquitto_publish(
+        m_mosq, &mid, name.constData(), int(payload.size()), payload.constData(), QOS, retain);
+    if (result == MOSQ_ERR_OVERSIZE_PACKET)
+        return Sent::TooLarge;
+    if (result != MOSQ_ERR_SUCCESS)
+        return Sent::NotConnected;
+    m_unconfirmed[mid] = bytes;
+    return Sent::Queued;
 }
 
 void LinkSession::subscribe(const QString &topic)
@@ -137,8 +165,8 @@ std::optional<QString> LinkSession::setUp()
         return QStringLiteral("libmosquitto could not make a client named '%1' (%2)")
             .arg(m_settings.clientId, QString::fromLocal8Bit(std::strerror(errno)));
     check(mosquitto_threaded_set(m_mosq, true), QStringLiteral("a thread of Tirvel's own"));
-    check(mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311),
-        QStringLiteral("MQTT 3.1.1"));
+    check(mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5),
+        QStringLiteral("MQTT 5"));
     const QByteArray user = m_settings.target.user.toUtf8();
     const QByteArray password = m_settings.password.toUtf8();
     if (!user.isEmpty())
@@ -175,24 +203,44 @@ void LinkSession::setCallbacks()
         const std::lock_guard lock(session.m_errorMutex);
         session.m_libraryErrors.append(QString::fromUtf8(text));
     });
-    mosquitto_connect_callback_set(m_mosq, [](mosquitto *client, void *data, int result) {
-        auto &session = *static_cast<LinkSession *>(data);
-        if (result != 0) {
-            session.m_refusal = result;
-            return;
-        }
-        session.m_connected = true;
-        session.m_said.clear();
-        {
-            const std::lock_guard lock(session.m_linkMutex);
-            for (const QString &topic : std::as_const(session.m_subscriptions))
-                mosquitto_subscribe(client, nullptr, topic.toUtf8().constData(), QOS);
-        }
-        session.post([](MqttLink &link) { Q_EMIT link.connected(); });
-    });
+    // Called for MQTT 3.1.1's answers too.
+    mosquitto_connect_v5_callback_set(m_mosq,
+        [](mosquitto *client, void *data, int result, int, const mosquitto_property *properties) {
+            auto &session = *static_cast<LinkSession *>(data);
+            if (result != 0) {
+                session.m_refusal = result;
+                return;
+            }
+            std::uint32_t said = 0;
+            mosquitto_property_read_int32(properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, &said, false);
+            const qsizetype learnt = session.m_learntLimit;
+            session.m_packetLimit = said == 0
+                ? learnt
+                : (learnt == 0 ? qsizetype(said) : std::min<qsizetype>(said, learnt));
+            session.m_connectedAt = steady_clock::now();
+            session.m_connected = true;
+            {
+                const std::lock_guard lock(session.m_linkMutex);
+                for (const QString &topic : std::as_const(session.m_subscriptions))
+                    mosquitto_subscribe(client, nullptr, topic.toUtf8().constData(), QOS);
+            }
+            if (session.m_takenOver) {
+                session.post([](MqttLink &link) { Q_EMIT link.resumed(); });
+                return;
+            }
+            session.m_said.clear();
+            session.post([](MqttLink &link) { Q_EMIT link.connected(); });
+        });
+    mosquitto_disconnect_v5_callback_set(
+        m_mosq, [](mosquitto *, void *data, int reason, const mosquitto_property *) {
+            // Below these, libmosquitto's own errors.
+            if (reason >= MQTT_RC_UNSPECIFIED)
+                static_cast<LinkSession *>(data)->m_disconnectReason = reason;
+        });
     mosquitto_publish_callback_set(m_mosq, [](mosquitto *, void *data, int mid) {
         auto &session = *static_cast<LinkSession *>(data);
         const std::lock_guard lock(session.m_publishMutex);
+        session.m_unconfirmed.erase(mid);
         if (mid == session.m_awaitedMid) {
             session.m_awaitedDone = true;
             session.m_published.notify_all();
@@ -214,10 +262,18 @@ LinkAttempt LinkSession::connectOnce()
 {
     LinkAttempt result;
     m_refusal = 0;
+    m_disconnectReason = 0;
     {
         const std::lock_guard lock(m_errorMutex);
         m_libraryErrors.clear();
     }
+    {
+        const std::lock_guard lock(m_publishMutex);
+        m_unconfirmed.clear();
+    }
+    result.mqtt5 = m_mqtt5;
+    mosquitto_int_option(
+        m_mosq, MOSQ_OPT_PROTOCOL_VERSION, m_mqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     const QByteArray host = m_settings.target.host.toUtf8();
     errno = 0;
     result.result
@@ -231,6 +287,12 @@ LinkAttempt LinkSession::connectOnce()
         result.unanswered = !m_connected && m_refusal == 0 && steady_clock::now() > deadline;
         if (result.unanswered)
             break;
+        if (m_takenOver && m_connected
+            && steady_clock::now() - m_connectedAt > milliseconds(m_settings.settledMs)) {
+            m_takenOver = false;
+            m_said.clear();
+            post([](MqttLink &link) { Q_EMIT link.connected(); });
+        }
     }
     if (isEnding()) {
         // The goodbye the link's end asked for.
@@ -239,31 +301,70 @@ LinkAttempt LinkSession::connectOnce()
             mosquitto_loop(m_mosq, LOOP_WAIT_MS, 1);
     }
     result.refusal = m_refusal;
+    result.disconnectReason = m_disconnectReason;
     result.wasConnected = m_connected.exchange(false);
+    if (result.wasConnected)
+        result.connectedMs
+            = std::chrono::duration_cast<milliseconds>(steady_clock::now() - m_connectedAt).count();
+    {
+        const std::lock_guard lock(m_publishMutex);
+        for (const auto &[mid, bytes] : m_unconfirmed)
+            result.unconfirmedBytes = std::max(result.unconfirmedBytes, bytes);
+    }
     const std::lock_guard lock(m_errorMutex);
     result.libraryErrors = m_libraryErrors;
     return result;
 }
 
+bool LinkSession::isTakeOver(const LinkAttempt &ended)
+{
+    if (ended.mqtt5)
+        return ended.disconnectReason == MQTT_RC_SESSION_TAKEN_OVER;
+    const bool closedByBroker = ended.wasConnected && ended.result == MOSQ_ERR_CONN_LOST
+        && ended.unconfirmedBytes < PICTURE_BYTES;
+    m_quickEnds = closedByBroker && ended.connectedMs < m_settings.quickEndMs ? m_quickEnds + 1 : 0;
+    return closedByBroker && (m_takenOver || m_quickEnds >= 2);
+}
+
+bool LinkSession::learnLimit(const LinkAttempt &ended)
+{
+    const bool tooLarge = ended.disconnectReason == MQTT_RC_PACKET_TOO_LARGE
+        || (!ended.mqtt5 && ended.result == MOSQ_ERR_CONN_LOST
+            && ended.unconfirmedBytes >= PICTURE_BYTES);
+    if (!ended.wasConnected || ended.unconfirmedBytes == 0 || !tooLarge)
+        return false;
+    m_learntLimit = m_learntLimit == 0 ? ended.unconfirmedBytes - 1
+                                       : std::min(m_learntLimit, ended.unconfirmedBytes - 1);
+    m_packetLimit = m_learntLimit;
+    return true;
+}
+
 void LinkSession::keepConnected()
 {
-    int delayMs = m_settings.firstRetryMs;
+    int waitMs = 0;
     while (!isEnding()) {
-        const LinkAttempt ended = connectOnce();
+        LinkAttempt ended = connectOnce();
         if (isEnding())
             break;
-        if (ended.wasConnected)
-            delayMs = m_settings.firstRetryMs;
-        const QString why
-            = ended.reason(m_settings.target, m_settings.caFile, m_settings.answerWaitMs);
-        if (!m_said.contains(why)) {
+        if (ended.mqtt5 && ended.protocolRefused()) {
+            // A broker from before MQTT 5.
+            m_mqtt5 = false;
+            continue;
+        }
+        // Said by the bridge once the picture is refused at the next connection.
+        const bool learnt = learnLimit(ended);
+        ended.takenOver = isTakeOver(ended);
+        m_takenOver = ended.takenOver;
+        waitMs = ended.waitAfter(waitMs, m_settings.firstRetryMs, m_settings.longestRetryMs);
+        const QString why = ended.reason(
+            m_settings.target, m_settings.clientId, m_settings.caFile, m_settings.answerWaitMs);
+        if (!learnt && !m_said.contains(why)) {
             m_said.append(why);
             const LinkState state = ended.refused() ? LinkState::Refused : LinkState::Unreachable;
-            post([why, state](MqttLink &link) { Q_EMIT link.down(why, state); });
+            post([why, state, waitMs](MqttLink &link) { Q_EMIT link.down(why, state, waitMs); });
         }
-        if (!pause(delayMs))
+        if (!pause(waitMs))
             break;
-        delayMs = std::min(delayMs * 2, m_settings.longestRetryMs);
     }
 }
 

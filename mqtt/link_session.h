@@ -6,8 +6,10 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 
@@ -34,8 +36,11 @@ public:
     // The thread's work: connect, run the loop while connected, wait, again, until ending.
     void keepConnected();
 
+    enum class Sent { Queued, NotConnected, TooLarge };
     // From the link's thread; a publish only queues the message for the loop.
-    bool publish(const QString &topic, const QByteArray &payload, bool retain);
+    Sent publish(const QString &topic, const QByteArray &payload, bool retain);
+    // The largest packet the broker takes, as it said or as Tirvel learnt; 0 when not known.
+    qsizetype packetLimit() const { return m_packetLimit; }
     void subscribe(const QString &topic);
     // Publishes a retained message and waits at most the goodbye wait for the broker to take it.
     void publishLast(const QString &topic, const QByteArray &payload);
@@ -54,6 +59,13 @@ private:
     // One attempt, and the connection while it lasts.
     LinkAttempt connectOnce();
     void setCallbacks();
+    // Whether another client took the id, which an MQTT 3.1.1 broker shows only by ending
+    // connections it has just taken.
+    bool isTakeOver(const LinkAttempt &ended);
+    // Whether the connection ended on a packet larger than the broker takes; then no packet that
+    // large is sent again.
+    bool learnLimit(const LinkAttempt &ended);
+    qsizetype packetBytes(qsizetype topicBytes, qsizetype payloadBytes) const;
 
     mosquitto *m_mosq = nullptr;
     const MqttLink::Settings m_settings;
@@ -70,13 +82,23 @@ private:
     std::condition_variable m_published;
     int m_awaitedMid = -1;
     bool m_awaitedDone = false;
+    // The packets of this connection the broker has not confirmed, by message id.
+    std::map<int, qsizetype> m_unconfirmed;
 
     std::atomic<bool> m_connected = false;
+    std::atomic<bool> m_mqtt5 = true;
+    std::atomic<qsizetype> m_packetLimit = 0;
 
     // Only the thread, in the loop and its callbacks, touches these.
     int m_refusal = 0;
-    // Reasons said since the last connection.
+    int m_disconnectReason = 0;
+    std::chrono::steady_clock::time_point m_connectedAt;
+    // Reasons said since the last connection that was said.
     QStringList m_said;
+    // Another client took the id at the last end; connections are not said until one holds.
+    bool m_takenOver = false;
+    int m_quickEnds = 0;
+    qsizetype m_learntLimit = 0;
 
     std::mutex m_errorMutex;
     QStringList m_libraryErrors;

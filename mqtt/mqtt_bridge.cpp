@@ -33,6 +33,8 @@ MqttBridge::MqttBridge(BrokerLink &link, Settings settings, QObject *parent)
         Q_EMIT watchRequested(watching, std::exchange(m_burstSwitches, 0));
     });
     connect(&m_link, &BrokerLink::connected, this, &MqttBridge::connected);
+    connect(&m_link, &BrokerLink::resumed, this, &MqttBridge::publishAll);
+    connect(&m_link, &BrokerLink::tooLarge, this, &MqttBridge::tooLarge);
     connect(&m_link, &BrokerLink::down, this, &MqttBridge::down);
     connect(&m_link, &BrokerLink::messageArrived, this, &MqttBridge::commandArrived);
     m_link.subscribe(topic(QStringLiteral("watch/set")));
@@ -78,12 +80,22 @@ void MqttBridge::pictureSeen()
 
 void MqttBridge::connected()
 {
-    Q_EMIT messageForPerson(
-        QStringLiteral("connected to the broker at %1").arg(m_settings.address));
-    if (m_down)
-        Q_EMIT linkEvent(EventKind::BrokerBack, {});
-    m_down = false;
-    Q_EMIT linkChanged(LinkState::Connected, {});
+    // A loss the link did not say, such as one that taught it the broker's packet limit, is not
+    // followed by a return either.
+    if (m_down || !m_saidConnected) {
+        Q_EMIT messageForPerson(
+            QStringLiteral("connected to the broker at %1").arg(m_settings.address));
+        if (m_down)
+            Q_EMIT linkEvent(EventKind::BrokerBack, {});
+        m_down = false;
+        m_saidConnected = true;
+        Q_EMIT linkChanged(LinkState::Connected, {});
+    }
+    publishAll();
+}
+
+void MqttBridge::publishAll()
+{
     if (!m_settings.discoveryPrefix.isEmpty()) {
         for (const DiscoveryMessage &message :
             discoveryMessages(m_settings.discoveryPrefix, m_settings.name, m_settings.version))
@@ -93,13 +105,35 @@ void MqttBridge::connected()
     publishState();
 }
 
-void MqttBridge::down(const QString &why, LinkState state)
+void MqttBridge::down(const QString &why, LinkState state, int retryMs)
 {
     m_down = true;
-    Q_EMIT messageForPerson(QStringLiteral("not connected: %1; trying again, at least every %2 s")
-                                .arg(why, QString::number(m_settings.longestRetryMs / 1000.0)));
+    const QString first = QString::number(retryMs / 1000.0);
+    const QString longest = QString::number(m_settings.longestRetryMs / 1000.0);
+    Q_EMIT messageForPerson(retryMs < m_settings.longestRetryMs
+            ? QStringLiteral("not connected: %1; trying again in %2 s, then less and less often, "
+                             "up to %3 s apart")
+                  .arg(why, first, longest)
+            : QStringLiteral("not connected: %1; trying again every %2 s").arg(why, first));
     Q_EMIT linkEvent(EventKind::BrokerLost, {{QStringLiteral("reason"), why}});
     Q_EMIT linkChanged(state, why);
+}
+
+void MqttBridge::tooLarge(const QString &on, qsizetype bytes, qsizetype limit)
+{
+    const bool picture
+        = on == topic(QStringLiteral("picture")) || on == topic(QStringLiteral("snapshot"));
+    const QString what = picture ? QStringLiteral("pictures") : on;
+    if (m_saidTooLarge.contains(what))
+        return;
+    m_saidTooLarge.insert(what);
+    Q_EMIT messageForPerson(
+        QStringLiteral("the broker at %1 takes packets of at most %2 bytes, too small for %3 "
+                       "(about %4 bytes); raise max_packet_size in its configuration")
+            .arg(m_settings.address, QString::number(limit),
+                picture ? QStringLiteral("the event pictures")
+                        : QStringLiteral("the messages on %1").arg(on),
+                QString::number(bytes)));
 }
 
 void MqttBridge::publishState()

@@ -71,7 +71,10 @@ Q_SIGNALS:
 
 private:
     void connected();
-    void down(const QString &why, LinkState state);
+    // Discovery and the present state, at every connection.
+    void publishAll();
+    void down(const QString &why, LinkState state, int retryMs);
+    void tooLarge(const QString &on, qsizetype bytes, qsizetype limit);
     void commandArrived(const QString &topic, const QByteArray &payload, bool retained);
     void publishState();
     void publishCamera();
@@ -86,6 +89,9 @@ private:
     QByteArray m_snapshot;
     // Not connected since the link last said why.
     bool m_down = false;
+    bool m_saidConnected = false;
+    // What was said to be too large for the broker: "pictures", or a topic.
+    QSet<QString> m_saidTooLarge;
     QSet<QString> m_saidRetained;
     bool m_saidBadCommand = false;
     bool m_saidBadSensitivity = false;

@@ -46,7 +46,16 @@ bool MqttLink::isConnected() const
 
 bool MqttLink::publish(const QString &topic, const QByteArray &payload, bool retain)
 {
-    return m_session->publish(topic, payload, retain);
+    switch (m_session->publish(topic, payload, retain)) {
+    case LinkSession::Sent::Queued:
+        return true;
+    case LinkSession::Sent::TooLarge:
+        Q_EMIT tooLarge(topic, payload.size(), m_session->packetLimit());
+        return false;
+    case LinkSession::Sent::NotConnected:
+        break;
+    }
+    return false;
 }
 
 void MqttLink::subscribe(const QString &topic)

@@ -42,7 +42,7 @@ public:
     void drop(const QString &why)
     {
         m_connected = false;
-        Q_EMIT down(why, LinkState::Unreachable);
+        Q_EMIT down(why, LinkState::Unreachable, 1000);
     }
 
     QList<Sent> sent;
