@@ -26,6 +26,8 @@ struct LinkAttempt
     bool unanswered = false;
     bool wasConnected = false;
     bool mqtt5 = true;
+    // The broker found a session of Tirvel's id when it took the connection: another client's.
+    bool sessionFound = false;
     // Another client connected with Tirvel's id, and the broker let it have the id.
     bool takenOver = false;
     // How long the connection lasted.

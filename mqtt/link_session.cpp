@@ -28,6 +28,17 @@ constexpr int LOOP_WAIT_MS = 500;
 // Only pictures are this large. A broker that takes less would be of no use to Tirvel, so an MQTT
 // 3.1.1 connection that ends with only smaller packets unconfirmed is not blamed on their size.
 constexpr qsizetype PICTURE_BYTES = 1024;
+// MQTT 5: Tirvel's session outlasts its connection by this, so that a client that takes the id
+// while Tirvel is connected, and Tirvel taking it back, hear from the broker that it found a
+// session.
+constexpr std::uint32_t SESSION_EXPIRY_S = 1;
+
+// Closed by the broker without a word, and not for the size of a picture.
+bool closedQuietly(const LinkAttempt &ended)
+{
+    return ended.wasConnected && ended.result == MOSQ_ERR_CONN_LOST && ended.disconnectReason == 0
+        && ended.unconfirmedBytes < PICTURE_BYTES;
+}
 
 int initLibrary()
 {
@@ -63,9 +74,9 @@ bool LinkSession::pause(int ms)
 
 void LinkSession::end()
 {
+    const std::lock_guard lock(m_lifeMutex);
     // Queued for the thread to send; refused when there is no connection.
     mosquitto_disconnect(m_mosq);
-    const std::lock_guard lock(m_lifeMutex);
     m_ending = true;
     m_lifeChanged.notify_all();
 }
@@ -110,10 +121,8 @@ LinkSession::Sent LinkSession::publish(const QString &topic, const QByteArray &p
 
 void LinkSession::subscribe(const QString &topic)
 {
-    {
-        const std::lock_guard lock(m_linkMutex);
-        m_subscriptions.append(topic);
-    }
+    const std::lock_guard lock(m_linkMutex);
+    m_subscriptions.append(topic);
     if (m_connected)
         mosquitto_subscribe(m_mosq, nullptr, topic.toUtf8().constData(), QOS);
 }
@@ -151,22 +160,41 @@ void LinkSession::post(const std::function<void(MqttLink &)> &call)
 
 std::optional<QString> LinkSession::setUp()
 {
+    if (const int result = initLibrary(); result != MOSQ_ERR_SUCCESS)
+        return QStringLiteral("libmosquitto did not take its start (%1)")
+            .arg(QString::fromUtf8(mosquitto_strerror(result)));
+    errno = 0;
+    // MQTT 5's sessions are not started clean, so that the broker says whether it found one.
+    m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), false, this);
+    if (m_mosq == nullptr)
+        return QStringLiteral("libmosquitto could not make a client named '%1' (%2)")
+            .arg(m_settings.clientId, QString::fromLocal8Bit(std::strerror(errno)));
+    return configure();
+}
+
+bool LinkSession::renewClient()
+{
+    // Nothing else may touch the client meanwhile; the link's thread does only while connected.
+    const std::scoped_lock lock(m_lifeMutex, m_linkMutex, m_publishMutex);
+    // An MQTT 3.1.1 session that is not clean would outlast Tirvel on the broker, and with it the
+    // commands sent meanwhile.
+    return mosquitto_reinitialise(m_mosq, m_settings.clientId.toUtf8().constData(), !m_mqtt5, this)
+        == MOSQ_ERR_SUCCESS
+        && !configure();
+}
+
+std::optional<QString> LinkSession::configure()
+{
     QString problem;
     const auto check = [&problem](int result, const QString &what) {
         if (result != MOSQ_ERR_SUCCESS && problem.isEmpty())
             problem = QStringLiteral("libmosquitto did not take %1 (%2)")
                           .arg(what, QString::fromUtf8(mosquitto_strerror(result)));
     };
-    check(initLibrary(), QStringLiteral("its start"));
-    const QByteArray id = m_settings.clientId.toUtf8();
-    errno = 0;
-    m_mosq = mosquitto_new(id.constData(), true, this);
-    if (m_mosq == nullptr)
-        return QStringLiteral("libmosquitto could not make a client named '%1' (%2)")
-            .arg(m_settings.clientId, QString::fromLocal8Bit(std::strerror(errno)));
     check(mosquitto_threaded_set(m_mosq, true), QStringLiteral("a thread of Tirvel's own"));
-    check(mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5),
-        QStringLiteral("MQTT 5"));
+    check(mosquitto_int_option(
+              m_mosq, MOSQ_OPT_PROTOCOL_VERSION, m_mqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311),
+        QStringLiteral("the MQTT version"));
     const QByteArray user = m_settings.target.user.toUtf8();
     const QByteArray password = m_settings.password.toUtf8();
     if (!user.isEmpty())
@@ -205,12 +233,15 @@ void LinkSession::setCallbacks()
     });
     // Called for MQTT 3.1.1's answers too.
     mosquitto_connect_v5_callback_set(m_mosq,
-        [](mosquitto *client, void *data, int result, int, const mosquitto_property *properties) {
+        [](mosquitto *client, void *data, int result, int flags,
+            const mosquitto_property *properties) {
             auto &session = *static_cast<LinkSession *>(data);
             if (result != 0) {
                 session.m_refusal = result;
                 return;
             }
+            // Another client held the id until now.
+            session.m_sessionFound = (flags & 1) != 0;
             std::uint32_t said = 0;
             mosquitto_property_read_int32(properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, &said, false);
             const qsizetype learnt = session.m_learntLimit;
@@ -224,12 +255,7 @@ void LinkSession::setCallbacks()
                 for (const QString &topic : std::as_const(session.m_subscriptions))
                     mosquitto_subscribe(client, nullptr, topic.toUtf8().constData(), QOS);
             }
-            if (session.m_takenOver) {
-                session.post([](MqttLink &link) { Q_EMIT link.resumed(); });
-                return;
-            }
-            session.m_said.clear();
-            session.post([](MqttLink &link) { Q_EMIT link.connected(); });
+            session.connectedNow();
         });
     mosquitto_disconnect_v5_callback_set(
         m_mosq, [](mosquitto *, void *data, int reason, const mosquitto_property *) {
@@ -272,12 +298,17 @@ LinkAttempt LinkSession::connectOnce()
         m_unconfirmed.clear();
     }
     result.mqtt5 = m_mqtt5;
-    mosquitto_int_option(
-        m_mosq, MOSQ_OPT_PROTOCOL_VERSION, m_mqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    m_sessionFound = false;
     const QByteArray host = m_settings.target.host.toUtf8();
+    mosquitto_property *properties = nullptr;
+    if (m_mqtt5)
+        mosquitto_property_add_int32(
+            &properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, SESSION_EXPIRY_S);
     errno = 0;
-    result.result
-        = mosquitto_connect(m_mosq, host.constData(), m_settings.target.port, KEEPALIVE_S);
+    result.result = mosquitto_connect_bind_v5(
+        m_mosq, host.constData(), m_settings.target.port, KEEPALIVE_S, nullptr, properties);
+    result.systemError = errno;
+    mosquitto_property_free_all(&properties);
     result.systemError = errno;
     const auto deadline = steady_clock::now() + milliseconds(m_settings.answerWaitMs);
     while (result.result == MOSQ_ERR_SUCCESS && !isEnding()) {
@@ -302,6 +333,7 @@ LinkAttempt LinkSession::connectOnce()
     }
     result.refusal = m_refusal;
     result.disconnectReason = m_disconnectReason;
+    result.sessionFound = m_sessionFound;
     result.wasConnected = m_connected.exchange(false);
     if (result.wasConnected)
         result.connectedMs
@@ -318,12 +350,14 @@ LinkAttempt LinkSession::connectOnce()
 
 bool LinkSession::isTakeOver(const LinkAttempt &ended)
 {
+    if (ended.disconnectReason == MQTT_RC_SESSION_TAKEN_OVER)
+        return true;
+    // mosquitto 2.0 closes a session taken over without a word, even in MQTT 5.
+    const bool closed = closedQuietly(ended);
     if (ended.mqtt5)
-        return ended.disconnectReason == MQTT_RC_SESSION_TAKEN_OVER;
-    const bool closedByBroker = ended.wasConnected && ended.result == MOSQ_ERR_CONN_LOST
-        && ended.unconfirmedBytes < PICTURE_BYTES;
-    m_quickEnds = closedByBroker && ended.connectedMs < m_settings.quickEndMs ? m_quickEnds + 1 : 0;
-    return closedByBroker && (m_takenOver || m_quickEnds >= 2);
+        return closed && ended.sessionFound;
+    m_quickEnds = closed && ended.connectedMs < m_settings.quickEndMs ? m_quickEnds + 1 : 0;
+    return closed && (m_takenOver || m_quickEnds >= 2);
 }
 
 bool LinkSession::learnLimit(const LinkAttempt &ended)
@@ -336,7 +370,42 @@ bool LinkSession::learnLimit(const LinkAttempt &ended)
     m_learntLimit = m_learntLimit == 0 ? ended.unconfirmedBytes - 1
                                        : std::min(m_learntLimit, ended.unconfirmedBytes - 1);
     m_packetLimit = m_learntLimit;
+    // libmosquitto would send what is still in its queue again at the next connection.
+    renewClient();
     return true;
+}
+
+void LinkSession::say(const Reason &reason)
+{
+    if (m_said.contains(reason.why))
+        return;
+    m_said.append(reason.why);
+    post([reason](MqttLink &link) { Q_EMIT link.down(reason.why, reason.state, reason.retryMs); });
+}
+
+void LinkSession::connectedNow()
+{
+    if (m_unsaid) {
+        // The close before was another client taking the id, which this connection takes back.
+        if (m_sessionFound) {
+            m_takenOver = true;
+            LinkAttempt taken;
+            taken.takenOver = true;
+            say({taken.reason(m_settings.target, m_settings.clientId, m_settings.caFile,
+                     m_settings.answerWaitMs),
+                LinkState::Refused, taken.waitAfter(0, 0, m_settings.longestRetryMs)});
+        } else {
+            say(*m_unsaid);
+        }
+        m_unsaid.reset();
+    }
+    if (m_takenOver && m_sessionFound) {
+        post([](MqttLink &link) { Q_EMIT link.resumed(); });
+        return;
+    }
+    m_takenOver = false;
+    m_said.clear();
+    post([](MqttLink &link) { Q_EMIT link.connected(); });
 }
 
 void LinkSession::keepConnected()
@@ -349,20 +418,27 @@ void LinkSession::keepConnected()
         if (ended.mqtt5 && ended.protocolRefused()) {
             // A broker from before MQTT 5.
             m_mqtt5 = false;
-            continue;
+            if (renewClient())
+                continue;
         }
         // Said by the bridge once the picture is refused at the next connection.
         const bool learnt = learnLimit(ended);
         ended.takenOver = isTakeOver(ended);
         m_takenOver = ended.takenOver;
         waitMs = ended.waitAfter(waitMs, m_settings.firstRetryMs, m_settings.longestRetryMs);
-        const QString why = ended.reason(
-            m_settings.target, m_settings.clientId, m_settings.caFile, m_settings.answerWaitMs);
-        if (!learnt && !m_said.contains(why)) {
-            m_said.append(why);
-            const LinkState state = ended.refused() ? LinkState::Refused : LinkState::Unreachable;
-            post([why, state, waitMs](MqttLink &link) { Q_EMIT link.down(why, state, waitMs); });
+        // Said once it is clear that no connection took it back.
+        if (m_unsaid) {
+            say(*m_unsaid);
+            m_unsaid.reset();
         }
+        const Reason reason {ended.reason(m_settings.target, m_settings.clientId, m_settings.caFile,
+                                 m_settings.answerWaitMs),
+            ended.refused() ? LinkState::Refused : LinkState::Unreachable, waitMs};
+        // Whether another client took the id shows as the next connection finds its session.
+        if (ended.mqtt5 && closedQuietly(ended) && !ended.takenOver)
+            m_unsaid = reason;
+        else if (!learnt)
+            say(reason);
         if (!pause(waitMs))
             break;
     }

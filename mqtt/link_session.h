@@ -58,9 +58,24 @@ private:
     void post(const std::function<void(MqttLink &)> &call);
     // One attempt, and the connection while it lasts.
     LinkAttempt connectOnce();
+    struct Reason
+    {
+        QString why;
+        LinkState state;
+        int retryMs;
+    };
+    // To the link, unless said since the last connection that was said.
+    void say(const Reason &reason);
+    // In libmosquitto's callback.
+    void connectedNow();
+    // Sets the client up from the settings, as new or renewed.
+    std::optional<QString> configure();
     void setCallbacks();
-    // Whether another client took the id, which an MQTT 3.1.1 broker shows only by ending
-    // connections it has just taken.
+    // A client as new, for another protocol or an empty queue.
+    bool renewClient();
+    // Whether another client took the id. Most brokers only close the connection; over MQTT 5
+    // Tirvel knows it took the id from another client as it connected, and over MQTT 3.1.1 only
+    // by connections closed soon after they were taken.
     bool isTakeOver(const LinkAttempt &ended);
     // Whether the connection ended on a packet larger than the broker takes; then no packet that
     // large is sent again.
@@ -98,6 +113,10 @@ private:
     // Another client took the id at the last end; connections are not said until one holds.
     bool m_takenOver = false;
     int m_quickEnds = 0;
+    // The broker closed the last connection without a word; said at the next end or connection.
+    std::optional<Reason> m_unsaid;
+    // The broker found a session of Tirvel's id as it took this connection.
+    bool m_sessionFound = false;
     qsizetype m_learntLimit = 0;
 
     std::mutex m_errorMutex;

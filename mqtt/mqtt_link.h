@@ -41,8 +41,8 @@ public:
         int answerWaitMs = 10000;
         // How long the goodbye may hold up an ending program.
         int goodbyeWaitMs = 1000;
-        // An MQTT 3.1.1 broker says no reason: a connection it ends this soon after taking it,
-        // twice running, was taken over by another client with the same id.
+        // An MQTT 3.1.1 broker closes a connection that another client took over without a word:
+        // two running that it closes this soon after taking them were taken over.
         int quickEndMs = 5000;
         // After a take-over, a connection that holds this long, longer than the other client's
         // longest wait, has the id to itself again.

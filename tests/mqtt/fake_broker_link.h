@@ -39,10 +39,10 @@ public:
         m_connected = true;
         Q_EMIT connected();
     }
-    void drop(const QString &why)
+    void drop(const QString &why, int retryMs = 1000)
     {
         m_connected = false;
-        Q_EMIT down(why, LinkState::Unreachable, 1000);
+        Q_EMIT down(why, LinkState::Unreachable, retryMs);
     }
 
     QList<Sent> sent;

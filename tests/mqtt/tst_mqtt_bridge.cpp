@@ -162,6 +162,40 @@ private Q_SLOTS:
         QCOMPARE(logged.at(2).at(0).value<EventKind>(), EventKind::BrokerLost);
         QCOMPARE(logged.at(2).at(1).toJsonObject().value("reason").toString(), "gone");
     }
+
+    // The wait the link really takes, and a take-over's returns, which come quietly.
+    void toldOfTheLink_data()
+    {
+        QTest::addColumn<int>("retryMs");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("first") << 1000 << "in 1 s, then less and less often, up to 30 s apart";
+        QTest::newRow("longest") << 30000 << "every 30 s";
+    }
+    void toldOfTheLink()
+    {
+        FakeBrokerLink link;
+        MqttBridge bridge(link, settings());
+        QSignalSpy told(&bridge, &MqttBridge::messageForPerson);
+        QSignalSpy logged(&bridge, &MqttBridge::linkEvent);
+        QFETCH(int, retryMs);
+        link.drop(QStringLiteral("gone"), retryMs);
+        Q_EMIT link.resumed();
+        QTEST(told.at(0).at(0).toString().section(QLatin1String("trying again "), 1), "told");
+        QCOMPARE(told.count() + logged.count(), 2);
+    }
+
+    // A picture the broker cannot take comes with every event.
+    void picturesTooLargeSaidOnce()
+    {
+        FakeBrokerLink link;
+        MqttBridge bridge(link, settings());
+        QSignalSpy told(&bridge, &MqttBridge::messageForPerson);
+        for (const char *leaf : {"picture", "snapshot", "picture"})
+            Q_EMIT link.tooLarge(BASE + QLatin1String(leaf), 4000, 3000);
+        QCOMPARE(told.count(), 1);
+        QVERIFY(told.at(0).at(0).toString().contains(
+            "at most 3000 bytes, too small for the event pictures (about 4000"));
+    }
 };
 
 TIRVEL_TEST_MAIN(TestMqttBridge)
