@@ -38,8 +38,9 @@ Q_SIGNALS:
     // Not connected, and why, in words; each reason once until connected again. The link tries
     // again by itself, the first time after retryMs.
     void down(const QString &why, tirvel::LinkState state, int retryMs);
-    // A message was not sent, since its packet would be larger than the broker takes.
-    void tooLarge(const QString &topic, qsizetype bytes, qsizetype limit);
+    // A message was not sent, since its packet, of packetBytes, would be larger than the broker
+    // takes.
+    void tooLarge(const QString &topic, qsizetype packetBytes, qsizetype limit);
     // retained: the broker kept it from before, rather than passing it on as it came.
     void messageArrived(const QString &topic, const QByteArray &payload, bool retained);
 };

@@ -354,10 +354,12 @@ bool LinkSession::isTakeOver(const LinkAttempt &ended)
         return true;
     // mosquitto 2.0 closes a session taken over without a word, even in MQTT 5.
     const bool closed = closedQuietly(ended);
-    if (ended.mqtt5)
+    if (ended.mqtt5 || !closed)
         return closed && ended.sessionFound;
-    m_quickEnds = closed && ended.connectedMs < m_settings.quickEndMs ? m_quickEnds + 1 : 0;
-    return closed && (m_takenOver || m_quickEnds >= 2);
+    const auto now = steady_clock::now();
+    const bool again = m_lastClosed && now - *m_lastClosed < milliseconds(m_settings.settledMs);
+    m_lastClosed = now;
+    return m_takenOver || again;
 }
 
 bool LinkSession::learnLimit(const LinkAttempt &ended)
@@ -399,7 +401,8 @@ void LinkSession::connectedNow()
         }
         m_unsaid.reset();
     }
-    if (m_takenOver && m_sessionFound) {
+    // MQTT 3.1.1 never tells.
+    if (m_takenOver && (m_sessionFound || !m_mqtt5)) {
         post([](MqttLink &link) { Q_EMIT link.resumed(); });
         return;
     }

@@ -41,6 +41,8 @@ public:
     Sent publish(const QString &topic, const QByteArray &payload, bool retain);
     // The largest packet the broker takes, as it said or as Tirvel learnt; 0 when not known.
     qsizetype packetLimit() const { return m_packetLimit; }
+    // The size of a message's packet.
+    qsizetype packetBytes(qsizetype topicBytes, qsizetype payloadBytes) const;
     void subscribe(const QString &topic);
     // Publishes a retained message and waits at most the goodbye wait for the broker to take it.
     void publishLast(const QString &topic, const QByteArray &payload);
@@ -75,12 +77,11 @@ private:
     bool renewClient();
     // Whether another client took the id. Most brokers only close the connection; over MQTT 5
     // Tirvel knows it took the id from another client as it connected, and over MQTT 3.1.1 only
-    // by connections closed soon after they were taken.
+    // by connections closed again and again.
     bool isTakeOver(const LinkAttempt &ended);
     // Whether the connection ended on a packet larger than the broker takes; then no packet that
     // large is sent again.
     bool learnLimit(const LinkAttempt &ended);
-    qsizetype packetBytes(qsizetype topicBytes, qsizetype payloadBytes) const;
 
     mosquitto *m_mosq = nullptr;
     const MqttLink::Settings m_settings;
@@ -112,7 +113,8 @@ private:
     QStringList m_said;
     // Another client took the id at the last end; connections are not said until one holds.
     bool m_takenOver = false;
-    int m_quickEnds = 0;
+    // When the broker last closed an MQTT 3.1.1 connection without a word.
+    std::optional<std::chrono::steady_clock::time_point> m_lastClosed;
     // The broker closed the last connection without a word; said at the next end or connection.
     std::optional<Reason> m_unsaid;
     // The broker found a session of Tirvel's id as it took this connection.

@@ -50,7 +50,8 @@ bool MqttLink::publish(const QString &topic, const QByteArray &payload, bool ret
     case LinkSession::Sent::Queued:
         return true;
     case LinkSession::Sent::TooLarge:
-        Q_EMIT tooLarge(topic, payload.size(), m_session->packetLimit());
+        Q_EMIT tooLarge(topic, m_session->packetBytes(topic.toUtf8().size(), payload.size()),
+            m_session->packetLimit());
         return false;
     case LinkSession::Sent::NotConnected:
         break;

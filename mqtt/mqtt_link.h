@@ -41,11 +41,10 @@ public:
         int answerWaitMs = 10000;
         // How long the goodbye may hold up an ending program.
         int goodbyeWaitMs = 1000;
-        // An MQTT 3.1.1 broker closes a connection that another client took over without a word:
-        // two running that it closes this soon after taking them were taken over.
-        int quickEndMs = 5000;
-        // After a take-over, a connection that holds this long, longer than the other client's
-        // longest wait, has the id to itself again.
+        // Longer than the longest wait of another client that takes Tirvel's id: after a
+        // take-over, a connection that holds this long has the id to itself again. An MQTT 3.1.1
+        // broker never says it found the other's session: there, two connections closed without a
+        // word within this were taken over.
         int settledMs = 65000;
     };
 
