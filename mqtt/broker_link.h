@@ -39,7 +39,8 @@ Q_SIGNALS:
     // again by itself, the first time after retryMs.
     void down(const QString &why, tirvel::LinkState state, int retryMs);
     // A message was not sent, since its packet, of packetBytes, would be larger than the broker
-    // takes.
+    // takes: than limit, or, when the broker did not say its limit (0), than the ones it ended
+    // connections on.
     void tooLarge(const QString &topic, qsizetype packetBytes, qsizetype limit);
     // retained: the broker kept it from before, rather than passing it on as it came.
     void messageArrived(const QString &topic, const QByteArray &payload, bool retained);

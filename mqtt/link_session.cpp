@@ -244,6 +244,7 @@ void LinkSession::setCallbacks()
             session.m_sessionFound = (flags & 1) != 0;
             std::uint32_t said = 0;
             mosquitto_property_read_int32(properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, &said, false);
+            session.m_brokerLimit = said;
             const qsizetype learnt = session.m_learntLimit;
             session.m_packetLimit = said == 0
                 ? learnt
@@ -266,7 +267,11 @@ void LinkSession::setCallbacks()
     mosquitto_publish_callback_set(m_mosq, [](mosquitto *, void *data, int mid) {
         auto &session = *static_cast<LinkSession *>(data);
         const std::lock_guard lock(session.m_publishMutex);
-        session.m_unconfirmed.erase(mid);
+        if (const auto sent = session.m_unconfirmed.find(mid);
+            sent != session.m_unconfirmed.end()) {
+            session.m_confirmedBytes = std::max(session.m_confirmedBytes, sent->second);
+            session.m_unconfirmed.erase(sent);
+        }
         if (mid == session.m_awaitedMid) {
             session.m_awaitedDone = true;
             session.m_published.notify_all();
@@ -369,8 +374,16 @@ bool LinkSession::learnLimit(const LinkAttempt &ended)
             && ended.unconfirmedBytes >= PICTURE_BYTES);
     if (!ended.wasConnected || ended.unconfirmedBytes == 0 || !tooLarge)
         return false;
-    m_learntLimit = m_learntLimit == 0 ? ended.unconfirmedBytes - 1
-                                       : std::min(m_learntLimit, ended.unconfirmedBytes - 1);
+    // Between the largest packet the broker took and the one it ended the connection on, so that
+    // each such end halves what is left to learn.
+    const qsizetype dropped = ended.unconfirmedBytes;
+    qsizetype took = 0;
+    {
+        const std::lock_guard lock(m_publishMutex);
+        took = std::min(m_confirmedBytes, dropped - 1);
+    }
+    const qsizetype limit = took + (dropped - took) / 2;
+    m_learntLimit = m_learntLimit == 0 ? limit : std::min(m_learntLimit, limit);
     m_packetLimit = m_learntLimit;
     // libmosquitto would send what is still in its queue again at the next connection.
     renewClient();

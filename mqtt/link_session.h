@@ -39,8 +39,8 @@ public:
     enum class Sent { Queued, NotConnected, TooLarge };
     // From the link's thread; a publish only queues the message for the loop.
     Sent publish(const QString &topic, const QByteArray &payload, bool retain);
-    // The largest packet the broker takes, as it said or as Tirvel learnt; 0 when not known.
-    qsizetype packetLimit() const { return m_packetLimit; }
+    // The largest packet the broker said it takes; 0 when it did not say.
+    qsizetype brokerLimit() const { return m_brokerLimit; }
     // The size of a message's packet.
     qsizetype packetBytes(qsizetype topicBytes, qsizetype payloadBytes) const;
     void subscribe(const QString &topic);
@@ -100,9 +100,13 @@ private:
     bool m_awaitedDone = false;
     // The packets of this connection the broker has not confirmed, by message id.
     std::map<int, qsizetype> m_unconfirmed;
+    // The largest packet the broker has confirmed.
+    qsizetype m_confirmedBytes = 0;
 
     std::atomic<bool> m_connected = false;
     std::atomic<bool> m_mqtt5 = true;
+    std::atomic<qsizetype> m_brokerLimit = 0;
+    // The broker's, or less as Tirvel learnt.
     std::atomic<qsizetype> m_packetLimit = 0;
 
     // Only the thread, in the loop and its callbacks, touches these.

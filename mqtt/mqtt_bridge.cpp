@@ -127,13 +127,14 @@ void MqttBridge::tooLarge(const QString &on, qsizetype bytes, qsizetype limit)
     if (m_saidTooLarge.contains(what))
         return;
     m_saidTooLarge.insert(what);
-    Q_EMIT messageForPerson(
-        QStringLiteral("the broker at %1 takes packets of at most %2 bytes, too small for %3 "
-                       "(about %4 bytes); raise max_packet_size in its configuration")
-            .arg(m_settings.address, QString::number(limit),
-                picture ? QStringLiteral("the event pictures")
-                        : QStringLiteral("the messages on %1").arg(on),
-                QString::number(bytes)));
+    const QString messages = picture ? QStringLiteral("the event pictures")
+                                     : QStringLiteral("the messages on %1").arg(on);
+    const QString takes = limit > 0
+        ? QStringLiteral("takes packets of at most %1 bytes, too small for").arg(limit)
+        : QStringLiteral("ended the connection on packets as large as");
+    Q_EMIT messageForPerson(QStringLiteral("the broker at %1 %2 %3 (about %4 bytes); raise "
+                                           "max_packet_size in its configuration")
+                                .arg(m_settings.address, takes, messages, QString::number(bytes)));
 }
 
 void MqttBridge::publishState()

@@ -51,7 +51,7 @@ bool MqttLink::publish(const QString &topic, const QByteArray &payload, bool ret
         return true;
     case LinkSession::Sent::TooLarge:
         Q_EMIT tooLarge(topic, m_session->packetBytes(topic.toUtf8().size(), payload.size()),
-            m_session->packetLimit());
+            m_session->brokerLimit());
         return false;
     case LinkSession::Sent::NotConnected:
         break;
