@@ -314,7 +314,6 @@ LinkAttempt LinkSession::connectOnce()
         m_mosq, host.constData(), m_settings.target.port, KEEPALIVE_S, nullptr, properties);
     result.systemError = errno;
     mosquitto_property_free_all(&properties);
-    result.systemError = errno;
     const auto deadline = steady_clock::now() + milliseconds(m_settings.answerWaitMs);
     while (result.result == MOSQ_ERR_SUCCESS && !isEnding()) {
         errno = 0;
@@ -408,13 +407,13 @@ void LinkSession::connectedNow()
             taken.takenOver = true;
             say({taken.reason(m_settings.target, m_settings.clientId, m_settings.caFile,
                      m_settings.answerWaitMs),
-                LinkState::Refused, taken.waitAfter(0, 0, m_settings.longestRetryMs)});
+                LinkState::Refused, m_settings.longestRetryMs});
         } else {
             say(*m_unsaid);
         }
         m_unsaid.reset();
     }
-    // MQTT 3.1.1 never tells.
+    // An MQTT 3.1.1 broker never says whether it found a session.
     if (m_takenOver && (m_sessionFound || !m_mqtt5)) {
         post([](MqttLink &link) { Q_EMIT link.resumed(); });
         return;
