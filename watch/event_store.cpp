@@ -242,10 +242,7 @@ void EventStore::store(Event event)
         }
         if (!event.pictureName.isEmpty())
             event.picturePath = m_folder.filePath(event.pictureName);
-        if (m_holdForCommands && !event.pictureName.isEmpty()) {
-            m_pictures.hold(event.pictureName);
-            event.heldPicture = event.pictureName;
-        }
+        event.heldPicture = event.pictureName;
         if (!event.snapshot.isNull() && !event.pictureName.isEmpty()) {
             beforeWrite();
             event.snapshotBytes = EventPictures::encodeSnapshot(event.snapshot);
@@ -265,10 +262,7 @@ void EventStore::store(Event event)
         m_clips->end(event.clockMs);
         event.clipName = ClipRecorder::nameOf(m_clipBase, 1);
         event.clipPending = true;
-        if (m_holdForCommands) {
-            event.heldPicture = m_clipBase + QLatin1String(".png");
-            m_pictures.hold(event.heldPicture);
-        }
+        event.heldPicture = m_clipBase + QLatin1String(".png");
     }
     if (m_clips && event.kind == EventKind::WatchOff)
         m_clips->clearRing();
@@ -277,6 +271,11 @@ void EventStore::store(Event event)
         event.written = m_log.append(event.record())
             && (event.pictureBytes.isEmpty() || !event.pictureName.isEmpty());
     }
+    // Until the watcher has run the command given it.
+    if (m_holdForCommands && !event.heldPicture.isEmpty())
+        m_pictures.hold(event.heldPicture);
+    else
+        event.heldPicture.clear();
     Q_EMIT stored(event);
     if (event.clipPending)
         m_clipEnds.insert(m_clipBase, event);

@@ -22,6 +22,23 @@
 
 using namespace tirvel;
 
+namespace {
+
+// The pictures of a folder of their own, with no store around them.
+struct LoosePictures
+{
+    explicit LoosePictures(int keep)
+        : pictures(folder, keep, reports)
+    {
+    }
+    QTemporaryDir root;
+    ReportOnce reports {[](const QString &) {}};
+    EventFolder folder {root.path(), reports};
+    EventPictures pictures;
+};
+
+} // namespace
+
 // The event folder as a user's mishaps or another user's tricks leave it, with the store on a
 // thread of its own as the program runs it; every event must be stored within two seconds.
 class TestEventStore : public QObject
@@ -255,11 +272,10 @@ private Q_SLOTS:
     // picture or its newest part; a clip being written counts against the bytes.
     void aLongEventKeepsTheNewestPartsOfItsClip()
     {
-        QTemporaryDir root;
-        ReportOnce reports([](const QString &) {});
-        EventFolder folder(root.path(), reports);
-        QVERIFY(folder.reach());
-        EventPictures pictures(folder, 10, reports);
+        LoosePictures loose(10);
+        QVERIFY(loose.folder.reach());
+        EventPictures &pictures = loose.pictures;
+        const QTemporaryDir &root = loose.root;
         pictures.setKeepBytes(250);
         const QString picture = pictures.save("png", QDateTime::currentDateTimeUtc());
         for (int part = 1; part <= 4; ++part) {
@@ -282,11 +298,10 @@ private Q_SLOTS:
     // A picture held for a command is passed over, not waited for, until its hold is released.
     void aHeldPictureOutlivesItsHold()
     {
-        QTemporaryDir root;
-        ReportOnce reports([](const QString &) {});
-        EventFolder folder(root.path(), reports);
-        QVERIFY(folder.reach());
-        EventPictures pictures(folder, 1, reports);
+        LoosePictures loose(1);
+        QVERIFY(loose.folder.reach());
+        EventPictures &pictures = loose.pictures;
+        const QTemporaryDir &root = loose.root;
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const QString held = pictures.save("png", now);
         pictures.hold(held);
